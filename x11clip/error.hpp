@@ -1,0 +1,14 @@
+// The X11 clipboard layer's one error: a message whose text the service logs
+// and, for a failed connection, compares byte for byte.
+#pragma once
+
+#include <string>
+
+namespace x11clip {
+
+struct ClipboardError {
+    // "X11 clipboard error : " + cause, or "error interpreting as UTF8".
+    std::string message;
+};
+
+} // namespace x11clip
