@@ -44,9 +44,9 @@ struct PipeCreation {
 };
 
 // Alternatives in declaration order.
-using Error = std::variant<NoSeats, ClipboardEmpty, NoMimeType, WaylandConnection,
-                           WaylandCommunication, MissingProtocol, PrimarySelectionUnsupported,
-                           SeatNotFound, PipeCreation>;
+using Error =
+    std::variant<NoSeats, ClipboardEmpty, NoMimeType, WaylandConnection, WaylandCommunication,
+                 MissingProtocol, PrimarySelectionUnsupported, SeatNotFound, PipeCreation>;
 
 } // namespace paste
 

@@ -1,0 +1,19 @@
+// Which MIME types count as text, and which ones a copy offers.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace wlclip {
+
+// "text/plain;charset=utf-8", else "UTF8_STRING", else the first of "TEXT", "STRING" or
+// a "text/" type; nothing when no offered type is text.
+std::optional<std::string> choose_text_type(std::span<const std::string> offered);
+
+inline constexpr std::array<const char*, 5> copy_mime_types = {
+    "text/plain;charset=utf-8", "text/plain", "STRING", "UTF8_STRING", "TEXT",
+};
+
+} // namespace wlclip

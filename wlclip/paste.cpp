@@ -1,0 +1,65 @@
+#include <cerrno>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "wlclip/connection.hpp"
+#include "wlclip/device.hpp"
+#include "wlclip/globals.hpp"
+#include "wlclip/mime.hpp"
+#include "wlclip/wlclip.hpp"
+
+namespace wlclip {
+
+namespace {
+
+paste::Error to_paste_error(const SetupFailure& failure) {
+    struct Visitor {
+        paste::Error operator()(ConnectError kind) const { return paste::WaylandConnection{kind}; }
+        paste::Error operator()(IoError io) const { return paste::WaylandCommunication{io}; }
+        paste::Error operator()(MissingManager) const {
+            return paste::MissingProtocol{manager_interface_name, manager_version};
+        }
+        paste::Error operator()(NoUsableSeat) const { return paste::NoSeats{}; }
+    };
+    return std::visit(Visitor{}, failure);
+}
+
+} // namespace
+
+std::expected<Contents, paste::Error> get_contents() {
+    auto address = resolve_address();
+    if (!address)
+        return std::unexpected(paste::WaylandConnection{address.error()});
+    auto connection = Connection::open(std::move(*address), round_trip_limit);
+    if (!connection)
+        return std::unexpected(to_paste_error(connection.error()));
+    auto globals = bind_globals(*connection, round_trip_limit);
+    if (!globals)
+        return std::unexpected(to_paste_error(globals.error()));
+
+    // The device announces the seat's current selection right after it is made.
+    Device device(globals->manager.get(), globals->seats.front().get());
+    if (!device.proxy())
+        return std::unexpected(paste::WaylandCommunication{connection->error()});
+    if (auto done = connection->roundtrip(round_trip_limit); !done)
+        return std::unexpected(paste::WaylandCommunication{done.error()});
+
+    Offer* offer = device.selection();
+    if (!offer)
+        return std::unexpected(paste::ClipboardEmpty{});
+    auto type = choose_text_type(offer->mime_types());
+    if (!type)
+        return std::unexpected(paste::NoMimeType{});
+
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) < 0)
+        return std::unexpected(paste::PipeCreation{IoError{errno}});
+    UniqueFd read_end(ends[0]);
+    offer->receive(*type, UniqueFd(ends[1]));
+    if (auto done = connection->roundtrip(round_trip_limit); !done)
+        return std::unexpected(paste::WaylandCommunication{done.error()});
+    return Contents{std::move(read_end), std::move(*type)};
+}
+
+} // namespace wlclip

@@ -1,0 +1,36 @@
+#include <cerrno>
+#include <chrono>
+
+#include <poll.h>
+#include <unistd.h>
+
+#include "wlclip/wlclip.hpp"
+
+namespace wlclip {
+
+std::expected<std::string, IoError> read_to_end(int fd, std::chrono::milliseconds idle_limit) {
+    std::string bytes;
+    char buffer[16384];
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        int ready = ::poll(&p, 1, static_cast<int>(idle_limit.count()));
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            return std::unexpected(IoError{errno});
+        }
+        if (ready == 0)
+            return std::unexpected(IoError{ETIMEDOUT});
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return std::unexpected(IoError{errno});
+        }
+        if (n == 0)
+            return bytes;
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+} // namespace wlclip

@@ -1,0 +1,39 @@
+// Writes one text to every requester at once, without blocking: a reader that stops
+// reading holds up nobody but itself.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <poll.h>
+
+#include "wlclip/unique_fd.hpp"
+
+namespace wlclip {
+
+class Transfers {
+  public:
+    explicit Transfers(std::shared_ptr<const std::string> bytes) : bytes_(std::move(bytes)) {}
+
+    // Starts serving a requester's write end (made non-blocking here).
+    void add(UniqueFd write_end);
+    std::size_t size() const noexcept { return pending_.size(); }
+
+    // One entry per transfer, in order, for poll().
+    void append_pollfds(std::vector<pollfd>& fds) const;
+    // Writes what each ready descriptor takes; closes those that are done or failed.
+    // `fds` are the entries append_pollfds gave, after poll().
+    void service(const pollfd* fds);
+
+  private:
+    struct Pending {
+        UniqueFd fd;
+        std::size_t written = 0;
+    };
+    bool write_some(Pending& p); // false when the transfer is over
+    std::shared_ptr<const std::string> bytes_;
+    std::vector<Pending> pending_;
+};
+
+} // namespace wlclip

@@ -1,0 +1,13 @@
+#include "wlclip/unique_fd.hpp"
+
+#include <unistd.h>
+
+namespace wlclip {
+
+void UniqueFd::reset(int fd) noexcept {
+    if (fd_ >= 0)
+        ::close(fd_); // the descriptor is gone even when close reports an error
+    fd_ = fd;
+}
+
+} // namespace wlclip
