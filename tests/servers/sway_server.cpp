@@ -1,0 +1,211 @@
+#include "tests/servers/sway_server.hpp"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <linux/close_range.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace quillfen::test {
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+struct User {
+    uid_t uid;
+    gid_t gid;
+};
+
+User compositor_account() {
+    if (passwd* pw = ::getpwnam(compositor_user))
+        return {pw->pw_uid, pw->pw_gid};
+    // Another test process may create it at the same moment; look again either way.
+    std::string command =
+        std::string("useradd -r -M -s /usr/sbin/nologin ") + compositor_user + " 2>/dev/null";
+    [[maybe_unused]] int status = std::system(command.c_str());
+    if (passwd* pw = ::getpwnam(compositor_user))
+        return {pw->pw_uid, pw->pw_gid};
+    throw std::runtime_error(std::string("cannot create the user ") + compositor_user);
+}
+
+std::string make_runtime_dir(const User& user) {
+    std::string pattern = (fs::temp_directory_path() / "quillfen-wayland.XXXXXX").string();
+    if (!::mkdtemp(pattern.data()))
+        throw std::runtime_error("mkdtemp: " + std::string(std::strerror(errno)));
+    if (::chown(pattern.c_str(), user.uid, user.gid) < 0 || ::chmod(pattern.c_str(), 0700) < 0)
+        throw std::runtime_error("cannot hand " + pattern + " to " + compositor_user);
+    return pattern;
+}
+
+bool accepts(const std::string& path) {
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (path.size() >= sizeof addr.sun_path)
+        return false;
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    ::close(fd);
+    return ok;
+}
+
+std::string find_socket(const std::string& dir) {
+    static const std::regex name("wayland-[0-9]+");
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(dir, ec)) {
+        std::string file = entry.path().filename().string();
+        if (std::regex_match(file, name) && entry.is_socket(ec))
+            return file;
+    }
+    return {};
+}
+
+std::string tail_of(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream all;
+    all << in.rdbuf();
+    std::string text = all.str();
+    return text.size() > 2000 ? text.substr(text.size() - 2000) : text;
+}
+
+// Runs in the forked child: only async-signal-safe calls until exec.
+[[noreturn]] void exec_as(const User& user, const char* dir, const char* log, char** argv,
+                          char** envp) {
+    ::setpgid(0, 0);
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM); // a test that dies takes its compositor along
+    int out = ::open(log, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (out < 0 || in < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(out, 2) < 0)
+        ::_exit(126);
+    ::close_range(3, ~0U, 0);
+    if (::setgroups(0, nullptr) < 0 || ::setgid(user.gid) < 0 || ::setuid(user.uid) < 0 ||
+        ::chdir(dir) < 0)
+        ::_exit(126);
+    ::execve(argv[0], argv, envp);
+    ::_exit(127);
+}
+
+std::vector<char*> pointers(std::vector<std::string>& strings) {
+    std::vector<char*> result;
+    for (auto& s : strings)
+        result.push_back(s.data());
+    result.push_back(nullptr);
+    return result;
+}
+
+void reap(pid_t pid, std::chrono::milliseconds limit) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        pid_t r = ::waitpid(pid, nullptr, WNOHANG);
+        if (r == pid || (r < 0 && errno == ECHILD))
+            return;
+        std::this_thread::sleep_for(5ms);
+    }
+    ::kill(-pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+}
+
+} // namespace
+
+HeadlessCompositor::HeadlessCompositor(std::vector<std::string> argv, std::vector<std::string> env,
+                                       std::string socket_name)
+    : socket_name_(std::move(socket_name)) {
+    User user = compositor_account();
+    runtime_dir_ = make_runtime_dir(user);
+    env.push_back("XDG_RUNTIME_DIR=" + runtime_dir_);
+    env.push_back("HOME=" + runtime_dir_);
+    env.push_back("PATH=/usr/local/bin:/usr/bin:/bin");
+    std::string log = runtime_dir_ + ".log"; // outside the directory the compositor owns
+    for (auto& arg : argv) {
+        if (arg == "@CONFIG@") {
+            arg = runtime_dir_ + "/config";
+            std::ofstream(arg).flush(); // an empty configuration: no bar, no outputs set
+            if (::chown(arg.c_str(), user.uid, user.gid) < 0) {
+                fs::remove_all(runtime_dir_);
+                throw std::runtime_error("cannot hand the configuration to the user");
+            }
+        }
+    }
+    auto argv_ptrs = pointers(argv);
+    auto env_ptrs = pointers(env);
+
+    pid_ = ::fork();
+    if (pid_ < 0) {
+        fs::remove_all(runtime_dir_);
+        throw std::runtime_error("fork: " + std::string(std::strerror(errno)));
+    }
+    if (pid_ == 0)
+        exec_as(user, runtime_dir_.c_str(), log.c_str(), argv_ptrs.data(), env_ptrs.data());
+    ::setpgid(pid_, pid_); // so that stop() finds the group even before the child set it
+
+    auto deadline = std::chrono::steady_clock::now() + 20s;
+    for (;;) {
+        std::string name = socket_name_.empty() ? find_socket(runtime_dir_) : socket_name_;
+        if (!name.empty() && accepts(runtime_dir_ + "/" + name)) {
+            socket_name_ = name;
+            break;
+        }
+        int status = 0;
+        bool exited = ::waitpid(pid_, &status, WNOHANG) == pid_;
+        if (exited || std::chrono::steady_clock::now() >= deadline) {
+            if (exited)
+                pid_ = -1;
+            std::string why =
+                argv[0] + (exited ? " exited early" : " did not come up") + ":\n" + tail_of(log);
+            stop();
+            throw std::runtime_error(why);
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+}
+
+HeadlessCompositor::~HeadlessCompositor() {
+    stop();
+}
+
+void HeadlessCompositor::stop() noexcept {
+    if (pid_ > 0) {
+        ::kill(-pid_, SIGTERM); // the whole group: weston starts a helper client
+        ::kill(pid_, SIGTERM);
+        reap(pid_, 5000ms);
+        pid_ = -1;
+    }
+    std::error_code ec;
+    if (!runtime_dir_.empty()) {
+        fs::remove_all(runtime_dir_, ec);
+        fs::remove(runtime_dir_ + ".log", ec);
+    }
+}
+
+SwayServer::SwayServer()
+    : HeadlessCompositor(
+          {"/usr/bin/sway", "-c", "@CONFIG@"},
+          {"WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1", "WLR_RENDERER=pixman"}, "") {}
+
+WestonServer::WestonServer()
+    : HeadlessCompositor({"/usr/bin/weston", "--backend=headless-backend.so", "--socket=wayland-1",
+                          "--idle-time=0"},
+                         {}, "wayland-1") {}
+
+} // namespace quillfen::test
