@@ -1,0 +1,74 @@
+#include "x11clip/connection.hpp"
+
+#include <array>
+#include <optional>
+#include <string_view>
+
+#include "x11clip/causes.hpp"
+
+namespace x11clip {
+
+namespace {
+
+const xcb_screen_t* find_screen(xcb_connection_t* connection, int number) {
+    auto it = xcb_setup_roots_iterator(xcb_get_setup(connection));
+    for (; it.rem > 0 && number > 0; --number)
+        xcb_screen_next(&it);
+    return it.rem > 0 ? it.data : nullptr;
+}
+
+std::expected<Atoms, ClipboardError> intern_atoms(xcb_connection_t* connection) {
+    constexpr std::array<std::string_view, 5> names{"CLIPBOARD", "THIS_CLIPBOARD_OUT", "TARGETS",
+                                                    "UTF8_STRING", "INCR"};
+    std::array<xcb_intern_atom_cookie_t, names.size()> cookies{};
+    for (std::size_t i = 0; i < names.size(); ++i)
+        cookies[i] = xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(names[i].size()),
+                                     names[i].data());
+    std::array<xcb_atom_t, names.size()> values{};
+    std::optional<ClipboardError> failure;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        // Every reply is collected, even after a failure, so none is left pending.
+        xcb_generic_error_t* raw_error = nullptr;
+        XcbPtr<xcb_intern_atom_reply_t> reply{
+            xcb_intern_atom_reply(connection, cookies[i], &raw_error)};
+        XcbPtr<xcb_generic_error_t> error{raw_error};
+        if (reply)
+            values[i] = reply->atom;
+        else if (!failure)
+            failure = reply_error(connection, error.get());
+    }
+    if (failure)
+        return std::unexpected(std::move(*failure));
+    return Atoms{values[0], values[1], values[2], values[3], values[4]};
+}
+
+} // namespace
+
+std::expected<Connection, ClipboardError> Connection::open() {
+    int screen_number = 0;
+    ConnectionPtr xcb{xcb_connect(nullptr, &screen_number)};
+    if (int code = xcb_connection_has_error(xcb.get()); code != 0)
+        return std::unexpected(connection_error(code));
+
+    const xcb_screen_t* screen = find_screen(xcb.get(), screen_number);
+    if (screen == nullptr)
+        return std::unexpected(connection_error(XCB_CONN_CLOSED_INVALID_SCREEN));
+
+    xcb_window_t window = xcb_generate_id(xcb.get());
+    const std::uint32_t event_mask =
+        XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    auto cookie = xcb_create_window_checked(xcb.get(), XCB_COPY_FROM_PARENT, window, screen->root,
+                                            0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                                            screen->root_visual, XCB_CW_EVENT_MASK, &event_mask);
+    if (XcbPtr<xcb_generic_error_t> error{xcb_request_check(xcb.get(), cookie)})
+        return std::unexpected(generic_error(*error));
+    if (xcb_connection_has_error(xcb.get()) != 0)
+        return std::unexpected(connection_error(xcb.get()));
+
+    auto atoms = intern_atoms(xcb.get());
+    if (!atoms)
+        return std::unexpected(std::move(atoms.error()));
+    return Connection{std::move(xcb), window, *atoms};
+}
+
+} // namespace x11clip

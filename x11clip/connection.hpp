@@ -1,0 +1,50 @@
+// One connection to the X display with the hidden window and the atoms the clipboard uses.
+#pragma once
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <expected>
+#include <memory>
+
+#include "x11clip/error.hpp"
+
+namespace x11clip {
+
+struct ConnectionDeleter {
+    void operator()(xcb_connection_t* connection) const {
+        if (connection != nullptr)
+            xcb_disconnect(connection);
+    }
+};
+using ConnectionPtr = std::unique_ptr<xcb_connection_t, ConnectionDeleter>;
+
+// Replies and events come from libxcb in malloc'd memory.
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+template <class T>
+using XcbPtr = std::unique_ptr<T, FreeDeleter>;
+using EventPtr = XcbPtr<xcb_generic_event_t>;
+
+struct Atoms {
+    xcb_atom_t clipboard = XCB_NONE;
+    xcb_atom_t this_clipboard_out = XCB_NONE;
+    xcb_atom_t targets = XCB_NONE;
+    xcb_atom_t utf8_string = XCB_NONE;
+    xcb_atom_t incr = XCB_NONE;
+};
+
+struct Connection {
+    ConnectionPtr xcb;
+    xcb_window_t window = XCB_NONE;
+    Atoms atoms;
+
+    // Connects to the display that DISPLAY names (screen 0 when it names none), creates a
+    // 1x1 input-output window that is never mapped and interns the atoms.
+    static std::expected<Connection, ClipboardError> open();
+
+    xcb_connection_t* get() const { return xcb.get(); }
+};
+
+} // namespace x11clip

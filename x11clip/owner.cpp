@@ -1,0 +1,255 @@
+#include "x11clip/owner.hpp"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+#include <vector>
+
+#include "x11clip/causes.hpp"
+
+namespace x11clip {
+
+namespace {
+
+std::uint8_t event_type(const xcb_generic_event_t& event) {
+    return event.response_type & 0x7f;
+}
+
+// One incremental transfer to one requestor's property.
+struct Transfer {
+    xcb_window_t requestor;
+    xcb_atom_t property;
+    std::shared_ptr<const std::string> text;
+    std::size_t offset = 0;
+};
+
+} // namespace
+
+// The owner thread's loop and the state only it touches.
+class Owner::Thread {
+  public:
+    explicit Thread(Owner& owner) : owner_(owner), xcb_(owner.serving_.get()) {}
+
+    void run(const std::stop_token& stop) {
+        pollfd descriptors[2] = {{xcb_get_file_descriptor(xcb_), POLLIN, 0},
+                                 {owner_.wake_.get(), POLLIN, 0}};
+        while (!stop.stop_requested()) {
+            while (EventPtr event{xcb_poll_for_event(xcb_)}) {
+                handle(*event);
+                if (stop.stop_requested())
+                    break;
+            }
+            if (stop.stop_requested() || xcb_connection_has_error(xcb_) != 0)
+                break;
+            xcb_flush(xcb_);
+            if (::poll(descriptors, 2, -1) < 0 && errno != EINTR)
+                break;
+            if ((descriptors[1].revents & POLLIN) != 0) {
+                std::uint64_t count = 0;
+                [[maybe_unused]] auto n = ::read(owner_.wake_.get(), &count, sizeof count);
+            }
+        }
+        // Transfers still under way are dropped: their requestors see the owner go away
+        // when the serving connection closes.
+        owner_.ended_ = true;
+    }
+
+  private:
+    void handle(const xcb_generic_event_t& event) {
+        switch (event_type(event)) {
+        case XCB_SELECTION_REQUEST:
+            answer(reinterpret_cast<const xcb_selection_request_event_t&>(event));
+            break;
+        case XCB_SELECTION_CLEAR:
+            cleared(reinterpret_cast<const xcb_selection_clear_event_t&>(event),
+                    event.full_sequence);
+            break;
+        case XCB_PROPERTY_NOTIFY:
+            property_changed(reinterpret_cast<const xcb_property_notify_event_t&>(event));
+            break;
+        case XCB_DESTROY_NOTIFY:
+            forget(reinterpret_cast<const xcb_destroy_notify_event_t&>(event).window);
+            break;
+        case 0: // an X error, most likely about a requestor window that has gone
+            forget(reinterpret_cast<const xcb_generic_error_t&>(event).resource_id);
+            break;
+        default:
+            break;
+        }
+    }
+
+    std::shared_ptr<const std::string> current_text() {
+        std::lock_guard lock(owner_.mutex_);
+        return owner_.served_.text;
+    }
+
+    void answer(const xcb_selection_request_event_t& request) {
+        const Atoms& atoms = owner_.serving_.atoms;
+        // Clients of the oldest conventions name no property: the target is used instead.
+        xcb_atom_t property = request.property == XCB_NONE ? request.target : request.property;
+        auto text = request.selection == atoms.clipboard ? current_text() : nullptr;
+        if (!text) {
+            property = XCB_NONE; // refused
+        } else if (request.target == atoms.targets) {
+            const xcb_atom_t offered[] = {atoms.targets, atoms.utf8_string};
+            xcb_change_property(xcb_, XCB_PROP_MODE_REPLACE, request.requestor, property,
+                                XCB_ATOM_ATOM, 32, 2, offered);
+        } else if (text->size() >= owner_.incr_threshold_) {
+            begin_transfer(request.requestor, property, std::move(text));
+        } else {
+            xcb_change_property(xcb_, XCB_PROP_MODE_REPLACE, request.requestor, property,
+                                atoms.utf8_string, 8, static_cast<std::uint32_t>(text->size()),
+                                text->data());
+        }
+        xcb_selection_notify_event_t notify{};
+        notify.response_type = XCB_SELECTION_NOTIFY;
+        notify.time = request.time;
+        notify.requestor = request.requestor;
+        notify.selection = request.selection;
+        notify.target = request.target;
+        notify.property = property;
+        xcb_send_event(xcb_, 0, request.requestor, XCB_EVENT_MASK_NO_EVENT,
+                       reinterpret_cast<const char*>(&notify));
+    }
+
+    void begin_transfer(xcb_window_t requestor, xcb_atom_t property,
+                        std::shared_ptr<const std::string> text) {
+        std::erase_if(transfers_, [&](const Transfer& t) {
+            return t.requestor == requestor && t.property == property;
+        });
+        // The requestor's deletions of the property pace the chunks; its destruction
+        // ends the transfer.
+        watch(requestor, XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY);
+        const auto size = static_cast<std::uint32_t>(text->size());
+        xcb_change_property(xcb_, XCB_PROP_MODE_REPLACE, requestor, property,
+                            owner_.serving_.atoms.incr, 32, 1, &size);
+        transfers_.push_back(Transfer{requestor, property, std::move(text)});
+    }
+
+    void property_changed(const xcb_property_notify_event_t& notify) {
+        if (notify.state != XCB_PROPERTY_DELETE)
+            return;
+        auto it = std::find_if(transfers_.begin(), transfers_.end(), [&](const Transfer& t) {
+            return t.requestor == notify.window && t.property == notify.atom;
+        });
+        if (it == transfers_.end())
+            return;
+        const std::size_t length = std::min(incr_chunk_size, it->text->size() - it->offset);
+        xcb_change_property(xcb_, XCB_PROP_MODE_REPLACE, it->requestor, it->property,
+                            owner_.serving_.atoms.utf8_string, 8,
+                            static_cast<std::uint32_t>(length), it->text->data() + it->offset);
+        it->offset += length;
+        if (length == 0) { // the empty chunk ends the transfer
+            xcb_window_t requestor = it->requestor;
+            transfers_.erase(it);
+            if (!transferring_to(requestor))
+                watch(requestor, XCB_EVENT_MASK_NO_EVENT);
+        }
+    }
+
+    void cleared(const xcb_selection_clear_event_t& clear, std::uint32_t sequence) {
+        if (clear.selection != owner_.serving_.atoms.clipboard)
+            return;
+        std::lock_guard lock(owner_.mutex_);
+        if (static_cast<std::int32_t>(sequence - owner_.served_.ownership_sequence) >= 0)
+            owner_.served_.text.reset();
+    }
+
+    void forget(xcb_window_t window) {
+        std::erase_if(transfers_, [&](const Transfer& t) { return t.requestor == window; });
+    }
+
+    bool transferring_to(xcb_window_t window) const {
+        return std::any_of(transfers_.begin(), transfers_.end(),
+                           [&](const Transfer& t) { return t.requestor == window; });
+    }
+
+    void watch(xcb_window_t window, std::uint32_t event_mask) {
+        xcb_change_window_attributes(xcb_, window, XCB_CW_EVENT_MASK, &event_mask);
+    }
+
+    Owner& owner_;
+    xcb_connection_t* xcb_;
+    std::vector<Transfer> transfers_;
+};
+
+namespace {
+
+// A ChangeProperty request carries 24 bytes besides the data, and 4 more when it is long
+// enough to need the big-requests length field. A text that does not fit must go
+// incrementally: sending it would make libxcb shut the connection down.
+std::size_t incremental_threshold(xcb_connection_t* xcb) {
+    const std::size_t limit = std::size_t{xcb_get_maximum_request_length(xcb)} * 4;
+    const std::size_t core_limit = std::size_t{xcb_get_setup(xcb)->maximum_request_length} * 4;
+    return limit - 24 - (limit > core_limit ? 4 : 0);
+}
+
+} // namespace
+
+Owner::Owner(Connection serving, UniqueFd wake)
+    : serving_(std::move(serving)), wake_(std::move(wake)),
+      incr_threshold_(incremental_threshold(serving_.get())) {}
+
+std::expected<std::unique_ptr<Owner>, ClipboardError> Owner::start(Connection serving) {
+    UniqueFd wake{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
+    if (!wake)
+        return std::unexpected(
+            clipboard_error(std::string("XCB generic error: eventfd: ") + std::strerror(errno)));
+    std::unique_ptr<Owner> owner{new Owner(std::move(serving), std::move(wake))};
+    if (xcb_connection_has_error(owner->serving_.get()) != 0)
+        return std::unexpected(connection_error(owner->serving_.get()));
+    try {
+        owner->thread_ =
+            std::jthread([self = owner.get()](std::stop_token stop) { Thread(*self).run(stop); });
+    } catch (const std::system_error& e) {
+        return std::unexpected(
+            clipboard_error(std::string("XCB generic error: owner thread: ") + e.what()));
+    }
+    return owner;
+}
+
+Owner::~Owner() {
+    if (thread_.joinable()) {
+        thread_.request_stop();
+        wake();
+        thread_.join();
+    }
+}
+
+void Owner::wake() const {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] auto n = ::write(wake_.get(), &one, sizeof one);
+}
+
+std::expected<void, ClipboardError> Owner::serve(std::string_view text) {
+    if (ended_)
+        return std::unexpected(
+            clipboard_error("XCB - couldn't set atom: the owner thread has ended"));
+    xcb_connection_t* xcb = serving_.get();
+    auto served = std::make_shared<const std::string>(text);
+    {
+        std::lock_guard lock(mutex_);
+        served_.text = std::move(served);
+        served_.ownership_sequence =
+            xcb_set_selection_owner(xcb, serving_.window, serving_.atoms.clipboard,
+                                    XCB_CURRENT_TIME)
+                .sequence;
+    }
+    xcb_flush(xcb);
+    auto cookie = xcb_get_selection_owner(xcb, serving_.atoms.clipboard);
+    xcb_generic_error_t* raw_error = nullptr;
+    XcbPtr<xcb_get_selection_owner_reply_t> reply{
+        xcb_get_selection_owner_reply(xcb, cookie, &raw_error)};
+    XcbPtr<xcb_generic_error_t> error{raw_error};
+    // Waiting for the reply may have queued events that the owner thread has not seen.
+    wake();
+    if (!reply || reply->owner != serving_.window)
+        return std::unexpected(clipboard_error("Failed to set new owner of XCB selection"));
+    return {};
+}
+
+} // namespace x11clip

@@ -1,0 +1,60 @@
+// The serving side: the connection that owns CLIPBOARD and the thread that answers for it.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <expected>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "x11clip/connection.hpp"
+#include "x11clip/unique_fd.hpp"
+
+namespace x11clip {
+
+// Chunk size of incremental transfers.
+inline constexpr std::size_t incr_chunk_size = 4000;
+
+class Owner {
+  public:
+    // Takes over the serving connection and starts the owner thread.
+    static std::expected<std::unique_ptr<Owner>, ClipboardError> start(Connection serving);
+
+    // Wakes the thread, which drops any transfer under way and ends; the serving
+    // connection closes once it has.
+    ~Owner();
+    Owner(const Owner&) = delete;
+    Owner& operator=(const Owner&) = delete;
+
+    // Serves the text from now on, takes CLIPBOARD and confirms with the server that the
+    // serving window owns it.
+    std::expected<void, ClipboardError> serve(std::string_view text);
+
+    // Texts this long or longer go by incremental transfer.
+    std::size_t incr_threshold() const { return incr_threshold_; }
+
+  private:
+    struct Served {
+        std::shared_ptr<const std::string> text; // none: nothing to serve
+        // The request that last took CLIPBOARD; a SelectionClear the server generated
+        // before it concerns an earlier ownership and must not drop the new text.
+        std::uint32_t ownership_sequence = 0;
+    };
+    class Thread;
+
+    Owner(Connection serving, UniqueFd wake);
+    void wake() const;
+
+    Connection serving_;
+    UniqueFd wake_;
+    std::size_t incr_threshold_;
+    std::mutex mutex_;
+    Served served_;
+    std::atomic<bool> ended_{false};
+    std::jthread thread_;
+};
+
+} // namespace x11clip

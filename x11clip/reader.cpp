@@ -1,0 +1,153 @@
+#include "x11clip/reader.hpp"
+
+#include <poll.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <optional>
+
+#include "x11clip/causes.hpp"
+#include "x11clip/utf8.hpp"
+
+namespace x11clip {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::uint8_t event_type(const xcb_generic_event_t& event) {
+    return event.response_type & 0x7f;
+}
+
+// The next event, waiting on the connection's descriptor for at most the time left;
+// an empty pointer when the deadline passed.
+std::expected<EventPtr, ClipboardError> next_event(xcb_connection_t* connection,
+                                                   Clock::time_point deadline) {
+    for (;;) {
+        if (EventPtr event{xcb_poll_for_event(connection)})
+            return event;
+        if (xcb_connection_has_error(connection) != 0)
+            return std::unexpected(connection_error(connection));
+        auto left = deadline - Clock::now();
+        if (left <= Clock::duration::zero())
+            return EventPtr{};
+        auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+        pollfd descriptor{xcb_get_file_descriptor(connection), POLLIN, 0};
+        if (::poll(&descriptor, 1, static_cast<int>(ms)) < 0 && errno != EINTR)
+            return std::unexpected(connection_error(XCB_CONN_ERROR));
+    }
+}
+
+ClipboardError timed_out() {
+    return clipboard_error("Selection timed out");
+}
+
+ClipboardError unexpected_type(xcb_atom_t type) {
+    return clipboard_error("Unexpected Reply type: " + std::to_string(type));
+}
+
+// Reads and deletes the reading window's property; the deletion is what asks an
+// incremental sender for its next chunk.
+std::expected<XcbPtr<xcb_get_property_reply_t>, ClipboardError>
+take_property(const Connection& connection) {
+    auto cookie = xcb_get_property(connection.get(), 1, connection.window,
+                                   connection.atoms.this_clipboard_out, XCB_GET_PROPERTY_TYPE_ANY,
+                                   0, UINT32_MAX / 4);
+    xcb_generic_error_t* raw_error = nullptr;
+    XcbPtr<xcb_get_property_reply_t> reply{
+        xcb_get_property_reply(connection.get(), cookie, &raw_error)};
+    XcbPtr<xcb_generic_error_t> error{raw_error};
+    if (!reply)
+        return std::unexpected(reply_error(connection.get(), error.get()));
+    return reply;
+}
+
+std::string_view property_bytes(const xcb_get_property_reply_t& reply) {
+    return {static_cast<const char*>(xcb_get_property_value(&reply)),
+            static_cast<std::size_t>(xcb_get_property_value_length(&reply))};
+}
+
+// Chunk after chunk, one per new value of the property, until the empty chunk.
+std::expected<std::string, ClipboardError> receive_incrementally(const Connection& connection,
+                                                                 Clock::time_point deadline) {
+    std::string text;
+    for (;;) {
+        auto event = next_event(connection.get(), deadline);
+        if (!event)
+            return std::unexpected(std::move(event.error()));
+        if (!*event)
+            return std::unexpected(timed_out());
+        if (event_type(**event) != XCB_PROPERTY_NOTIFY)
+            continue;
+        const auto& notify = reinterpret_cast<const xcb_property_notify_event_t&>(**event);
+        if (notify.window != connection.window ||
+            notify.atom != connection.atoms.this_clipboard_out ||
+            notify.state != XCB_PROPERTY_NEW_VALUE)
+            continue;
+        auto chunk = take_property(connection);
+        if (!chunk)
+            return std::unexpected(std::move(chunk.error()));
+        auto bytes = property_bytes(**chunk);
+        if (bytes.empty())
+            return text;
+        if ((*chunk)->type != connection.atoms.utf8_string)
+            return std::unexpected(unexpected_type((*chunk)->type));
+        text.append(bytes);
+    }
+}
+
+// Drops what earlier reads left queued, so that a late answer to a read that timed out
+// is not taken for the answer to this one.
+void drop_queued_events(xcb_connection_t* connection) {
+    while (EventPtr event{xcb_poll_for_event(connection)}) {
+    }
+}
+
+} // namespace
+
+std::expected<std::string, ClipboardError> read_clipboard(const Connection& connection) {
+    xcb_connection_t* xcb = connection.get();
+    const Atoms& atoms = connection.atoms;
+    drop_queued_events(xcb);
+    xcb_convert_selection(xcb, connection.window, atoms.clipboard, atoms.utf8_string,
+                          atoms.this_clipboard_out, XCB_CURRENT_TIME);
+    if (xcb_flush(xcb) <= 0)
+        return std::unexpected(connection_error(xcb));
+    const auto deadline = Clock::now() + read_timeout;
+
+    std::optional<xcb_selection_notify_event_t> answer;
+    while (!answer) {
+        auto event = next_event(xcb, deadline);
+        if (!event)
+            return std::unexpected(std::move(event.error()));
+        if (!*event)
+            return std::unexpected(timed_out());
+        if (event_type(**event) != XCB_SELECTION_NOTIFY)
+            continue;
+        const auto& notify = reinterpret_cast<const xcb_selection_notify_event_t&>(**event);
+        if (notify.selection == atoms.clipboard)
+            answer = notify;
+    }
+    if (answer->property == XCB_NONE)
+        return std::string{};
+
+    auto reply = take_property(connection);
+    if (!reply)
+        return std::unexpected(std::move(reply.error()));
+    std::string text;
+    if ((*reply)->type == atoms.incr) {
+        auto received = receive_incrementally(connection, deadline);
+        if (!received)
+            return received;
+        text = std::move(*received);
+    } else if ((*reply)->type == atoms.utf8_string) {
+        text = property_bytes(**reply);
+    } else {
+        return std::unexpected(unexpected_type((*reply)->type));
+    }
+    if (!is_valid_utf8(text))
+        return std::unexpected(ClipboardError{"error interpreting as UTF8"});
+    return text;
+}
+
+} // namespace x11clip

@@ -1,0 +1,37 @@
+// Our X11 clipboard layer: the CLIPBOARD selection of one display as UTF-8 text.
+#pragma once
+
+#include <expected>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "x11clip/error.hpp"
+
+namespace x11clip {
+
+// Two connections to one display: one to read, one that owns CLIPBOARD and whose owner
+// thread serves the text written last.
+class Clipboard {
+  public:
+    // Connects to the display that DISPLAY names now; DISPLAY is never read again.
+    static std::expected<Clipboard, ClipboardError> create();
+
+    Clipboard(Clipboard&&) noexcept;
+    Clipboard& operator=(Clipboard&&) noexcept;
+    // Closes the reading connection, ends the owner thread and closes the serving one.
+    ~Clipboard();
+
+    // CLIPBOARD's text; the empty text when it has no owner. Gives up after 2 seconds.
+    std::expected<std::string, ClipboardError> get_string();
+
+    // Owns CLIPBOARD with the text; succeeds once the server names us as the owner.
+    std::expected<void, ClipboardError> set_string(std::string_view text);
+
+  private:
+    struct Parts;
+    explicit Clipboard(std::unique_ptr<Parts> parts);
+    std::unique_ptr<Parts> parts_;
+};
+
+} // namespace x11clip
