@@ -1,0 +1,341 @@
+#include "tests/x11clip/peers.hpp"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace quillfen::test {
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+struct Free {
+    void operator()(void* p) const { std::free(p); }
+};
+
+std::vector<char*> c_args(std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    return argv;
+}
+
+// Spawns `args` with its standard input from a new pipe (returned in *input) and its
+// standard output to a new pipe (in *output, when asked for) or /dev/null.
+pid_t spawn(std::vector<std::string> args, int* input, int* output) {
+    int in[2], out[2] = {-1, -1};
+    if (::pipe2(in, O_CLOEXEC) != 0 || (output != nullptr && ::pipe2(out, O_CLOEXEC) != 0))
+        throw std::runtime_error("pipe2 failed");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    if (output != nullptr)
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    else
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    auto argv = c_args(args);
+    pid_t pid = -1;
+    int r = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(in[0]);
+    if (output != nullptr)
+        ::close(out[1]);
+    if (r != 0)
+        throw std::runtime_error("could not run " + args[0]);
+    *input = in[1];
+    if (output != nullptr)
+        *output = out[0];
+    return pid;
+}
+
+void write_all(int fd, std::string_view data) {
+    while (!data.empty()) {
+        ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+}
+
+int wait_status(pid_t pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::size_t count_entries(const char* path) {
+    std::unique_ptr<DIR, int (*)(DIR*)> dir{::opendir(path), ::closedir};
+    std::size_t n = 0;
+    while (dirent* e = ::readdir(dir.get()))
+        if (e->d_name[0] != '.')
+            ++n;
+    return n;
+}
+
+// A peer that exits before reading all its input must not end the test process.
+const bool sigpipe_ignored = [] {
+    ::signal(SIGPIPE, SIG_IGN);
+    return true;
+}();
+
+} // namespace
+
+CommandResult run_command(const std::vector<std::string>& argv, std::string_view input,
+                          std::chrono::seconds limit) {
+    int in = -1, out = -1;
+    pid_t pid = spawn(argv, &in, &out);
+    std::jthread feeder([in, input] {
+        write_all(in, input);
+        ::close(in);
+    });
+    CommandResult result;
+    const auto deadline = Clock::now() + limit;
+    char buffer[65536];
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left <= 0ms) {
+            ::kill(pid, SIGKILL);
+            break;
+        }
+        pollfd p{out, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0)
+            continue;
+        ssize_t n = ::read(out, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        result.out.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(out);
+    result.status = wait_status(pid);
+    return result;
+}
+
+CommandResult xclip_read(const std::string& display, const std::string& target) {
+    return run_command(
+        {"xclip", "-display", display, "-selection", "clipboard", "-o", "-t", target});
+}
+
+RawClient::RawClient(const std::string& display) {
+    xcb_ = xcb_connect(display.c_str(), nullptr);
+    if (xcb_connection_has_error(xcb_) != 0) {
+        xcb_disconnect(xcb_);
+        throw std::runtime_error("cannot connect to " + display);
+    }
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(xcb_)).data;
+    window_ = xcb_generate_id(xcb_);
+    const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    xcb_create_window(xcb_, XCB_COPY_FROM_PARENT, window_, screen->root, 0, 0, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_EVENT_MASK, &mask);
+    xcb_flush(xcb_);
+}
+
+RawClient::~RawClient() {
+    xcb_disconnect(xcb_);
+}
+
+xcb_atom_t RawClient::atom(std::string_view name) const {
+    auto cookie = xcb_intern_atom(xcb_, 0, static_cast<std::uint16_t>(name.size()), name.data());
+    std::unique_ptr<xcb_intern_atom_reply_t, Free> reply{
+        xcb_intern_atom_reply(xcb_, cookie, nullptr)};
+    if (!reply)
+        throw std::runtime_error("InternAtom failed");
+    return reply->atom;
+}
+
+std::string RawClient::atom_name(xcb_atom_t atom) const {
+    std::unique_ptr<xcb_get_atom_name_reply_t, Free> reply{
+        xcb_get_atom_name_reply(xcb_, xcb_get_atom_name(xcb_, atom), nullptr)};
+    if (!reply)
+        return "?";
+    return {xcb_get_atom_name_name(reply.get()),
+            static_cast<std::size_t>(xcb_get_atom_name_name_length(reply.get()))};
+}
+
+xcb_window_t RawClient::clipboard_owner() const {
+    std::unique_ptr<xcb_get_selection_owner_reply_t, Free> reply{xcb_get_selection_owner_reply(
+        xcb_, xcb_get_selection_owner(xcb_, atom("CLIPBOARD")), nullptr)};
+    return reply ? reply->owner : XCB_NONE;
+}
+
+std::size_t RawClient::max_request_bytes() const {
+    return std::size_t{xcb_get_maximum_request_length(xcb_)} * 4;
+}
+
+xcb_generic_event_t* RawClient::wait_event(std::uint8_t type, std::chrono::seconds limit) {
+    const auto deadline = Clock::now() + limit;
+    for (;;) {
+        while (xcb_generic_event_t* e = xcb_poll_for_event(xcb_)) {
+            if ((e->response_type & 0x7f) == type)
+                return e;
+            std::free(e);
+        }
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left <= 0ms || xcb_connection_has_error(xcb_) != 0)
+            throw std::runtime_error("no event of type " + std::to_string(type));
+        pollfd p{xcb_get_file_descriptor(xcb_), POLLIN, 0};
+        ::poll(&p, 1, static_cast<int>(left.count()));
+    }
+}
+
+std::string RawClient::take_property(xcb_atom_t property, xcb_atom_t* type, std::uint8_t* format) {
+    std::unique_ptr<xcb_get_property_reply_t, Free> reply{xcb_get_property_reply(
+        xcb_,
+        xcb_get_property(xcb_, 1, window_, property, XCB_GET_PROPERTY_TYPE_ANY, 0, UINT32_MAX / 4),
+        nullptr)};
+    if (!reply)
+        throw std::runtime_error("GetProperty failed");
+    *type = reply->type;
+    *format = reply->format;
+    return {static_cast<const char*>(xcb_get_property_value(reply.get())),
+            static_cast<std::size_t>(xcb_get_property_value_length(reply.get()))};
+}
+
+void RawClient::request(std::string_view target, xcb_atom_t property) {
+    xcb_convert_selection(xcb_, window_, atom("CLIPBOARD"), atom(target), property,
+                          XCB_CURRENT_TIME);
+    xcb_flush(xcb_);
+}
+
+RawClient::Answer RawClient::convert(std::string_view target) {
+    const xcb_atom_t property = atom("RAW_CLIENT_OUT");
+    request(target, property);
+    Answer answer;
+    std::unique_ptr<xcb_generic_event_t, Free> event{wait_event(XCB_SELECTION_NOTIFY, 10s)};
+    if (reinterpret_cast<xcb_selection_notify_event_t*>(event.get())->property == XCB_NONE) {
+        answer.refused = true;
+        return answer;
+    }
+    answer.bytes = take_property(property, &answer.type, &answer.format);
+    if (answer.type != atom("INCR"))
+        return answer;
+    answer.bytes.clear();
+    for (;;) {
+        std::unique_ptr<xcb_generic_event_t, Free> e{wait_event(XCB_PROPERTY_NOTIFY, 10s)};
+        auto* notify = reinterpret_cast<xcb_property_notify_event_t*>(e.get());
+        if (notify->atom != property || notify->state != XCB_PROPERTY_NEW_VALUE)
+            continue;
+        xcb_atom_t type;
+        std::uint8_t format;
+        std::string chunk = take_property(property, &type, &format);
+        answer.chunks.push_back(chunk.size());
+        answer.bytes += chunk;
+        if (chunk.empty())
+            return answer;
+    }
+}
+
+void RawClient::stall_incremental(std::string_view target, int chunks) {
+    const xcb_atom_t property = atom("RAW_CLIENT_OUT");
+    request(target, property);
+    std::unique_ptr<xcb_generic_event_t, Free> event{wait_event(XCB_SELECTION_NOTIFY, 10s)};
+    xcb_atom_t type;
+    std::uint8_t format;
+    take_property(property, &type, &format);
+    if (type != atom("INCR"))
+        throw std::runtime_error("not an incremental transfer");
+    for (int taken = 0; taken < chunks;) {
+        std::unique_ptr<xcb_generic_event_t, Free> e{wait_event(XCB_PROPERTY_NOTIFY, 10s)};
+        auto* notify = reinterpret_cast<xcb_property_notify_event_t*>(e.get());
+        if (notify->atom != property || notify->state != XCB_PROPERTY_NEW_VALUE)
+            continue;
+        take_property(property, &type, &format);
+        ++taken;
+    }
+}
+
+ScriptedOwner::ScriptedOwner(const std::string& display, Script script)
+    : client_(display), script_(std::move(script)) {
+    xcb_set_selection_owner(client_.connection(), client_.window(), client_.atom("CLIPBOARD"),
+                            XCB_CURRENT_TIME);
+    if (client_.clipboard_owner() != client_.window())
+        throw std::runtime_error("could not take CLIPBOARD");
+    thread_ = std::jthread([this](std::stop_token stop) { serve(stop); });
+}
+
+ScriptedOwner::~ScriptedOwner() {
+    thread_.request_stop();
+    thread_.join();
+}
+
+void ScriptedOwner::serve(const std::stop_token& stop) {
+    xcb_connection_t* xcb = client_.connection();
+    const xcb_atom_t type = client_.atom(script_.type);
+    while (!stop.stop_requested()) {
+        std::unique_ptr<xcb_generic_event_t, Free> e{xcb_poll_for_event(xcb)};
+        if (!e) {
+            pollfd p{xcb_get_file_descriptor(xcb), POLLIN, 0};
+            ::poll(&p, 1, 20);
+            continue;
+        }
+        if ((e->response_type & 0x7f) != XCB_SELECTION_REQUEST || !script_.answers)
+            continue;
+        auto* request = reinterpret_cast<xcb_selection_request_event_t*>(e.get());
+        xcb_change_property(xcb, XCB_PROP_MODE_REPLACE, request->requestor, request->property, type,
+                            8, static_cast<std::uint32_t>(script_.bytes.size()),
+                            script_.bytes.data());
+        xcb_selection_notify_event_t notify{};
+        notify.response_type = XCB_SELECTION_NOTIFY;
+        notify.requestor = request->requestor;
+        notify.selection = request->selection;
+        notify.target = request->target;
+        notify.property = request->property;
+        notify.time = request->time;
+        xcb_send_event(xcb, 0, request->requestor, 0, reinterpret_cast<const char*>(&notify));
+        xcb_flush(xcb);
+    }
+}
+
+XclipOwner::XclipOwner(const std::string& display, std::string_view text) {
+    RawClient observer(display);
+    const xcb_window_t before = observer.clipboard_owner();
+    int in = -1;
+    pid_ = spawn({"xclip", "-display", display, "-selection", "clipboard", "-i", "-quiet"}, &in,
+                 nullptr);
+    write_all(in, text);
+    ::close(in);
+    const auto deadline = Clock::now() + 20s;
+    for (;;) {
+        xcb_window_t owner = observer.clipboard_owner();
+        if (owner != XCB_NONE && owner != before)
+            return;
+        if (Clock::now() >= deadline) {
+            ::kill(pid_, SIGKILL);
+            wait_status(pid_);
+            throw std::runtime_error("xclip did not take CLIPBOARD");
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+}
+
+XclipOwner::~XclipOwner() {
+    ::kill(pid_, SIGTERM);
+    wait_status(pid_);
+}
+
+std::size_t thread_count() {
+    return count_entries("/proc/self/task");
+}
+std::size_t fd_count() {
+    return count_entries("/proc/self/fd");
+}
+
+} // namespace quillfen::test

@@ -1,0 +1,103 @@
+// Other X clients for the layer's tests: the real xclip, and small xcb clients whose
+// behaviour each test chooses.
+#pragma once
+
+#include <xcb/xcb.h>
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace quillfen::test {
+
+struct CommandResult {
+    int status = -1; // exit status, -1 when it did not exit normally
+    std::string out;
+};
+
+// Runs a program to its end, feeding it `input`; killed after `limit`.
+CommandResult run_command(const std::vector<std::string>& argv, std::string_view input = {},
+                          std::chrono::seconds limit = std::chrono::seconds{30});
+
+// `xclip -o` of CLIPBOARD in the given target.
+CommandResult xclip_read(const std::string& display, const std::string& target = "UTF8_STRING");
+
+// A raw connection with a window of its own.
+class RawClient {
+  public:
+    explicit RawClient(const std::string& display);
+    ~RawClient();
+    RawClient(const RawClient&) = delete;
+    RawClient& operator=(const RawClient&) = delete;
+
+    xcb_connection_t* connection() const { return xcb_; }
+    xcb_window_t window() const { return window_; }
+    xcb_atom_t atom(std::string_view name) const;
+    std::string atom_name(xcb_atom_t atom) const;
+    xcb_window_t clipboard_owner() const;
+    std::size_t max_request_bytes() const;
+
+    // What a requestor sees of one conversion of CLIPBOARD.
+    struct Answer {
+        bool refused = false;
+        xcb_atom_t type = XCB_NONE; // of the first property value (INCR when incremental)
+        std::uint8_t format = 0;
+        std::string bytes;               // the value, all chunks joined
+        std::vector<std::size_t> chunks; // sizes of the incremental chunks, the last empty
+    };
+    Answer convert(std::string_view target);
+
+    // Starts an incremental transfer, takes `chunks` chunks and then stops reading.
+    void stall_incremental(std::string_view target, int chunks);
+
+  private:
+    xcb_generic_event_t* wait_event(std::uint8_t type, std::chrono::seconds limit);
+    std::string take_property(xcb_atom_t property, xcb_atom_t* type, std::uint8_t* format);
+    void request(std::string_view target, xcb_atom_t property);
+
+    xcb_connection_t* xcb_;
+    xcb_window_t window_;
+};
+
+// A client that owns CLIPBOARD and answers every request with a fixed type and bytes,
+// or never answers at all.
+class ScriptedOwner {
+  public:
+    struct Script {
+        bool answers = true;
+        std::string type = "UTF8_STRING";
+        std::string bytes;
+    };
+    ScriptedOwner(const std::string& display, Script script);
+    ~ScriptedOwner();
+
+  private:
+    void serve(const std::stop_token& stop);
+
+    RawClient client_;
+    Script script_;
+    std::jthread thread_;
+};
+
+// `xclip -i` serving a text on CLIPBOARD until it loses the selection or is destroyed.
+class XclipOwner {
+  public:
+    XclipOwner(const std::string& display, std::string_view text);
+    ~XclipOwner();
+    XclipOwner(const XclipOwner&) = delete;
+    XclipOwner& operator=(const XclipOwner&) = delete;
+
+  private:
+    pid_t pid_ = -1;
+};
+
+// Threads and open descriptors of this process.
+std::size_t thread_count();
+std::size_t fd_count();
+
+} // namespace quillfen::test

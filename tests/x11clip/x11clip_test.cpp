@@ -1,0 +1,342 @@
+// The X11 clipboard layer against real Xvfb servers, with xclip and small xcb clients as
+// the other side.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "tests/servers/xvfb_server.hpp"
+#include "tests/x11clip/peers.hpp"
+#include "x11clip/x11clip.hpp"
+
+namespace quillfen::test {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+std::expected<x11clip::Clipboard, x11clip::ClipboardError> open_on(const std::string& display) {
+    ::setenv("DISPLAY", display.c_str(), 1);
+    return x11clip::Clipboard::create();
+}
+
+// A text of `size` bytes that shows misplaced or lost chunks: multi-byte characters and
+// a running counter.
+std::string patterned_text(std::size_t size) {
+    std::string text;
+    text.reserve(size + 16);
+    for (std::size_t i = 0; text.size() < size; ++i)
+        text += (i % 7 == 0) ? std::string("\u00e4") : std::to_string(i % 1000) + " ";
+    text.resize(size, 'x');
+    while (!text.empty() && (static_cast<unsigned char>(text.back()) & 0xC0) == 0x80)
+        text.back() = 'y'; // never end inside a character
+    if (!text.empty() && static_cast<unsigned char>(text.back()) >= 0xC0)
+        text.back() = 'z';
+    return text;
+}
+
+class X11ClipLayer : public ::testing::Test {
+  protected:
+    x11clip::Clipboard open() {
+        auto clipboard = open_on(server.display());
+        if (!clipboard)
+            throw std::runtime_error(clipboard.error().message);
+        return std::move(*clipboard);
+    }
+
+    XvfbServer server;
+};
+
+TEST(X11ClipCreate, FailuresNameTheirCause) {
+    XvfbServer server;
+    const std::string none = ":" + std::to_string(unused_display_number());
+    struct Case {
+        std::string display;
+        std::string message;
+    };
+    const Case cases[] = {
+        {none, "X11 clipboard error : XCB connection error: Connection"},
+        {server.display() + ".7",
+         "X11 clipboard error : XCB connection error: ClosedInvalidScreen"},
+        {"no-colon", "X11 clipboard error : XCB connection error: ClosedParseErr"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.display);
+        const auto fds = fd_count();
+        const auto threads = thread_count();
+        auto clipboard = open_on(c.display);
+        ASSERT_FALSE(clipboard.has_value());
+        EXPECT_EQ(clipboard.error().message, c.message);
+        EXPECT_EQ(fd_count(), fds);
+        EXPECT_EQ(thread_count(), threads);
+    }
+    // The text discovery compares byte for byte.
+    auto clipboard = open_on(none);
+    ASSERT_FALSE(clipboard.has_value());
+    const std::string shown = "clipboard error: " + clipboard.error().message;
+    EXPECT_EQ(shown, "clipboard error: X11 clipboard error : XCB connection error: Connection");
+    EXPECT_EQ(shown.size(), 71u);
+}
+
+TEST_F(X11ClipLayer, ReadsTheDisplayNamedAtCreationOnly) {
+    auto clipboard = open();
+    XvfbServer other;
+    ::setenv("DISPLAY", other.display().c_str(), 1);
+    ASSERT_TRUE(clipboard.set_string("first display"));
+    EXPECT_EQ(xclip_read(server.display()).out, "first display");
+    EXPECT_EQ(RawClient(other.display()).clipboard_owner(), XCB_NONE);
+}
+
+TEST_F(X11ClipLayer, NoOwnerReadsEmptyAtOnce) {
+    auto clipboard = open();
+    const auto start = Clock::now();
+    auto text = clipboard.get_string();
+    const auto took = Clock::now() - start;
+    ASSERT_TRUE(text.has_value()) << text.error().message;
+    EXPECT_EQ(*text, "");
+    EXPECT_LT(took, 1s); // the server refuses at once; no waiting for the time limit
+}
+
+TEST_F(X11ClipLayer, SilentOwnerTimesOutAfterTwoSeconds) {
+    ScriptedOwner owner(server.display(), {.answers = false, .type = "UTF8_STRING", .bytes = ""});
+    auto clipboard = open();
+    const auto start = Clock::now();
+    auto text = clipboard.get_string();
+    const auto took = Clock::now() - start;
+    ASSERT_FALSE(text.has_value());
+    EXPECT_EQ(text.error().message, "X11 clipboard error : Selection timed out");
+    EXPECT_GE(took, 1950ms);
+    EXPECT_LT(took, 5s);
+}
+
+TEST_F(X11ClipLayer, AnswersOfOtherOwners) {
+    struct Case {
+        const char* name;
+        ScriptedOwner::Script script;
+        std::optional<std::string> text; // none: the read fails with `message`
+        std::string message;
+    };
+    const Case cases[] = {
+        {"utf8",
+         {.answers = true, .type = "UTF8_STRING", .bytes = "gr\u00fc\u00dfe \U0001F600"},
+         "gr\u00fc\u00dfe \U0001F600",
+         ""},
+        {"string only",
+         {.answers = true, .type = "STRING", .bytes = "plain"},
+         std::nullopt,
+         "X11 clipboard error : Unexpected Reply type: 31"},
+        {"invalid utf8",
+         {.answers = true, .type = "UTF8_STRING", .bytes = "ab\xff\xfe"},
+         std::nullopt,
+         "error interpreting as UTF8"},
+        {"surrogate",
+         {.answers = true, .type = "UTF8_STRING", .bytes = "\xed\xa0\x80"},
+         std::nullopt,
+         "error interpreting as UTF8"},
+        {"cut short",
+         {.answers = true, .type = "UTF8_STRING", .bytes = "ok\xe2\x82"},
+         std::nullopt,
+         "error interpreting as UTF8"},
+    };
+    auto clipboard = open();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedOwner owner(server.display(), c.script);
+        auto text = clipboard.get_string();
+        if (c.text) {
+            ASSERT_TRUE(text.has_value()) << text.error().message;
+            EXPECT_EQ(*text, *c.text);
+        } else {
+            ASSERT_FALSE(text.has_value());
+            EXPECT_EQ(text.error().message, c.message);
+        }
+    }
+}
+
+TEST_F(X11ClipLayer, OwnTextReadsBack) {
+    auto clipboard = open();
+    for (std::string text : {"one", "", "two\nlines\n", "\u00e4\u00f6\u00fc"}) {
+        SCOPED_TRACE(text);
+        ASSERT_TRUE(clipboard.set_string(text));
+        auto read = clipboard.get_string();
+        ASSERT_TRUE(read.has_value()) << read.error().message;
+        EXPECT_EQ(*read, text);
+    }
+}
+
+TEST_F(X11ClipLayer, EmptyTextIsOwnedWithZeroBytes) {
+    auto clipboard = open();
+    ASSERT_TRUE(clipboard.set_string(""));
+    RawClient peer(server.display());
+    EXPECT_NE(peer.clipboard_owner(), XCB_NONE);
+    auto answer = peer.convert("UTF8_STRING");
+    EXPECT_FALSE(answer.refused);
+    EXPECT_EQ(answer.type, peer.atom("UTF8_STRING"));
+    EXPECT_EQ(answer.bytes, "");
+}
+
+TEST_F(X11ClipLayer, ServesTargetsAndTextInEveryTarget) {
+    const std::string text = "gr\u00fc\u00dfe";
+    auto clipboard = open();
+    ASSERT_TRUE(clipboard.set_string(text));
+
+    auto targets = xclip_read(server.display(), "TARGETS");
+    EXPECT_EQ(targets.status, 0);
+    EXPECT_EQ(targets.out, "TARGETS\nUTF8_STRING\n");
+
+    RawClient peer(server.display());
+    auto listed = peer.convert("TARGETS");
+    EXPECT_EQ(peer.atom_name(listed.type), "ATOM");
+    EXPECT_EQ(listed.format, 32);
+
+    for (const char* target : {"UTF8_STRING", "STRING", "text/plain;charset=utf-8", "TEXT"}) {
+        SCOPED_TRACE(target);
+        EXPECT_EQ(xclip_read(server.display(), target).out, text);
+        auto answer = peer.convert(target);
+        EXPECT_EQ(peer.atom_name(answer.type), "UTF8_STRING");
+        EXPECT_EQ(answer.format, 8);
+        EXPECT_EQ(answer.bytes, text);
+    }
+}
+
+TEST_F(X11ClipLayer, LongTextsGoIncrementallyFromTheThreshold) {
+    auto clipboard = open();
+    RawClient peer(server.display());
+    // A one-piece answer must fit in one ChangeProperty request: 24 bytes of header, and
+    // with big requests 4 more for the extended length.
+    const std::size_t limit = peer.max_request_bytes();
+    const bool big_requests =
+        limit > std::size_t{xcb_get_setup(peer.connection())->maximum_request_length} * 4;
+    const std::size_t threshold = limit - 24 - (big_requests ? 4 : 0);
+    struct Case {
+        std::size_t size;
+        bool incremental;
+    };
+    const Case cases[] = {
+        {threshold, true},
+        {threshold - 1, false},
+        {limit - 25, true}, // too long for one request once big requests are in use
+        {limit - 24, true},
+    };
+    for (const Case c : cases) {
+        SCOPED_TRACE(c.size);
+        const std::string text = patterned_text(c.size);
+        ASSERT_TRUE(clipboard.set_string(text));
+
+        auto answer = peer.convert("UTF8_STRING");
+        EXPECT_TRUE(answer.bytes == text);
+        if (c.incremental) {
+            EXPECT_EQ(peer.atom_name(answer.type), "INCR");
+            ASSERT_FALSE(answer.chunks.empty());
+            EXPECT_EQ(answer.chunks.back(), 0u);
+            for (std::size_t chunk : answer.chunks)
+                EXPECT_LE(chunk, 4000u);
+        } else {
+            EXPECT_EQ(peer.atom_name(answer.type), "UTF8_STRING");
+            EXPECT_TRUE(answer.chunks.empty());
+        }
+        auto by_xclip = xclip_read(server.display());
+        EXPECT_EQ(by_xclip.status, 0);
+        EXPECT_EQ(by_xclip.out.size(), text.size());
+        EXPECT_TRUE(by_xclip.out == text);
+        // Still serving after the transfers: the connection survived the request size.
+        EXPECT_FALSE(peer.convert("TARGETS").refused);
+    }
+}
+
+TEST_F(X11ClipLayer, ReadsSeveralMegabytesFromXclipIncrementally) {
+    const std::string text = patterned_text(5 * 1024 * 1024 + 3);
+    XclipOwner owner(server.display(), text);
+    RawClient peer(server.display());
+    EXPECT_EQ(peer.atom_name(peer.convert("UTF8_STRING").type), "INCR");
+
+    auto clipboard = open();
+    auto read = clipboard.get_string();
+    ASSERT_TRUE(read.has_value()) << read.error().message;
+    EXPECT_EQ(read->size(), text.size());
+    EXPECT_TRUE(*read == text);
+}
+
+TEST_F(X11ClipLayer, AnotherClientTakingClipboardWins) {
+    auto clipboard = open();
+    ASSERT_TRUE(clipboard.set_string("ours"));
+    {
+        XclipOwner theirs(server.display(), "theirs");
+        auto read = clipboard.get_string();
+        ASSERT_TRUE(read.has_value()) << read.error().message;
+        EXPECT_EQ(*read, "theirs");
+
+        ASSERT_TRUE(clipboard.set_string("ours again"));
+        EXPECT_EQ(xclip_read(server.display()).out, "ours again");
+    }
+}
+
+TEST_F(X11ClipLayer, TwoObjectsOnOneDisplayHandOver) {
+    auto first = open();
+    auto second = open();
+    ASSERT_TRUE(first.set_string("from first"));
+    EXPECT_EQ(second.get_string().value_or("?"), "from first");
+    ASSERT_TRUE(second.set_string("from second"));
+    EXPECT_EQ(first.get_string().value_or("?"), "from second");
+    // The first object no longer answers for CLIPBOARD once the second took it.
+    second = open();
+    EXPECT_EQ(first.get_string().value_or("?"), "");
+}
+
+TEST_F(X11ClipLayer, DestroyingEndsTheOwnerThreadAndClosesBothConnections) {
+    const auto threads = thread_count();
+    const auto fds = fd_count();
+    {
+        auto clipboard = open();
+        ASSERT_TRUE(clipboard.set_string("served"));
+        EXPECT_EQ(thread_count(), threads + 1);
+        EXPECT_EQ(xclip_read(server.display()).out, "served");
+    }
+    EXPECT_EQ(thread_count(), threads);
+    EXPECT_EQ(fd_count(), fds);
+    EXPECT_EQ(RawClient(server.display()).clipboard_owner(), XCB_NONE);
+}
+
+TEST_F(X11ClipLayer, DestroyingDuringAnIncrementalTransferEndsPromptly) {
+    RawClient slow_reader(server.display());
+    const std::string text = patterned_text(slow_reader.max_request_bytes());
+    const auto threads = thread_count();
+    const auto fds = fd_count();
+    auto clipboard = std::make_optional(open());
+    ASSERT_TRUE(clipboard->set_string(text));
+    slow_reader.stall_incremental("UTF8_STRING", 3);
+
+    const auto start = Clock::now();
+    clipboard.reset();
+    EXPECT_LT(Clock::now() - start, 5s);
+    EXPECT_EQ(thread_count(), threads);
+    EXPECT_EQ(fd_count(), fds);
+    EXPECT_EQ(slow_reader.clipboard_owner(), XCB_NONE);
+}
+
+TEST_F(X11ClipLayer, LostServerEndsTheOwnerThread) {
+    const auto threads = thread_count();
+    auto clipboard = open();
+    ASSERT_TRUE(clipboard.set_string("served"));
+    server.kill();
+
+    auto read = clipboard.get_string();
+    ASSERT_FALSE(read.has_value());
+    EXPECT_EQ(read.error().message, "X11 clipboard error : XCB connection error: Connection");
+
+    const auto deadline = Clock::now() + 5s;
+    while (thread_count() != threads && Clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(thread_count(), threads);
+    auto written = clipboard.set_string("nobody hears");
+    ASSERT_FALSE(written.has_value());
+    EXPECT_EQ(written.error().message,
+              "X11 clipboard error : XCB - couldn't set atom: the owner thread has ended");
+}
+
+} // namespace
+} // namespace quillfen::test
