@@ -286,18 +286,21 @@ void ScriptedOwner::serve(const std::stop_token& stop) {
             ::poll(&p, 1, 20);
             continue;
         }
-        if ((e->response_type & 0x7f) != XCB_SELECTION_REQUEST || !script_.answers)
+        if ((e->response_type & 0x7f) != XCB_SELECTION_REQUEST ||
+            script_.reply == Script::Reply::none)
             continue;
         auto* request = reinterpret_cast<xcb_selection_request_event_t*>(e.get());
-        xcb_change_property(xcb, XCB_PROP_MODE_REPLACE, request->requestor, request->property, type,
-                            8, static_cast<std::uint32_t>(script_.bytes.size()),
-                            script_.bytes.data());
+        const bool refused = script_.reply == Script::Reply::refusal;
+        if (!refused)
+            xcb_change_property(xcb, XCB_PROP_MODE_REPLACE, request->requestor, request->property,
+                                type, 8, static_cast<std::uint32_t>(script_.bytes.size()),
+                                script_.bytes.data());
         xcb_selection_notify_event_t notify{};
         notify.response_type = XCB_SELECTION_NOTIFY;
         notify.requestor = request->requestor;
         notify.selection = request->selection;
         notify.target = request->target;
-        notify.property = request->property;
+        notify.property = refused ? XCB_NONE : request->property;
         notify.time = request->time;
         xcb_send_event(xcb, 0, request->requestor, 0, reinterpret_cast<const char*>(&notify));
         xcb_flush(xcb);

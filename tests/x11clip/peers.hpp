@@ -65,11 +65,11 @@ class RawClient {
 };
 
 // A client that owns CLIPBOARD and answers every request with a fixed type and bytes,
-// or never answers at all.
+// refuses every request, or never answers at all.
 class ScriptedOwner {
   public:
     struct Script {
-        bool answers = true;
+        enum class Reply { value, refusal, none } reply = Reply::value;
         std::string type = "UTF8_STRING";
         std::string bytes;
     };

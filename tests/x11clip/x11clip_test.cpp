@@ -102,7 +102,9 @@ TEST_F(X11ClipLayer, NoOwnerReadsEmptyAtOnce) {
 }
 
 TEST_F(X11ClipLayer, SilentOwnerTimesOutAfterTwoSeconds) {
-    ScriptedOwner owner(server.display(), {.answers = false, .type = "UTF8_STRING", .bytes = ""});
+    ScriptedOwner owner(
+        server.display(),
+        {.reply = ScriptedOwner::Script::Reply::none, .type = "UTF8_STRING", .bytes = ""});
     auto clipboard = open();
     const auto start = Clock::now();
     auto text = clipboard.get_string();
@@ -120,25 +122,27 @@ TEST_F(X11ClipLayer, AnswersOfOtherOwners) {
         std::optional<std::string> text; // none: the read fails with `message`
         std::string message;
     };
+    using Reply = ScriptedOwner::Script::Reply;
     const Case cases[] = {
         {"utf8",
-         {.answers = true, .type = "UTF8_STRING", .bytes = "gr\u00fc\u00dfe \U0001F600"},
+         {.reply = Reply::value, .type = "UTF8_STRING", .bytes = "gr\u00fc\u00dfe \U0001F600"},
          "gr\u00fc\u00dfe \U0001F600",
          ""},
+        {"refusal", {.reply = Reply::refusal, .type = "UTF8_STRING", .bytes = ""}, "", ""},
         {"string only",
-         {.answers = true, .type = "STRING", .bytes = "plain"},
+         {.reply = Reply::value, .type = "STRING", .bytes = "plain"},
          std::nullopt,
          "X11 clipboard error : Unexpected Reply type: 31"},
         {"invalid utf8",
-         {.answers = true, .type = "UTF8_STRING", .bytes = "ab\xff\xfe"},
+         {.reply = Reply::value, .type = "UTF8_STRING", .bytes = "ab\xff\xfe"},
          std::nullopt,
          "error interpreting as UTF8"},
         {"surrogate",
-         {.answers = true, .type = "UTF8_STRING", .bytes = "\xed\xa0\x80"},
+         {.reply = Reply::value, .type = "UTF8_STRING", .bytes = "\xed\xa0\x80"},
          std::nullopt,
          "error interpreting as UTF8"},
         {"cut short",
-         {.answers = true, .type = "UTF8_STRING", .bytes = "ok\xe2\x82"},
+         {.reply = Reply::value, .type = "UTF8_STRING", .bytes = "ok\xe2\x82"},
          std::nullopt,
          "error interpreting as UTF8"},
     };
