@@ -1,0 +1,172 @@
+// Offering a text: what readers get, the serving thread's life, and what it leaves.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "tests/servers/sway_server.hpp"
+#include "tests/wlclip/peers.hpp"
+#include "tests/wlclip/process_state.hpp"
+#include "wlclip/wlclip.hpp"
+
+namespace quillfen::test {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+void copy_ok(const std::string& text) {
+    auto copied = wlclip::copy_text(text);
+    ASSERT_TRUE(copied) << "copy error index " << copied.error().index();
+}
+
+std::string paste_here() {
+    auto contents = wlclip::get_contents();
+    EXPECT_TRUE(contents) << "paste error index " << contents.error().index();
+    if (!contents)
+        return "<no contents>";
+    auto bytes = wlclip::read_to_end(contents->pipe.get());
+    EXPECT_TRUE(bytes) << "read errno " << bytes.error().code;
+    return bytes.value_or("<read failed>");
+}
+
+class CopyOnSway : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        use_compositor(sway_);
+        // Nothing the layer does may land on disk; an empty TMPDIR shows it.
+        std::string pattern = (fs::temp_directory_path() / "wlclip-tmp.XXXXXX");
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        tmpdir_ = pattern;
+        ::setenv("TMPDIR", tmpdir_.c_str(), 1);
+    }
+    void TearDown() override {
+        ::unsetenv("TMPDIR");
+        fs::remove_all(tmpdir_);
+    }
+    SwayServer sway_;
+    std::string tmpdir_;
+};
+
+TEST_F(CopyOnSway, AReadRightAfterACopySeesTheNewText) {
+    for (int i = 0; i < 30; ++i) {
+        std::string text = "text number " + std::to_string(i);
+        copy_ok(text);
+        EXPECT_EQ(paste_here(), text);
+    }
+    EXPECT_EQ(wl_paste(), "text number 29");
+}
+
+TEST_F(CopyOnSway, EveryTypeAndEveryRequestGetsTheSameBytes) {
+    const std::string text = "caf\xc3\xa9 \xff\n\n";
+    copy_ok(text);
+    EXPECT_EQ(run_shell("wl-paste -l"),
+              "text/plain;charset=utf-8\ntext/plain\nSTRING\nUTF8_STRING\nTEXT\n");
+    for (const char* type :
+         {"text/plain;charset=utf-8", "text/plain", "STRING", "UTF8_STRING", "TEXT"}) {
+        EXPECT_EQ(wl_paste(std::string("-t '") + type + "'"), text) << type;
+        EXPECT_EQ(paste_here(), text) << type;
+    }
+}
+
+TEST_F(CopyOnSway, TheEmptyTextOffersTheTypesWithNoBytes) {
+    copy_ok("");
+    EXPECT_EQ(run_shell("wl-paste -l | wc -l"), "5\n");
+    EXPECT_EQ(paste_here(), "");
+    EXPECT_EQ(wl_paste(), "");
+}
+
+TEST_F(CopyOnSway, TwoCopiesInARowLeaveOneServingThread) {
+    copy_ok("first");
+    copy_ok("second");
+    EXPECT_TRUE(eventually([] { return serving_threads() == 1; }));
+    EXPECT_EQ(paste_here(), "second");
+    wl_copy("from elsewhere");
+    EXPECT_TRUE(eventually([] { return serving_threads() == 0; }));
+    EXPECT_EQ(paste_here(), "from elsewhere");
+}
+
+TEST_F(CopyOnSway, AStuckReaderHoldsUpNeitherOtherReadersNorTheCancel) {
+    const std::string big(3 << 20, 'q'); // far more than a pipe buffer holds
+    copy_ok(big);
+    auto stuck = wlclip::get_contents(); // asked for, never read
+    ASSERT_TRUE(stuck);
+    EXPECT_EQ(paste_here(), big);
+    EXPECT_EQ(wl_paste().size(), big.size());
+    wl_copy("taken");
+    EXPECT_TRUE(eventually([] { return serving_threads() == 0; }));
+    // The stuck reader's transfer was dropped with the thread: it sees the end of data.
+    auto partial = wlclip::read_to_end(stuck->pipe.get());
+    ASSERT_TRUE(partial);
+    EXPECT_LT(partial->size(), big.size());
+}
+
+TEST_F(CopyOnSway, AReaderThatLeavesEarlyDoesNotEndTheProcess) {
+    const std::string big(1 << 20, 'z');
+    copy_ok(big);
+    for (int i = 0; i < 3; ++i) {
+        auto contents = wlclip::get_contents();
+        ASSERT_TRUE(contents);
+        char first[16];
+        ASSERT_GT(::read(contents->pipe.get(), first, sizeof first), 0);
+        contents->pipe.reset(); // the server's next write meets a closed pipe
+    }
+    EXPECT_EQ(run_shell("wl-paste -n | head -c 5"), "zzzzz");
+    EXPECT_EQ(paste_here(), big);
+}
+
+TEST_F(CopyOnSway, DescriptorsAreCloseOnExecAndNothingRemainsAfterServing) {
+    copy_ok("warm-up"); // the first use loads what stays loaded (locale, resolver, ...)
+    wl_copy("replace");
+    ASSERT_TRUE(eventually([] { return serving_threads() == 0; }));
+
+    const auto fds_before = open_fds();
+    const int threads_before = thread_count();
+    copy_ok("served text");
+    EXPECT_EQ(paste_here(), "served text");
+    EXPECT_EQ(wl_paste(), "served text");
+    EXPECT_EQ(thread_count(), threads_before + 1);
+    for (int fd : open_fds()) {
+        if (!fds_before.contains(fd)) {
+            EXPECT_TRUE(::fcntl(fd, F_GETFD) & FD_CLOEXEC) << "descriptor " << fd;
+        }
+    }
+
+    wl_copy("taken over");
+    EXPECT_TRUE(eventually([&] { return thread_count() == threads_before; }));
+    EXPECT_EQ(open_fds(), fds_before);
+    EXPECT_TRUE(fs::is_empty(tmpdir_));
+}
+
+TEST(CopyErrors, ConnectionKinds) {
+    std::string pattern = (fs::temp_directory_path() / "wlclip-empty.XXXXXX");
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    ::unsetenv("WAYLAND_SOCKET");
+    ::setenv("XDG_RUNTIME_DIR", pattern.c_str(), 1);
+    ::setenv("WAYLAND_DISPLAY", "wayland-3", 1);
+    const int threads_before = thread_count();
+
+    auto copied = wlclip::copy_text("x");
+    ASSERT_FALSE(copied);
+    auto* failed = std::get_if<wlclip::copy::WaylandConnection>(&copied.error());
+    ASSERT_NE(failed, nullptr) << "error index " << copied.error().index();
+    EXPECT_EQ(failed->kind, wlclip::ConnectError::NoCompositorListening);
+
+    ::unsetenv("XDG_RUNTIME_DIR");
+    copied = wlclip::copy_text("x");
+    ASSERT_FALSE(copied);
+    failed = std::get_if<wlclip::copy::WaylandConnection>(&copied.error());
+    ASSERT_NE(failed, nullptr);
+    EXPECT_EQ(failed->kind, wlclip::ConnectError::XdgRuntimeDirNotSet);
+
+    // A failed copy leaves no thread behind.
+    EXPECT_TRUE(eventually([&] { return thread_count() == threads_before; }));
+    fs::remove_all(pattern);
+}
+
+} // namespace
+} // namespace quillfen::test

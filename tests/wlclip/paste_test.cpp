@@ -1,0 +1,247 @@
+// Reading the selection: type choice, the error kinds a real compositor shows, the pipe
+// handed back, and the time limits.
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+
+#include <gtest/gtest.h>
+
+#include "tests/servers/sway_server.hpp"
+#include "tests/wlclip/peers.hpp"
+#include "tests/wlclip/test_owner.hpp"
+#include "wlclip/mime.hpp"
+#include "wlclip/wlclip.hpp"
+
+namespace quillfen::test {
+namespace {
+
+using namespace std::chrono_literals;
+using wlclip::ConnectError;
+namespace paste = wlclip::paste;
+
+std::string read_text(wlclip::Contents& contents) {
+    auto bytes = wlclip::read_to_end(contents.pipe.get());
+    EXPECT_TRUE(bytes.has_value()) << "read failed, errno " << bytes.error().code;
+    return bytes.value_or("");
+}
+
+TEST(TextTypeChoice, FollowsThePreferenceOrder) {
+    struct Case {
+        std::vector<std::string> offered;
+        std::optional<std::string> chosen;
+    };
+    const Case cases[] = {
+        {{"UTF8_STRING", "text/plain;charset=utf-8"}, "text/plain;charset=utf-8"},
+        {{"TEXT", "STRING", "UTF8_STRING"}, "UTF8_STRING"},
+        {{"image/png", "STRING", "text/plain"}, "STRING"},
+        {{"image/png", "text/html"}, "text/html"},
+        {{"TEXT"}, "TEXT"},
+        {{"image/png", "application/json", "text"}, std::nullopt},
+        {{"text/plain;charset=UTF-8x", "UTF8_STRINGS"}, "text/plain;charset=UTF-8x"},
+        {{}, std::nullopt},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(wlclip::choose_text_type(c.offered), c.chosen)
+            << ::testing::PrintToString(c.offered);
+}
+
+class PasteOnSway : public ::testing::Test {
+  protected:
+    void SetUp() override { use_compositor(sway_); }
+    SwayServer sway_;
+};
+
+TEST_F(PasteOnSway, AnEmptySelectionIsClipboardEmpty) {
+    auto contents = wlclip::get_contents();
+    ASSERT_FALSE(contents);
+    EXPECT_TRUE(std::holds_alternative<paste::ClipboardEmpty>(contents.error()));
+}
+
+TEST_F(PasteOnSway, OnlyImageTypesIsNoMimeType) {
+    wl_copy("\x89PNG\r\n", "-t image/png");
+    auto contents = wlclip::get_contents();
+    ASSERT_FALSE(contents);
+    EXPECT_TRUE(std::holds_alternative<paste::NoMimeType>(contents.error()));
+}
+
+// Each type answers with its own name, so the text shows which type was asked for.
+TestOwner::Handler answer_with_type() {
+    return [](const std::string& type, wlclip::UniqueFd fd) {
+        [[maybe_unused]] auto n = ::write(fd.get(), type.data(), type.size());
+    };
+}
+
+TEST_F(PasteOnSway, ChoosesAmongTheOfferedTypes) {
+    struct Case {
+        std::vector<std::string> offered;
+        std::string chosen;
+    };
+    const Case cases[] = {
+        {{"UTF8_STRING", "text/plain;charset=utf-8"}, "text/plain;charset=utf-8"},
+        {{"image/png", "text/html"}, "text/html"},
+        {{"STRING", "UTF8_STRING"}, "UTF8_STRING"},
+    };
+    for (const Case& c : cases) {
+        TestOwner owner(c.offered, answer_with_type());
+        auto contents = wlclip::get_contents();
+        ASSERT_TRUE(contents) << "error index " << contents.error().index();
+        EXPECT_EQ(contents->mime_type, c.chosen);
+        EXPECT_EQ(read_text(*contents), c.chosen);
+    }
+}
+
+TEST_F(PasteOnSway, AnHtmlOnlySelectionIsReadAsMarkup) {
+    TestOwner owner({"text/html"}, [](const std::string&, wlclip::UniqueFd fd) {
+        [[maybe_unused]] auto n = ::write(fd.get(), "<b>bold</b>", 11);
+    });
+    auto contents = wlclip::get_contents();
+    ASSERT_TRUE(contents);
+    EXPECT_EQ(read_text(*contents), "<b>bold</b>");
+}
+
+TEST_F(PasteOnSway, BytesOfAnotherClientArriveUnchanged) {
+    const std::string bytes = "line\n\xff\xc3 caf\xc3\xa9\n";
+    wl_copy(bytes);
+    auto contents = wlclip::get_contents();
+    ASSERT_TRUE(contents);
+    EXPECT_EQ(contents->mime_type, "text/plain;charset=utf-8");
+    EXPECT_EQ(read_text(*contents), bytes);
+}
+
+TEST_F(PasteOnSway, ThePipeIsBlockingAndCloseOnExec) {
+    wl_copy("x");
+    auto contents = wlclip::get_contents();
+    ASSERT_TRUE(contents);
+    int fd = contents->pipe.get();
+    EXPECT_TRUE(::fcntl(fd, F_GETFD) & FD_CLOEXEC);
+    EXPECT_FALSE(::fcntl(fd, F_GETFL) & O_NONBLOCK);
+    EXPECT_EQ(read_text(*contents), "x");
+}
+
+TEST_F(PasteOnSway, AStuckOwnerEndsTheReadWithATimeOut) {
+    std::mutex held_mutex;
+    std::vector<wlclip::UniqueFd> held; // never written, never closed while the test runs
+    TestOwner owner({"text/plain;charset=utf-8"}, [&](const std::string&, wlclip::UniqueFd fd) {
+        std::lock_guard lock(held_mutex);
+        held.push_back(std::move(fd));
+    });
+    auto contents = wlclip::get_contents();
+    ASSERT_TRUE(contents);
+    auto start = std::chrono::steady_clock::now();
+    auto bytes = wlclip::read_to_end(contents->pipe.get());
+    auto waited = std::chrono::steady_clock::now() - start;
+    ASSERT_FALSE(bytes);
+    EXPECT_EQ(bytes.error().code, ETIMEDOUT);
+    EXPECT_GE(waited, wlclip::pipe_idle_limit - 100ms);
+    EXPECT_LT(waited, 10s);
+}
+
+TEST_F(PasteOnSway, AnInheritedSocketIsUsedAndRemovedFromTheEnvironment) {
+    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::string path = sway_.runtime_dir() + "/" + sway_.socket_name();
+    path.copy(addr.sun_path, sizeof addr.sun_path - 1);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ::setenv("WAYLAND_SOCKET", std::to_string(fd).c_str(), 1);
+    ::setenv("WAYLAND_DISPLAY", "wayland-200", 1); // would fail if it were used
+
+    auto contents = wlclip::get_contents();
+    ASSERT_FALSE(contents);
+    EXPECT_TRUE(std::holds_alternative<paste::ClipboardEmpty>(contents.error()));
+    EXPECT_EQ(std::getenv("WAYLAND_SOCKET"), nullptr);
+    EXPECT_EQ(::fcntl(fd, F_GETFD), -1) << "the connection's descriptor is closed with it";
+}
+
+paste::Error paste_error() {
+    auto contents = wlclip::get_contents();
+    EXPECT_FALSE(contents);
+    return contents ? paste::Error{} : contents.error();
+}
+
+ConnectError connect_error(const paste::Error& error) {
+    auto* failed = std::get_if<paste::WaylandConnection>(&error);
+    EXPECT_NE(failed, nullptr) << "error index " << error.index();
+    return failed ? failed->kind : ConnectError::NoWaylandLib;
+}
+
+class EmptyRuntimeDir : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string pattern = (std::filesystem::temp_directory_path() / "wlclip-empty.XXXXXX");
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+        ::unsetenv("WAYLAND_SOCKET");
+        ::setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
+        ::setenv("WAYLAND_DISPLAY", "wayland-0", 1);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+    std::string dir_;
+};
+
+TEST_F(EmptyRuntimeDir, ConnectionKinds) {
+    EXPECT_EQ(connect_error(paste_error()), ConnectError::NoCompositorListening);
+
+    ::unsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(connect_error(paste_error()), ConnectError::XdgRuntimeDirNotSet);
+
+    for (const char* socket : {"abc", "-1", "12x", "987654"}) {
+        ::setenv("WAYLAND_SOCKET", socket, 1);
+        EXPECT_EQ(connect_error(paste_error()), ConnectError::InvalidFd) << socket;
+        EXPECT_EQ(std::getenv("WAYLAND_SOCKET"), nullptr);
+    }
+
+    ::setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
+    ::setenv("WAYLAND_DISPLAY", std::string(200, 'w').c_str(), 1);
+    EXPECT_EQ(connect_error(paste_error()), ConnectError::InvalidName);
+}
+
+// A compositor that accepts connections and never answers.
+TEST_F(EmptyRuntimeDir, AHungCompositorTimesOut) {
+    int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::string path = dir_ + "/wayland-0";
+    path.copy(addr.sun_path, sizeof addr.sun_path - 1);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(listener, 8), 0);
+
+    auto start = std::chrono::steady_clock::now();
+    paste::Error pasted = paste_error();
+    auto* pasted_io = std::get_if<paste::WaylandCommunication>(&pasted);
+    ASSERT_NE(pasted_io, nullptr) << "error index " << pasted.index();
+    EXPECT_EQ(pasted_io->io.code, ETIMEDOUT);
+
+    auto copied = wlclip::copy_text("never served");
+    ASSERT_FALSE(copied);
+    auto* copied_io = std::get_if<wlclip::copy::WaylandCommunication>(&copied.error());
+    ASSERT_NE(copied_io, nullptr) << "error index " << copied.error().index();
+    EXPECT_EQ(copied_io->io.code, ETIMEDOUT);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
+    ::close(listener);
+}
+
+TEST(PasteOnWeston, ACompositorWithoutDataControlIsMissingProtocol) {
+    WestonServer weston;
+    use_compositor(weston);
+    paste::Error error = paste_error();
+    auto* missing = std::get_if<paste::MissingProtocol>(&error);
+    ASSERT_NE(missing, nullptr) << "error index " << error.index();
+    EXPECT_EQ(missing->name, "zwlr_data_control_manager_v1");
+    EXPECT_EQ(missing->version, 1u);
+
+    auto copied = wlclip::copy_text("x");
+    ASSERT_FALSE(copied);
+    auto* copy_missing = std::get_if<wlclip::copy::MissingProtocol>(&copied.error());
+    ASSERT_NE(copy_missing, nullptr) << "error index " << copied.error().index();
+    EXPECT_EQ(copy_missing->name, "zwlr_data_control_manager_v1");
+}
+
+} // namespace
+} // namespace quillfen::test

@@ -1,0 +1,68 @@
+#include "tests/wlclip/test_owner.hpp"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+
+#include <stdexcept>
+
+namespace quillfen::test {
+
+TestOwner::TestOwner(std::vector<std::string> mime_types, Handler on_send)
+    : on_send_(std::move(on_send)), stop_(::eventfd(0, EFD_CLOEXEC)) {
+    auto address = wlclip::resolve_address();
+    if (!address)
+        throw std::runtime_error("test owner: no compositor address");
+    auto connection = wlclip::Connection::open(std::move(*address), wlclip::round_trip_limit);
+    if (!connection)
+        throw std::runtime_error("test owner: cannot connect");
+    connection_.emplace(std::move(*connection));
+    auto globals = wlclip::bind_globals(*connection_, wlclip::round_trip_limit);
+    if (!globals)
+        throw std::runtime_error("test owner: no data-control manager or seat");
+    globals_.emplace(std::move(*globals));
+
+    std::vector<const char*> types;
+    for (const auto& t : mime_types)
+        types.push_back(t.c_str());
+    device_.emplace(globals_->manager.get(), globals_->seats.front().get());
+    source_.emplace(globals_->manager.get(), types, [this](const char* type, wlclip::UniqueFd fd) {
+        on_send_(type, std::move(fd));
+    });
+    zwlr_data_control_device_v1_set_selection(device_->proxy(), source_->proxy());
+    if (!connection_->roundtrip(wlclip::round_trip_limit))
+        throw std::runtime_error("test owner: the compositor did not answer");
+    thread_ = std::thread([this] { dispatch_until_stopped(); });
+}
+
+TestOwner::~TestOwner() {
+    ::eventfd_write(stop_.get(), 1);
+    thread_.join();
+    source_.reset();
+    device_.reset();
+    globals_.reset();
+}
+
+void TestOwner::dispatch_until_stopped() {
+    wl_display* d = connection_->display();
+    for (;;) {
+        if (wl_display_dispatch_pending(d) < 0)
+            return;
+        if (wl_display_prepare_read(d) != 0)
+            continue;
+        wl_display_flush(d);
+        pollfd fds[2] = {{connection_->fd(), POLLIN, 0}, {stop_.get(), POLLIN, 0}};
+        ::poll(fds, 2, -1);
+        if (fds[1].revents) {
+            wl_display_cancel_read(d);
+            return;
+        }
+        if (fds[0].revents) {
+            if (wl_display_read_events(d) < 0)
+                return;
+        } else {
+            wl_display_cancel_read(d);
+        }
+    }
+}
+
+} // namespace quillfen::test
