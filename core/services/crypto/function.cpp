@@ -1,4 +1,5 @@
 #include "function.hpp"
+#include "module_state.hpp"
 
 #include <cstddef>
 
@@ -39,14 +40,15 @@ bool is_exact_tuple_argument(PyObject* argument, const char* parameter) {
                  "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)", parameter,
                  PyTuple_Type.tp_name, Py_TYPE(argument)->tp_name);
     if (PyTuple_Check(argument)) {
-        PyObject* error = PyErr_GetRaisedException();
-        Ref added = Ref::steal(PyObject_CallMethod(
-            error, "add_note", "s", "Subclasses of built-in types are not accepted here."));
-        if (!added) {
-            Py_DECREF(error);
-            return false; // the failure to add the note is what the caller sees
-        }
-        PyErr_SetRaisedException(error);
+        Ref error = Ref::steal(PyErr_GetRaisedException());
+        Ref note =
+            Ref::steal(PyUnicode_FromString("Subclasses of built-in types are not accepted here."));
+        Ref added =
+            note ? Ref::steal(PyObject_CallMethodOneArg(error.get(), names().add_note, note.get()))
+                 : Ref();
+        if (added) {
+            PyErr_SetRaisedException(error.release());
+        } // otherwise the failure to add the note is what the caller sees
     }
     return false;
 }

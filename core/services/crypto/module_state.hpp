@@ -7,7 +7,8 @@
 namespace zentorik {
 
 // Every module-level name the import-time code and the functions read or bind, plus the
-// attribute names they use, made once as str objects so that a lookup is one dict access.
+// attribute names they use, made once as interned str objects: a lookup is one dict access,
+// and the interpreter's attribute cache sees one name object, not a new one per call.
 #define ZENTORIK_NAMES(X)                                                                          \
     X(FQ, "FQ")                                                                                    \
     X(FQ2, "FQ2")                                                                                  \
@@ -38,7 +39,8 @@ namespace zentorik {
     X(pairing, "pairing")                                                                          \
     X(final_exponentiate, "final_exponentiate")                                                    \
     X(all, "all")                                                                                  \
-    X(n, "n")
+    X(n, "n")                                                                                      \
+    X(add_note, "add_note")
 
 struct Names {
 #define ZENTORIK_NAME_MEMBER(id, text) PyObject* id = nullptr;
