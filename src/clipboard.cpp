@@ -1,0 +1,20 @@
+#include "clipboard.hpp"
+
+#include <chrono>
+#include <thread>
+
+namespace quillfen {
+
+std::expected<std::string, MyError> Clipboard::watch() {
+    auto first = get();
+    if (!first)
+        return first;
+    for (;;) {
+        auto text = get();
+        if (!text || *text != *first)
+            return text;
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+}
+
+} // namespace quillfen

@@ -1,0 +1,37 @@
+// The one interface of a clipboard backend, and the ordered list that owns the
+// service's clipboards (Wayland ones first, then X11, lower numbers first).
+#pragma once
+
+#include <expected>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "debug_text.hpp"
+#include "error.hpp"
+
+namespace quillfen {
+
+class Clipboard {
+  public:
+    virtual ~Clipboard() = default;
+
+    // Writes the object's debug text (list entries, log lines).
+    virtual void debug_fmt(Formatter& f) const = 0;
+    // The display name: "wayland-N" or ":N".
+    virtual std::string display() const = 0;
+    virtual std::expected<std::string, MyError> get() = 0;
+    virtual std::expected<void, MyError> set(std::string_view text) = 0;
+    // Polls once a second until the text differs from the text at the call's
+    // start; returns the first error of a read.
+    virtual std::expected<std::string, MyError> watch();
+};
+
+using ClipboardList = std::vector<std::unique_ptr<Clipboard>>;
+
+inline void debug_fmt(Formatter& f, const Clipboard& clipboard) {
+    clipboard.debug_fmt(f);
+}
+
+} // namespace quillfen

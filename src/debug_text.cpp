@@ -1,0 +1,195 @@
+#include "debug_text.hpp"
+
+#include <unicode/uchar.h>
+
+namespace quillfen {
+
+namespace {
+
+constexpr DebugBuilder::Shape struct_shape{" { ", " {", " }", "}", ""};
+constexpr DebugBuilder::Shape tuple_shape{"(", "(", ")", ")", ""};
+constexpr DebugBuilder::Shape list_shape{"", "", "]", "]", "]"};
+
+// Decodes one UTF-8 sequence at `pos`; an ill-formed byte decodes as U+FFFD
+// and consumes one byte, so any byte string renders.
+char32_t decode_utf8(std::string_view text, std::size_t& pos) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(pos);
+    if (lead < 0x80) {
+        ++pos;
+        return lead;
+    }
+    std::size_t length = 0;
+    char32_t code = 0, minimum = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2, code = lead & 0x1F, minimum = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3, code = lead & 0x0F, minimum = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4, code = lead & 0x07, minimum = 0x10000;
+    }
+    if (length == 0 || pos + length > text.size()) {
+        ++pos;
+        return 0xFFFD;
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        const unsigned char next = byte(pos + i);
+        if ((next & 0xC0) != 0x80) {
+            ++pos;
+            return 0xFFFD;
+        }
+        code = (code << 6) | (next & 0x3F);
+    }
+    if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+        ++pos;
+        return 0xFFFD;
+    }
+    pos += length;
+    return code;
+}
+
+void append_utf8(std::string& out, char32_t code) {
+    if (code < 0x80) {
+        out.push_back(static_cast<char>(code));
+    } else if (code < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else if (code < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (code >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    }
+}
+
+// Printable: everything but controls, format characters, surrogates, private
+// use, unassigned code points, and separators other than the plain blank.
+bool is_printable(char32_t code) {
+    if (code == U' ')
+        return true;
+    switch (u_charType(static_cast<UChar32>(code))) {
+    case U_CONTROL_CHAR:
+    case U_FORMAT_CHAR:
+    case U_SURROGATE:
+    case U_PRIVATE_USE_CHAR:
+    case U_UNASSIGNED:
+    case U_SPACE_SEPARATOR:
+    case U_LINE_SEPARATOR:
+    case U_PARAGRAPH_SEPARATOR:
+        return false;
+    default:
+        return true;
+    }
+}
+
+// A combining character would attach to the opening quote or to the escape
+// before it, so it is always spelled out.
+bool extends_previous(char32_t code) {
+    return u_hasBinaryProperty(static_cast<UChar32>(code), UCHAR_GRAPHEME_EXTEND);
+}
+
+} // namespace
+
+void write_quoted(Formatter& f, std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + 2);
+    out.push_back('"');
+    for (std::size_t pos = 0; pos < text.size();) {
+        const char32_t code = decode_utf8(text, pos);
+        switch (code) {
+        case U'\t':
+            out += "\\t";
+            continue;
+        case U'\r':
+            out += "\\r";
+            continue;
+        case U'\n':
+            out += "\\n";
+            continue;
+        case U'\\':
+            out += "\\\\";
+            continue;
+        case U'"':
+            out += "\\\"";
+            continue;
+        case U'\0':
+            out += "\\0";
+            continue;
+        default:
+            break;
+        }
+        if (is_printable(code) && !extends_previous(code)) {
+            append_utf8(out, code);
+        } else {
+            static constexpr char digits[] = "0123456789abcdef";
+            std::string hex;
+            for (char32_t rest = code; rest != 0 || hex.empty(); rest >>= 4)
+                hex.insert(hex.begin(), digits[rest & 0xF]);
+            out += "\\u{" + hex + "}";
+        }
+    }
+    out.push_back('"');
+    f.write(out);
+}
+
+void Formatter::new_line() {
+    out_.push_back('\n');
+    out_.append(4 * static_cast<std::size_t>(depth_), ' ');
+}
+
+void DebugBuilder::begin_entry() {
+    if (!has_entries_) {
+        if (f_.alternate()) {
+            f_.write(shape_.open_alternate);
+            ++f_.depth_;
+        } else {
+            f_.write(shape_.open_inline);
+        }
+    } else if (!f_.alternate()) {
+        f_.write(", ");
+    }
+    if (f_.alternate())
+        f_.new_line();
+    has_entries_ = true;
+}
+
+void DebugBuilder::end_entry() {
+    if (f_.alternate())
+        f_.write(",");
+}
+
+void DebugBuilder::finish_builder() {
+    if (!has_entries_) {
+        f_.write(shape_.empty);
+    } else if (f_.alternate()) {
+        --f_.depth_;
+        f_.new_line();
+        f_.write(shape_.close_alternate);
+    } else {
+        f_.write(shape_.close_inline);
+    }
+}
+
+DebugStruct::DebugStruct(Formatter& f, std::string_view name) : DebugBuilder(f, struct_shape) {
+    f.write(name);
+}
+
+void DebugStruct::begin_field(std::string_view name) {
+    begin_entry();
+    f_.write(name);
+    f_.write(": ");
+}
+
+DebugTuple::DebugTuple(Formatter& f, std::string_view name) : DebugBuilder(f, tuple_shape) {
+    f.write(name);
+}
+
+DebugList::DebugList(Formatter& f) : DebugBuilder(f, list_shape) {
+    f.write("[");
+}
+
+} // namespace quillfen

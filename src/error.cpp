@@ -1,0 +1,314 @@
+#include "error.hpp"
+
+#include <cerrno>
+#include <cstring>
+
+#include <fmt/format.h>
+
+namespace quillfen {
+
+namespace {
+
+template <class... Fs>
+struct Overloaded : Fs... {
+    using Fs::operator()...;
+};
+
+std::string system_message(int code) {
+    if (const char* text = strerrordesc_np(code))
+        return text;
+    return fmt::format("Unknown error {}", code);
+}
+
+std::string missing_protocol_text(const std::string& name, unsigned version) {
+    return fmt::format(
+        "A required Wayland protocol ({} version {}) is not supported by the compositor", name,
+        version);
+}
+
+void missing_protocol_debug(Formatter& f, const std::string& name, unsigned version) {
+    f.debug_struct("MissingProtocol").field("name", name).field("version", version).finish();
+}
+
+void name_only(Formatter& f, std::string_view name) {
+    f.write(name);
+}
+
+template <class Payload>
+void with_payload(Formatter& f, std::string_view name, const Payload& payload) {
+    f.debug_tuple(name).field(payload).finish();
+}
+
+} // namespace
+
+std::string_view io_error_kind(int code) {
+    switch (code) {
+    case EPERM:
+    case EACCES:
+        return "PermissionDenied";
+    case ENOENT:
+        return "NotFound";
+    case EINTR:
+        return "Interrupted";
+    case E2BIG:
+        return "ArgumentListTooLong";
+    case EAGAIN:
+        return "WouldBlock";
+    case ENOMEM:
+        return "OutOfMemory";
+    case EBUSY:
+        return "ResourceBusy";
+    case EEXIST:
+        return "AlreadyExists";
+    case EXDEV:
+        return "CrossesDevices";
+    case ENOTDIR:
+        return "NotADirectory";
+    case EISDIR:
+        return "IsADirectory";
+    case EINVAL:
+        return "InvalidInput";
+    case ETXTBSY:
+        return "ExecutableFileBusy";
+    case EFBIG:
+        return "FileTooLarge";
+    case ENOSPC:
+        return "StorageFull";
+    case ESPIPE:
+        return "NotSeekable";
+    case EROFS:
+        return "ReadOnlyFilesystem";
+    case EMLINK:
+        return "TooManyLinks";
+    case EPIPE:
+        return "BrokenPipe";
+    case EDEADLK:
+        return "Deadlock";
+    case ENAMETOOLONG:
+        return "InvalidFilename";
+    case ENOSYS:
+        return "Unsupported";
+    case ENOTEMPTY:
+        return "DirectoryNotEmpty";
+    case ELOOP:
+        return "FilesystemLoop";
+    case EADDRINUSE:
+        return "AddrInUse";
+    case EADDRNOTAVAIL:
+        return "AddrNotAvailable";
+    case ENETDOWN:
+        return "NetworkDown";
+    case ENETUNREACH:
+        return "NetworkUnreachable";
+    case ECONNABORTED:
+        return "ConnectionAborted";
+    case ECONNRESET:
+        return "ConnectionReset";
+    case ENOTCONN:
+        return "NotConnected";
+    case ETIMEDOUT:
+        return "TimedOut";
+    case ECONNREFUSED:
+        return "ConnectionRefused";
+    case EHOSTUNREACH:
+        return "HostUnreachable";
+    case ESTALE:
+        return "StaleNetworkFileHandle";
+    case EDQUOT:
+        return "FilesystemQuotaExceeded";
+    default:
+        return "Uncategorized";
+    }
+}
+
+// ---- display texts ----
+
+std::string display_text(const wlclip::IoError& error) {
+    return fmt::format("{} (os error {})", system_message(error.code), error.code);
+}
+
+std::string display_text(const wlclip::paste::Error& error) {
+    using namespace wlclip::paste;
+    return std::visit(
+        Overloaded{
+            [](const NoSeats&) -> std::string { return "There are no seats"; },
+            [](const ClipboardEmpty&) -> std::string {
+                return "The clipboard of the requested seat is empty";
+            },
+            [](const NoMimeType&) -> std::string { return "No suitable type of content copied"; },
+            [](const WaylandConnection&) -> std::string {
+                return "Couldn't connect to the Wayland compositor";
+            },
+            [](const WaylandCommunication&) -> std::string {
+                return "Wayland compositor communication error";
+            },
+            [](const MissingProtocol& e) { return missing_protocol_text(e.name, e.version); },
+            [](const PrimarySelectionUnsupported&) -> std::string {
+                return "The compositor does not support primary selection";
+            },
+            [](const SeatNotFound&) -> std::string { return "The requested seat was not found"; },
+            [](const PipeCreation&) -> std::string {
+                return "Couldn't create a pipe for content transfer";
+            },
+        },
+        error);
+}
+
+std::string display_text(const wlclip::copy::Error& error) {
+    using namespace wlclip::copy;
+    return std::visit(
+        Overloaded{
+            [](const NoSeats&) -> std::string { return "There are no seats"; },
+            [](const WaylandConnection&) -> std::string {
+                return "Couldn't connect to the Wayland compositor";
+            },
+            [](const WaylandCommunication&) -> std::string {
+                return "Wayland compositor communication error";
+            },
+            [](const MissingProtocol& e) { return missing_protocol_text(e.name, e.version); },
+            [](const PrimarySelectionUnsupported&) -> std::string {
+                return "The compositor does not support primary selection";
+            },
+            [](const SeatNotFound&) -> std::string { return "The requested seat was not found"; },
+            [](const TempCopy&) -> std::string {
+                return "Error copying the source into a temporary file";
+            },
+            [](const TempFileRemove&) -> std::string {
+                return "Couldn't remove the temporary file";
+            },
+            [](const TempDirRemove&) -> std::string {
+                return "Couldn't remove the temporary directory";
+            },
+            [](const Paste&) -> std::string { return "Error satisfying a paste request"; },
+        },
+        error);
+}
+
+std::string display_text(const x11clip::ClipboardError& error) {
+    return "clipboard error: " + error.message;
+}
+
+std::string display_text(const MyError& error) {
+    return std::visit(
+        Overloaded{
+            [](const MyError::Generic& e) { return "Unknown error: " + display_text(e.error); },
+            [](const MyError::Crash& e) {
+                return "Application crash '" + e.msg + "': " + alternate_debug_text(e.cause);
+            },
+            [](const MyError::WlcrsPaste& e) {
+                return "failed to get wlr clipboard: " + display_text(e.error);
+            },
+            [](const MyError::WlcrsCopy& e) {
+                return "failed to set wlr clipboard: " + display_text(e.error);
+            },
+            [](const MyError::Io& e) { return display_text(e.error); },
+            [](const MyError::TerminalClipboard& e) { return debug_text(e.error); },
+            [](const MyError::NoClipboards&) -> std::string { return "No clipboards."; },
+            [](const MyError::BorrowError&) -> std::string { return "already mutably borrowed"; },
+            [](const MyError::BorrowMutError&) -> std::string { return "already borrowed"; },
+        },
+        error.value);
+}
+
+// ---- debug texts ----
+
+void debug_fmt(Formatter& f, const wlclip::IoError& error) {
+    f.debug_struct("Os")
+        .field("code", error.code)
+        .field("kind", DebugName{io_error_kind(error.code)})
+        .field("message", system_message(error.code))
+        .finish();
+}
+
+void debug_fmt(Formatter& f, wlclip::ConnectError kind) {
+    using wlclip::ConnectError;
+    switch (kind) {
+    case ConnectError::NoWaylandLib:
+        return name_only(f, "NoWaylandLib");
+    case ConnectError::XdgRuntimeDirNotSet:
+        return name_only(f, "XdgRuntimeDirNotSet");
+    case ConnectError::NoCompositorListening:
+        return name_only(f, "NoCompositorListening");
+    case ConnectError::InvalidName:
+        return name_only(f, "InvalidName");
+    case ConnectError::InvalidFd:
+        return name_only(f, "InvalidFd");
+    }
+    name_only(f, "Unknown");
+}
+
+void debug_fmt(Formatter& f, const wlclip::paste::Error& error) {
+    using namespace wlclip::paste;
+    std::visit(
+        Overloaded{
+            [&](const NoSeats&) { name_only(f, "NoSeats"); },
+            [&](const ClipboardEmpty&) { name_only(f, "ClipboardEmpty"); },
+            [&](const NoMimeType&) { name_only(f, "NoMimeType"); },
+            [&](const WaylandConnection& e) { with_payload(f, "WaylandConnection", e.kind); },
+            [&](const WaylandCommunication& e) { with_payload(f, "WaylandCommunication", e.io); },
+            [&](const MissingProtocol& e) { missing_protocol_debug(f, e.name, e.version); },
+            [&](const PrimarySelectionUnsupported&) {
+                name_only(f, "PrimarySelectionUnsupported");
+            },
+            [&](const SeatNotFound&) { name_only(f, "SeatNotFound"); },
+            [&](const PipeCreation& e) { with_payload(f, "PipeCreation", e.io); },
+        },
+        error);
+}
+
+void debug_fmt(Formatter& f, const wlclip::copy::Error& error) {
+    using namespace wlclip::copy;
+    std::visit(
+        Overloaded{
+            [&](const NoSeats&) { name_only(f, "NoSeats"); },
+            [&](const WaylandConnection& e) { with_payload(f, "WaylandConnection", e.kind); },
+            [&](const WaylandCommunication& e) { with_payload(f, "WaylandCommunication", e.io); },
+            [&](const MissingProtocol& e) { missing_protocol_debug(f, e.name, e.version); },
+            [&](const PrimarySelectionUnsupported&) {
+                name_only(f, "PrimarySelectionUnsupported");
+            },
+            [&](const SeatNotFound&) { name_only(f, "SeatNotFound"); },
+            [&](const TempCopy& e) { with_payload(f, "TempCopy", e.io); },
+            [&](const TempFileRemove& e) { with_payload(f, "TempFileRemove", e.io); },
+            [&](const TempDirRemove& e) { with_payload(f, "TempDirRemove", e.io); },
+            [&](const Paste& e) { with_payload(f, "Paste", e.io); },
+        },
+        error);
+}
+
+void debug_fmt(Formatter& f, const x11clip::ClipboardError& error) {
+    f.debug_struct("ClipboardError").field("message", error.message).finish();
+}
+
+void debug_fmt(Formatter& f, const StdIo& stdio) {
+    f.debug_struct("StdIo").field("stdout", stdio.stdout).field("stderr", stdio.stderr).finish();
+}
+
+void debug_fmt(Formatter& f, const AnyPayload&) {
+    f.write("Any { .. }");
+}
+
+void debug_fmt(Formatter& f, const MyError& error) {
+    std::visit(Overloaded{
+                   [&](const MyError::Generic& e) { with_payload(f, "Generic", e.error); },
+                   [&](const MyError::Crash& e) {
+                       f.debug_struct("Crash").field("msg", e.msg).field("cause", e.cause).finish();
+                   },
+                   [&](const MyError::WlcrsPaste& e) { with_payload(f, "WlcrsPaste", e.error); },
+                   [&](const MyError::WlcrsCopy& e) { with_payload(f, "WlcrsCopy", e.error); },
+                   [&](const MyError::Io& e) { with_payload(f, "Io", e.error); },
+                   [&](const MyError::TerminalClipboard& e) {
+                       with_payload(f, "TerminalClipboard", e.error);
+                   },
+                   [&](const MyError::NoClipboards&) { name_only(f, "NoClipboards"); },
+                   [&](const MyError::BorrowError&) {
+                       f.debug_tuple("BorrowError").field(DebugName{"BorrowError"}).finish();
+                   },
+                   [&](const MyError::BorrowMutError&) {
+                       f.debug_tuple("BorrowMutError").field(DebugName{"BorrowMutError"}).finish();
+                   },
+               },
+               error.value);
+}
+
+} // namespace quillfen

@@ -1,0 +1,256 @@
+#include "log.hpp"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+#include <vector>
+
+#include <pthread.h>
+#include <unistd.h>
+
+#include "error.hpp"
+#include "fatal.hpp"
+
+namespace quillfen {
+
+namespace {
+
+constexpr std::string_view level_names[] = {"fatal", "error", "warn", "info", "debug", "trace"};
+
+} // namespace
+
+std::string_view level_name(Level level) {
+    const auto index = static_cast<std::size_t>(level);
+    return index < std::size(level_names) ? level_names[index] : "unknown";
+}
+
+std::optional<Level> parse_level(std::string_view name) {
+    for (std::size_t i = 0; i < std::size(level_names); ++i)
+        if (level_names[i] == name)
+            return static_cast<Level>(i);
+    return std::nullopt;
+}
+
+namespace log {
+
+namespace level {
+namespace {
+std::mutex INNER;
+Level value = Level::info;
+} // namespace
+void set(Level v) {
+    std::lock_guard lock(INNER);
+    value = v;
+}
+Level get() {
+    std::lock_guard lock(INNER);
+    return value;
+}
+} // namespace level
+
+namespace timestamp {
+namespace {
+std::mutex INNER;
+bool value = true;
+} // namespace
+void set(bool v) {
+    std::lock_guard lock(INNER);
+    value = v;
+}
+bool get() {
+    std::lock_guard lock(INNER);
+    return value;
+}
+} // namespace timestamp
+
+namespace log_sensitive_information {
+namespace {
+std::mutex INNER;
+bool value = false;
+} // namespace
+void set(bool v) {
+    std::lock_guard lock(INNER);
+    value = v;
+}
+bool get() {
+    std::lock_guard lock(INNER);
+    return value;
+}
+} // namespace log_sensitive_information
+
+namespace {
+
+// localtime_r takes the C library's time-zone lock; serialising it behind our
+// own lock lets fork wait until no thread is inside it.
+std::mutex clock_lock;
+
+// A stream lock can be held for long (a writer blocked on a full pipe), so fork
+// does not wait for it: the child gets fresh, free locks instead.
+struct Stream {
+    int fd;
+    std::string_view name;
+    pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
+};
+Stream standard_output{STDOUT_FILENO, "stdout"};
+Stream standard_error{STDERR_FILENO, "stderr"};
+
+class StreamGuard {
+  public:
+    explicit StreamGuard(Stream& s) : s_(s) { pthread_mutex_lock(&s_.lock); }
+    ~StreamGuard() { pthread_mutex_unlock(&s_.lock); }
+    StreamGuard(const StreamGuard&) = delete;
+    StreamGuard& operator=(const StreamGuard&) = delete;
+
+  private:
+    Stream& s_;
+};
+
+// Writes all of `text`; returns 0, or the error number of a failed write.
+// EINTR is retried; a descriptor that is not open drops the text silently.
+int write_all(int fd, std::string_view text) {
+    while (!text.empty()) {
+        const ssize_t written = ::write(fd, text.data(), text.size());
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno == EBADF ? 0 : errno;
+        }
+        text.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return 0;
+}
+
+void write_line(Stream& stream, std::string_view line) {
+    int failure;
+    {
+        StreamGuard guard(stream);
+        failure = write_all(stream.fd, line);
+    }
+    if (failure != 0)
+        fatal(fmt::format("failed printing to {}: {}", stream.name,
+                          display_text(wlclip::IoError{failure})));
+}
+
+void append_local_time(std::string& line) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    {
+        std::lock_guard lock(clock_lock);
+        localtime_r(&now, &local);
+    }
+    char text[32];
+    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    line.append(text, length);
+}
+
+std::string_view tag(Level line_level) {
+    switch (line_level) {
+    case Level::fatal:
+        return "FATAL";
+    case Level::error:
+        return "ERROR";
+    case Level::warn:
+        return " WARN";
+    case Level::info:
+        return " INFO";
+    default:
+        return "DEBUG";
+    }
+}
+
+// Locks that are held only for a moment are taken before fork, so none is
+// mid-use in the child; the stream locks are replaced in the child instead.
+void before_fork() {
+    level::INNER.lock();
+    timestamp::INNER.lock();
+    log_sensitive_information::INNER.lock();
+    clock_lock.lock();
+}
+
+void after_fork_in_parent() {
+    clock_lock.unlock();
+    log_sensitive_information::INNER.unlock();
+    timestamp::INNER.unlock();
+    level::INNER.unlock();
+}
+
+void after_fork_in_child() {
+    after_fork_in_parent();
+    // The thread that held a stream lock does not exist here.
+    standard_output.lock = PTHREAD_MUTEX_INITIALIZER;
+    standard_error.lock = PTHREAD_MUTEX_INITIALIZER;
+}
+
+// Before main: a reader that went away must show as a failed write (a fatal
+// condition with its message), not end the process by a signal.
+__attribute__((constructor)) void prepare_process() {
+    std::signal(SIGPIPE, SIG_IGN);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    std::setvbuf(stderr, nullptr, _IONBF, 0);
+    pthread_atfork(before_fork, after_fork_in_parent, after_fork_in_child);
+}
+
+} // namespace
+
+namespace detail {
+
+bool admits(Level line_level) {
+    const Level setting = level::get();
+    return line_level == Level::fatal || setting >= line_level;
+}
+
+void print(Level line_level, std::string_view message) {
+    std::string line;
+    line.reserve(message.size() + 32);
+    if (timestamp::get()) {
+        append_local_time(line);
+        line += " - ";
+    }
+    line += tag(line_level);
+    line += " - ";
+    line += message;
+    line += '\n';
+    write_line(line_level >= Level::info ? standard_output : standard_error, line);
+}
+
+void write_stderr_best_effort(std::string_view text) {
+    StreamGuard guard(standard_error);
+    write_all(standard_error.fd, text);
+}
+
+} // namespace detail
+
+} // namespace log
+
+std::string concise_numbers(std::span<const std::uint8_t> numbers) {
+    if (numbers.empty())
+        return "[]";
+    // Tokens: numbers and the run marker ".."; a run of three or more keeps
+    // only its first number, the marker and its last number.
+    constexpr std::string_view marker = "..";
+    std::vector<std::string> tokens;
+    unsigned run = 1;
+    for (std::size_t i = 0; i + 1 < numbers.size(); ++i) {
+        const auto current = numbers[i];
+        const auto next = numbers[i + 1];
+        run = next == static_cast<std::uint8_t>(current + 1) ? run + 1 : 1;
+        if (run < 3)
+            tokens.push_back(std::to_string(current));
+        else if (run == 3)
+            tokens.emplace_back(marker);
+    }
+    tokens.push_back(std::to_string(numbers.back()));
+    std::string out = "[";
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        out += tokens[i];
+        const bool last = i + 1 == tokens.size();
+        if (!last && tokens[i] != marker && tokens[i + 1] != marker)
+            out += ", ";
+    }
+    out += "]";
+    return out;
+}
+
+} // namespace quillfen

@@ -1,0 +1,82 @@
+// Log level, the three process-wide log settings, the log statements and
+// `concise_numbers`. A line is built only after the level has admitted it.
+#pragma once
+
+#include <cstdint>
+#include <iterator>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include <fmt/format.h>
+
+namespace quillfen {
+
+enum class Level : std::uint8_t { fatal, error, warn, info, debug, trace };
+
+// The command-line word of a level ("fatal" … "trace").
+std::string_view level_name(Level level);
+// The level a command-line word names, matched case-sensitively.
+std::optional<Level> parse_level(std::string_view name);
+
+namespace log {
+
+// Each setting sits behind its own lock; set once at start-up, read by every line.
+namespace level {
+void set(Level value);
+Level get();
+} // namespace level
+
+namespace timestamp {
+void set(bool value);
+bool get();
+} // namespace timestamp
+
+namespace log_sensitive_information {
+void set(bool value);
+bool get();
+} // namespace log_sensitive_information
+
+namespace detail {
+// Reads the level setting; a fatal line is admitted at every level.
+bool admits(Level line_level);
+// Prints one finished line (timestamp, tag, message) with one write call.
+void print(Level line_level, std::string_view message);
+// Writes `text` to standard error under its lock, ignoring failures; for the
+// last words of a fatal condition.
+void write_stderr_best_effort(std::string_view text);
+} // namespace detail
+
+} // namespace log
+
+// Compact text of a list of display numbers: "[0..3, 5]".
+std::string concise_numbers(std::span<const std::uint8_t> numbers);
+
+} // namespace quillfen
+
+// Log statements with a {fmt} template. Arguments are evaluated only when the
+// level admits the line.
+#define QF_LOG_AT(line_level, ...)                                                                 \
+    do {                                                                                           \
+        if (::quillfen::log::detail::admits(line_level))                                           \
+            ::quillfen::log::detail::print(line_level, ::fmt::format(__VA_ARGS__));                \
+    } while (false)
+
+#define QF_FATAL(...) QF_LOG_AT(::quillfen::Level::fatal, __VA_ARGS__)
+#define QF_ERROR(...) QF_LOG_AT(::quillfen::Level::error, __VA_ARGS__)
+#define QF_WARN(...) QF_LOG_AT(::quillfen::Level::warn, __VA_ARGS__)
+#define QF_INFO(...) QF_LOG_AT(::quillfen::Level::info, __VA_ARGS__)
+#define QF_DEBUG(...) QF_LOG_AT(::quillfen::Level::debug, __VA_ARGS__)
+
+// The contents line: clipboard text reaches the log only when the contents
+// setting is on and the level admits info; the level is not read otherwise.
+#define QF_SENSITIVE(...)                                                                          \
+    do {                                                                                           \
+        if (::quillfen::log::log_sensitive_information::get() &&                                   \
+            ::quillfen::log::detail::admits(::quillfen::Level::info)) {                            \
+            std::string quillfen_sensitive_line_ = "Sensitive: ";                                  \
+            ::fmt::format_to(std::back_inserter(quillfen_sensitive_line_), __VA_ARGS__);           \
+            ::quillfen::log::detail::print(::quillfen::Level::info, quillfen_sensitive_line_);     \
+        }                                                                                          \
+    } while (false)

@@ -1,0 +1,6 @@
+#include "log.hpp"
+
+int main() {
+    QF_INFO("started quillfen manager");
+    return 0;
+}

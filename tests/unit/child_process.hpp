@@ -1,0 +1,43 @@
+// Runs a piece of test code (or the service binary) in a child process with
+// its own standard output and error, so tests can watch streams, exit
+// statuses and fatal conditions without disturbing the test runner.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace quillfen::testing {
+
+enum class StdoutMode {
+    pipe,        // captured
+    closed,      // descriptor 1 not open at all
+    broken_pipe, // a pipe whose reader has gone
+};
+
+struct ChildOptions {
+    StdoutMode stdout_mode = StdoutMode::pipe;
+    // The child is killed (its whole process group) after this long.
+    std::chrono::milliseconds timeout = std::chrono::seconds(10);
+    // Stop the child once standard output holds a full line.
+    bool stop_after_first_stdout_line = false;
+    // Reset SIGPIPE to its default in the child (for running a program, whose
+    // own start-up must then ignore it).
+    bool default_sigpipe = false;
+};
+
+struct ChildResult {
+    std::optional<int> exit_status; // set when the child exited
+    std::optional<int> signal;      // set when a signal ended it
+    bool timed_out = false;
+    bool stopped_after_line = false;
+    std::string out;
+    std::string err;
+};
+
+// Forks; the child, leader of its own process group, runs `body` and exits
+// with its return value.
+ChildResult run_in_child(const std::function<int()>& body, const ChildOptions& options = {});
+
+} // namespace quillfen::testing
