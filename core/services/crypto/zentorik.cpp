@@ -320,8 +320,9 @@ bool bind_field_modulus(PyObject* globals) {
     return bind(globals, names().field_modulus, modulus, 26);
 }
 
-// Steps 2 to 17 of the exec slot, on the module just recorded.
-bool execute(PyObject* module) {
+// Steps 2 to 17 of the exec slot, on the module just recorded. `entered_plain` tells
+// whether it entered the module in sys.modules under the plain name.
+bool execute(PyObject* module, bool& entered_plain) {
     PyObject* globals = PyModule_GetDict(module);
     Ref builtins_name = Ref::steal(PyUnicode_FromString("builtins"));
     if (!builtins_name) {
@@ -376,6 +377,7 @@ bool execute(PyObject* module) {
                 PyObject_SetItem(PyImport_GetModuleDict(), plain_name.get(), module) < 0) {
                 return fail(globals, 1);
             }
+            entered_plain = true;
         }
     }
 
@@ -467,6 +469,21 @@ PyObject* create_module(PyObject* spec, PyModuleDef*) {
     return module.release();
 }
 
+// The import system removes only the entry it made itself. The plain-name entry this
+// module made must go too: left behind, it would hand a half-initialised module to every
+// later `import zentorik` as if that import had succeeded.
+void forget_plain_entry(PyObject* module) {
+    PyObject* pending = PyErr_GetRaisedException();
+    PyObject* modules = PyImport_GetModuleDict();
+    Ref plain_name = Ref::steal(PyUnicode_FromString("zentorik"));
+    Ref entry = plain_name ? Ref::steal(PyImport_GetModule(plain_name.get())) : Ref();
+    if (entry.get() == module) {
+        PyObject_DelItem(modules, plain_name.get());
+    }
+    PyErr_Clear();
+    PyErr_SetRaisedException(pending);
+}
+
 int exec_module(PyObject* module) {
     if (state.recorded_module != nullptr) {
         if (state.recorded_module == module) {
@@ -477,8 +494,12 @@ int exec_module(PyObject* module) {
         return -1;
     }
     keep(state.recorded_module, Ref::borrow(module));
-    if (!execute(module)) {
+    bool entered_plain = false;
+    if (!execute(module, entered_plain)) {
         Py_CLEAR(state.recorded_module);
+        if (entered_plain) {
+            forget_plain_entry(module);
+        }
         return -1;
     }
     return 0;
