@@ -1,0 +1,53 @@
+#include "x11_clipboard.hpp"
+
+#include <stdlib.h>
+
+namespace quillfen {
+
+namespace {
+
+MyError terminal_clipboard(x11clip::ClipboardError error) {
+    return MyError::TerminalClipboard{{std::move(error), std::nullopt}};
+}
+
+} // namespace
+
+X11Clipboard::X11Clipboard(Key, std::string display, x11clip::Clipboard handle)
+    : display_(std::move(display)), handle_(std::move(handle)) {}
+
+std::expected<std::unique_ptr<X11Clipboard>, MyError> X11Clipboard::create(std::string display) {
+    // The layer reads DISPLAY while it connects, on this thread, and never again.
+    ::setenv("DISPLAY", display.c_str(), 1);
+    auto handle = x11clip::Clipboard::create();
+    if (!handle)
+        return std::unexpected(terminal_clipboard(std::move(handle.error())));
+    return std::make_unique<X11Clipboard>(Key{}, std::move(display), std::move(*handle));
+}
+
+void X11Clipboard::debug_fmt(Formatter& f) const {
+    f.debug_struct("X11Clipboard").field("display", display_).finish();
+}
+
+std::string X11Clipboard::display() const {
+    return display_;
+}
+
+std::expected<std::string, MyError> X11Clipboard::get() {
+    auto handle = handle_.try_borrow();
+    if (!handle)
+        return std::unexpected(MyError::BorrowError{});
+    // A read that fails for any reason reads as the empty text; the caller sees a change.
+    return (*handle)->get_string().value_or(std::string{});
+}
+
+std::expected<void, MyError> X11Clipboard::set(std::string_view text) {
+    auto handle = handle_.try_borrow_mut();
+    if (!handle)
+        return std::unexpected(MyError::BorrowMutError{});
+    auto written = (*handle)->set_string(text);
+    if (!written)
+        return std::unexpected(terminal_clipboard(std::move(written.error())));
+    return {};
+}
+
+} // namespace quillfen

@@ -1,0 +1,38 @@
+// The clipboard of one X11 display: its CLIPBOARD selection as UTF-8 text.
+#pragma once
+
+#include <expected>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "borrow_cell.hpp"
+#include "clipboard.hpp"
+#include "x11clip/x11clip.hpp"
+
+namespace quillfen {
+
+class X11Clipboard final : public Clipboard {
+  public:
+    // Sets DISPLAY to `display` and connects; the object keeps its connections for life.
+    static std::expected<std::unique_ptr<X11Clipboard>, MyError> create(std::string display);
+
+    void debug_fmt(Formatter& f) const override;
+    std::string display() const override;
+    // Every failure of the read is the empty text.
+    std::expected<std::string, MyError> get() override;
+    std::expected<void, MyError> set(std::string_view text) override;
+
+    // Only `create` can make the key.
+    class Key {
+        friend class X11Clipboard;
+        Key() = default;
+    };
+    X11Clipboard(Key, std::string display, x11clip::Clipboard handle);
+
+  private:
+    std::string display_;
+    BorrowCell<x11clip::Clipboard> handle_;
+};
+
+} // namespace quillfen

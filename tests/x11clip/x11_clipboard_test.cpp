@@ -1,0 +1,135 @@
+// The service's X11 backend against real Xvfb servers.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include "borrow_cell.hpp"
+#include "error.hpp"
+#include "tests/servers/xvfb_server.hpp"
+#include "tests/x11clip/peers.hpp"
+#include "x11_clipboard.hpp"
+
+namespace quillfen::test {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+std::unique_ptr<X11Clipboard> open_on(const XvfbServer& server) {
+    auto clipboard = X11Clipboard::create(server.display());
+    if (!clipboard)
+        throw std::runtime_error(display_text(clipboard.error()));
+    return std::move(*clipboard);
+}
+
+TEST(X11Clipboard, NoServerGivesTheTextDiscoveryCompares) {
+    const std::string display = ":" + std::to_string(unused_display_number());
+    auto clipboard = X11Clipboard::create(display);
+    ASSERT_FALSE(clipboard.has_value());
+    EXPECT_EQ(std::string(::getenv("DISPLAY")), display);
+    const auto* terminal = std::get_if<MyError::TerminalClipboard>(&clipboard.error().value);
+    ASSERT_NE(terminal, nullptr);
+    EXPECT_FALSE(terminal->error.stdio.has_value());
+    const std::string shown = display_text(terminal->error.inner);
+    EXPECT_EQ(shown, "clipboard error: X11 clipboard error : XCB connection error: Connection");
+    EXPECT_EQ(shown.size(), 71u);
+    EXPECT_EQ(debug_text(clipboard.error()),
+              "TerminalClipboard(StandardizedError { inner: ClipboardError { message: \"X11 "
+              "clipboard error : XCB connection error: Connection\" }, stdio: None })");
+}
+
+TEST(X11Clipboard, DebugTextShowsTheDisplayAlone) {
+    XvfbServer server;
+    auto first = open_on(server);
+    auto second = open_on(server);
+    const std::string expected = "X11Clipboard { display: \"" + server.display() + "\" }";
+    EXPECT_EQ(debug_text(*first), expected);
+    EXPECT_EQ(debug_text(*second), expected);
+    EXPECT_EQ(first->display(), server.display());
+
+    ClipboardList list;
+    list.push_back(std::move(first));
+    list.push_back(std::move(second));
+    EXPECT_EQ(debug_text(list), "[" + expected + ", " + expected + "]");
+}
+
+TEST(X11Clipboard, SetThenGetAndPeersSeeTheText) {
+    XvfbServer server;
+    auto clipboard = open_on(server);
+    ASSERT_TRUE(clipboard->set("\u00e4 text"));
+    EXPECT_EQ(clipboard->get().value_or("?"), "\u00e4 text");
+    EXPECT_EQ(xclip_read(server.display()).out, "\u00e4 text");
+    ASSERT_TRUE(clipboard->set(""));
+    EXPECT_EQ(clipboard->get().value_or("?"), "");
+}
+
+TEST(X11Clipboard, FailedReadsAreTheEmptyText) {
+    XvfbServer server;
+    auto clipboard = open_on(server);
+    using Reply = ScriptedOwner::Script::Reply;
+    const ScriptedOwner::Script scripts[] = {
+        {.reply = Reply::value, .type = "STRING", .bytes = "latin only"},
+        {.reply = Reply::value, .type = "UTF8_STRING", .bytes = "\xc3\x28"},
+        {.reply = Reply::none, .type = "UTF8_STRING", .bytes = ""},
+    };
+    for (const auto& script : scripts) {
+        SCOPED_TRACE(script.bytes);
+        ScriptedOwner owner(server.display(), script);
+        auto text = clipboard->get();
+        ASSERT_TRUE(text.has_value()) << debug_text(text.error());
+        EXPECT_EQ(*text, "");
+    }
+}
+
+TEST(X11Clipboard, LostServerFailsWritesAndReadsEmpty) {
+    XvfbServer server;
+    auto clipboard = open_on(server);
+    ASSERT_TRUE(clipboard->set("before"));
+    server.kill();
+    auto written = clipboard->set("after");
+    ASSERT_FALSE(written.has_value());
+    const auto* terminal = std::get_if<MyError::TerminalClipboard>(&written.error().value);
+    ASSERT_NE(terminal, nullptr);
+    EXPECT_TRUE(terminal->error.inner.message.starts_with("X11 clipboard error : "));
+    // The object stays usable: reads go on, as the empty text.
+    EXPECT_EQ(clipboard->get().value_or("?"), "");
+}
+
+TEST(X11Clipboard, WatchReturnsTheChangedText) {
+    XvfbServer server;
+    auto clipboard = open_on(server);
+    ASSERT_TRUE(clipboard->set("old"));
+    auto watched = std::async(std::launch::async, [&] { return clipboard->watch(); });
+    EXPECT_EQ(watched.wait_for(1500ms), std::future_status::timeout);
+    XclipOwner other(server.display(), "new");
+    ASSERT_EQ(watched.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(watched.get().value_or("?"), "new");
+}
+
+TEST(BorrowCell, SharedBorrowsExcludeTheExclusiveOneAndBack) {
+    BorrowCell<int> cell(7);
+    {
+        auto a = cell.try_borrow();
+        auto b = cell.try_borrow();
+        ASSERT_TRUE(a && b);
+        EXPECT_EQ(**a, 7);
+        EXPECT_FALSE(cell.try_borrow_mut());
+    }
+    {
+        auto m = cell.try_borrow_mut();
+        ASSERT_TRUE(m);
+        **m = 8;
+        EXPECT_FALSE(cell.try_borrow());
+        EXPECT_FALSE(cell.try_borrow_mut());
+    }
+    auto again = cell.try_borrow_mut();
+    ASSERT_TRUE(again);
+    EXPECT_EQ(**again, 8);
+}
+
+} // namespace
+} // namespace quillfen::test
