@@ -1,0 +1,59 @@
+#include "kill_after.hpp"
+
+#include "debug_text.hpp"
+#include "errno_text.hpp"
+#include "fatal.hpp"
+#include "log.hpp"
+
+#include <chrono>
+#include <fmt/format.h>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+namespace quillfen {
+
+void run_timer(std::uint64_t seconds, const WorkerHandle& worker) {
+    const pid_t pid = worker.pid();
+    QF_DEBUG("waiting {} seconds and then killing {}.", seconds, pid);
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+
+    const auto status = worker.look();
+    if (!status) {
+        QF_ERROR("error getting status of child process {}: {}", pid, errno_full(status.error()));
+        return;
+    }
+    if (!std::holds_alternative<WaitStatus::StillAlive>(status->value)) {
+        // The worker has ended; the supervisor collects it. There is nothing left to end.
+        QF_WARN("expected child process {} to be StillAlive but got: {}", pid, debug_text(*status));
+        return;
+    }
+    QF_DEBUG("child {} is still alive, as expected.", pid);
+    QF_DEBUG("routinely attempting to kill child process {}.", pid);
+    if (const auto sent = worker.terminate(); !sent) {
+        QF_ERROR("error killing child process {}: {}", pid, errno_full(sent.error()));
+    }
+}
+
+void kill_after(std::uint64_t seconds, pid_t pid) {
+    auto worker = WorkerHandle::open(pid);
+    if (!worker) {
+        fatal(fmt::format("failed to start the timer of child process {}: {}", pid,
+                          errno_name(worker.error())));
+    }
+    try {
+        std::thread([seconds, worker = std::move(*worker)] {
+            // A log line that cannot be written ends this timer alone, not the supervisor.
+            const FatalEndsThread fatal_ends_thread;
+            try {
+                run_timer(seconds, worker);
+            } catch (const ThreadFatal&) {
+            }
+        }).detach();
+    } catch (const std::system_error& error) {
+        fatal(fmt::format("failed to start the timer of child process {}: {}", pid,
+                          errno_name(error.code().value())));
+    }
+}
+
+} // namespace quillfen

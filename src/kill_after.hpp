@@ -1,0 +1,20 @@
+#pragma once
+// The timer that ends each worker a fixed time after it was started, so that every worker's
+// state is rebuilt from a fresh copy of the supervisor periodically.
+
+#include "worker_handle.hpp"
+
+#include <cstdint>
+#include <sys/types.h>
+
+namespace quillfen {
+
+// Starts a detached timer thread for the worker `pid` and returns at once. Must be called before
+// the worker's end is collected. Failing to start the timer is a fatal condition.
+void kill_after(std::uint64_t seconds, pid_t pid);
+
+// One timer's whole life on the calling thread: sleep, look at the worker, end it with SIGTERM
+// when it still runs.
+void run_timer(std::uint64_t seconds, const WorkerHandle& worker);
+
+} // namespace quillfen

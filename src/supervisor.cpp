@@ -1,0 +1,77 @@
+#include "supervisor.hpp"
+
+#include "debug_text.hpp"
+#include "errno_text.hpp"
+#include "fatal.hpp"
+#include "kill_after.hpp"
+#include "log.hpp"
+#include "wait_status.hpp"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <fmt/format.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace quillfen {
+
+namespace {
+
+constexpr std::int32_t aborts_tolerated = 3;
+
+[[noreturn]] void fail_managing(pid_t pid, int code) {
+    fatal(fmt::format("there was a problem managing the child process, so the service is exiting. "
+                      "check that pid {} is not running before restarting this service: {}",
+                      pid, errno_name(code)));
+}
+
+WaitStatus wait_for_end(pid_t pid) {
+    int raw = 0;
+    pid_t result;
+    do {
+        result = waitpid(pid, &raw, 0);
+    } while (result < 0 && errno == EINTR);
+    if (result < 0) {
+        fail_managing(pid, errno);
+    }
+    auto status = decode_wait_status(pid, raw);
+    if (!status) {
+        fail_managing(pid, EINVAL);
+    }
+    return *status;
+}
+
+} // namespace
+
+void supervise(void (*worker)(), unsigned timer_seconds) {
+    QF_INFO("started quillfen manager");
+
+    std::int32_t aborts = 0;
+    for (;;) {
+        const pid_t pid = fork();
+        if (pid < 0) {
+            fatal(fmt::format("Failed to fork: {}", errno_name(errno)));
+        }
+        if (pid == 0) {
+            worker();
+            _exit(0);
+        }
+        QF_DEBUG("child process {} successfully initialized.", pid);
+        kill_after(timer_seconds, pid);
+
+        const WaitStatus status = wait_for_end(pid);
+        QF_DEBUG("child process {} completed with: {}", pid, debug_text(status));
+        if (status.is_abort()) {
+            ++aborts;
+            if (aborts > aborts_tolerated) {
+                fatal(fmt::format("child process {} panicked too many times.", pid));
+            }
+            QF_FATAL("child process {} panicked. giving it another try", pid);
+        }
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+}
+
+} // namespace quillfen

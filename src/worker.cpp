@@ -1,0 +1,83 @@
+#include "worker.hpp"
+
+#include "debug_text.hpp"
+#include "fatal.hpp"
+#include "log.hpp"
+
+#include <cmath>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace quillfen {
+
+namespace {
+
+// 2.718281828459045 is the double nearest to e and 86.5617024533378 is 60 / ln 2, so a weight
+// halves every 60 seconds. Kept in this form so that scores match to the last digit.
+constexpr double euler = 2.718281828459045;
+constexpr double sixty_over_ln2 = 86.5617024533378;
+constexpr double give_up_above = 5.0;
+
+double whole_seconds_between(WallTime earlier, WallTime now) {
+    // The wall clock can be set back while the worker runs; an error that seems to lie in the
+    // future is then treated as just recorded (age 0) rather than given a weight above 1.
+    if (earlier >= now) {
+        return 0.0;
+    }
+    const auto whole = std::chrono::duration_cast<std::chrono::seconds>(now - earlier);
+    return static_cast<double>(whole.count());
+}
+
+} // namespace
+
+double error_score(std::span<const WallTime> times, WallTime now) {
+    double sum = 0.0;
+    for (const WallTime recorded : times) {
+        sum += std::pow(euler, whole_seconds_between(recorded, now) / -sixty_over_ln2);
+    }
+    return sum;
+}
+
+void run_with(const WorkerSteps& steps) {
+    QF_INFO("starting quillfen");
+
+    auto discovered = steps.discover();
+    if (!discovered) {
+        fatal(debug_text(discovered.error()));
+    }
+    ClipboardList clipboards = std::move(*discovered);
+
+    std::vector<MyError> errors;
+    std::vector<WallTime> times;
+    for (;;) {
+        MyError error = steps.sync(clipboards);
+        QF_FATAL("action exited with error: {}", debug_text(error));
+
+        const WallTime now = steps.now();
+        times.push_back(now);
+        errors.push_back(std::move(error));
+        if (error_score(times, now) > give_up_above) {
+            break;
+        }
+
+        // The old list is still held while the new one is built, so no clipboard of ours goes
+        // away before its replacement exists.
+        auto rediscovered = steps.discover();
+        if (!rediscovered) {
+            fatal(debug_text(rediscovered.error()));
+        }
+        clipboards = std::move(*rediscovered);
+
+        steps.pause(std::chrono::seconds(1));
+        QF_INFO("retrying");
+    }
+
+    const std::string message = debug_text(
+        MyError{MyError::Crash{.msg = "too many errors, exiting", .cause = std::move(errors)}});
+    times = std::vector<WallTime>{};
+    clipboards.clear();
+    fatal(message);
+}
+
+} // namespace quillfen

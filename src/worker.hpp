@@ -1,0 +1,38 @@
+#pragma once
+// The life of one worker process: discover the clipboards, keep them synced, and recover from the
+// sync loop's errors by rediscovery until too many of them come too close together.
+
+#include "clipboard.hpp"
+#include "error.hpp"
+
+#include <chrono>
+#include <expected>
+#include <functional>
+#include <span>
+
+namespace quillfen {
+
+// A reading of the real-time (wall) clock, with nanoseconds.
+using WallTime = std::chrono::system_clock::time_point;
+
+// The sum over every recorded error of 2^(-age/60 s), age in whole seconds before `now`.
+double error_score(std::span<const WallTime> times, WallTime now);
+
+// What the worker loop calls besides logging; production uses discovery, the sync loop, the
+// system clock and real sleeps, while tests script them.
+struct WorkerSteps {
+    std::function<std::expected<ClipboardList, MyError>()> discover;
+    std::function<MyError(const ClipboardList&)> sync;
+    std::function<WallTime()> now;
+    std::function<void(std::chrono::nanoseconds)> pause;
+};
+
+WorkerSteps production_worker_steps();
+
+// Ends only through a fatal condition (exit status 101), or when a signal ends the process.
+[[noreturn]] void run_with(const WorkerSteps& steps);
+
+// The worker loop on the real clipboards.
+[[noreturn]] void run();
+
+} // namespace quillfen

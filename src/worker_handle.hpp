@@ -1,0 +1,38 @@
+#pragma once
+// A handle on one worker process that cannot outlive it: a process id may be given to another
+// process once the worker's end has been collected, a pidfd never names anything else.
+
+#include "wait_status.hpp"
+
+#include <expected>
+#include <sys/types.h>
+
+namespace quillfen {
+
+class WorkerHandle {
+  public:
+    // Fails with the error number; must be called before the worker's end is collected.
+    static std::expected<WorkerHandle, int> open(pid_t pid);
+
+    WorkerHandle(WorkerHandle&& other) noexcept;
+    WorkerHandle& operator=(WorkerHandle&& other) noexcept;
+    ~WorkerHandle();
+
+    pid_t pid() const { return pid_; }
+
+    // Tells whether the worker still runs or how it ended, without collecting its end, so that
+    // the supervisor's blocking wait still receives the status. Fails with ECHILD once that wait
+    // has collected it.
+    std::expected<WaitStatus, int> look() const;
+
+    // SIGTERM to this worker alone; fails with ESRCH once its end has been collected.
+    std::expected<void, int> terminate() const;
+
+  private:
+    WorkerHandle(pid_t pid, int fd) : pid_(pid), fd_(fd) {}
+
+    pid_t pid_;
+    int fd_;
+};
+
+} // namespace quillfen
