@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <optional>
@@ -340,6 +341,23 @@ TEST_F(X11ClipLayer, LostServerEndsTheOwnerThread) {
     ASSERT_FALSE(written.has_value());
     EXPECT_EQ(written.error().message,
               "X11 clipboard error : XCB - couldn't set atom: the owner thread has ended");
+}
+
+TEST(XvfbFixture, KillAndRestartKeepTheNumber) {
+    XvfbServer server;
+    XvfbServer other;
+    EXPECT_NE(server.number(), other.number());
+    const int number = server.number();
+    const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
+    EXPECT_EQ(::access(socket.c_str(), F_OK), 0);
+
+    server.kill();
+    EXPECT_NE(::access(socket.c_str(), F_OK), 0);
+    EXPECT_THROW(RawClient{server.display()}, std::runtime_error);
+
+    server.restart();
+    EXPECT_EQ(server.number(), number);
+    EXPECT_EQ(RawClient(server.display()).clipboard_owner(), XCB_NONE);
 }
 
 } // namespace
