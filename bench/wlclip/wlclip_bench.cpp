@@ -1,0 +1,109 @@
+// Latency of one read and one write of the Wayland clipboard layer against headless sway,
+// and sway's own CPU time per 1,000 reads. Targets: read median <= 2 ms, write median <= 2 ms.
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "tests/servers/sway_server.hpp"
+#include "wlclip/wlclip.hpp"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Ms = std::chrono::duration<double, std::milli>;
+
+struct Figures {
+    double median_ms;
+    double p95_ms;
+};
+
+Figures measure(int rounds, const std::function<void()>& once) {
+    for (int i = 0; i < rounds / 10; ++i)
+        once(); // warm-up
+    std::vector<double> times;
+    times.reserve(static_cast<std::size_t>(rounds));
+    for (int i = 0; i < rounds; ++i) {
+        auto start = Clock::now();
+        once();
+        times.push_back(Ms(Clock::now() - start).count());
+    }
+    std::sort(times.begin(), times.end());
+    return {times[times.size() / 2], times[times.size() * 95 / 100]};
+}
+
+void report(const char* what, Figures f, const char* target) {
+    std::printf("%-28s median %8.3f ms   p95 %8.3f ms   %s\n", what, f.median_ms, f.p95_ms, target);
+}
+
+// User plus system time of a process, in milliseconds.
+double cpu_ms(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(in, line);
+    std::istringstream fields(line.substr(line.rfind(')') + 2));
+    std::string skip;
+    for (int i = 3; i < 14; ++i)
+        fields >> skip;
+    double utime = 0, stime = 0;
+    fields >> utime >> stime;
+    return (utime + stime) * 1000.0 / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+std::string get() {
+    auto contents = wlclip::get_contents();
+    if (!contents)
+        throw std::runtime_error("paste failed, error index " +
+                                 std::to_string(contents.error().index()));
+    auto bytes = wlclip::read_to_end(contents->pipe.get());
+    if (!bytes)
+        throw std::runtime_error("read failed, errno " + std::to_string(bytes.error().code));
+    return *bytes;
+}
+
+void set(const std::string& text) {
+    if (auto done = wlclip::copy_text(text); !done)
+        throw std::runtime_error("copy failed, error index " +
+                                 std::to_string(done.error().index()));
+}
+
+} // namespace
+
+int main() try {
+    quillfen::test::SwayServer sway;
+    ::unsetenv("WAYLAND_SOCKET");
+    ::setenv("XDG_RUNTIME_DIR", sway.runtime_dir().c_str(), 1);
+    ::setenv("WAYLAND_DISPLAY", sway.socket_name().c_str(), 1);
+
+    const std::string text = "a line of clipboard text, as a user would copy it\n";
+    set(text);
+    report("get (served by this process)", measure(1000, [] { get(); }),
+           "(target: median <= 2 ms)");
+    if (std::system("printf 'served by wl-copy' | wl-copy >/dev/null 2>&1") != 0)
+        throw std::runtime_error("wl-copy failed");
+    report("get (served by wl-copy)", measure(1000, [] { get(); }), "(target: median <= 2 ms)");
+    int n = 0;
+    report("set", measure(500, [&] { set(text + std::to_string(n++)); }),
+           "(target: median <= 2 ms)");
+
+    set(text);
+    double before = cpu_ms(sway.pid());
+    auto start = Clock::now();
+    for (int i = 0; i < 1000; ++i)
+        get();
+    double wall = Ms(Clock::now() - start).count();
+    std::printf("sway CPU time per 1000 gets: %.0f ms (wall %.0f ms)\n",
+                cpu_ms(sway.pid()) - before, wall);
+    return 0;
+} catch (const std::exception& e) {
+    std::fprintf(stderr, "wlclip_bench: %s\n", e.what());
+    return 1;
+}
