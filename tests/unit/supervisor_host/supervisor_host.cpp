@@ -88,7 +88,10 @@ void test_worker() {
         const rlimit no_core{0, 0};
         setrlimit(RLIMIT_CORE, &no_core);
         prctl(PR_SET_DUMPABLE, 0);
-        kill(getpid(), std::atoi(argument.data()));
+        // By the signal's default action, even where a sanitizer runtime handles it.
+        const int signal_number = std::atoi(argument.data());
+        std::signal(signal_number, SIG_DFL);
+        kill(getpid(), signal_number);
         wait_to_be_ended();
     } else if (action.starts_with("sleep:")) {
         std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(argument.data())));
@@ -98,6 +101,8 @@ void test_worker() {
         QF_INFO("worker {} logged", number);
         _exit(0);
     } else if (action == "reuse-pid") {
+        // Only once the supervisor has started this worker's timer thread, which takes an id too.
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
         const int fd = open("/proc/sys/kernel/ns_last_pid", O_WRONLY | O_CLOEXEC);
         const std::string last = std::to_string(getpid() - 1);
         if (fd < 0 || write(fd, last.data(), last.size()) < 0) {
