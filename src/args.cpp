@@ -1,0 +1,195 @@
+#include "args.hpp"
+
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <fmt/format.h>
+
+namespace quillfen {
+
+namespace {
+
+constexpr std::string_view program = "quillfen";
+constexpr std::string_view version = "0.2.0";
+constexpr std::string_view about =
+    " Synchronizes the clipboard across multiple X11 and wayland instances running on the same "
+    "machine. ";
+constexpr std::string_view usage = "Usage: quillfen [OPTIONS]";
+constexpr unsigned widest_help = 120;
+constexpr unsigned help_indent = 10;
+
+struct Argument {
+    std::string_view names; // as shown in the help
+    std::string_view help;
+};
+
+// In the order of `Args`, then the two the library adds.
+const std::vector<Argument> help_entries = {
+    {"      --log-level <LOG_LEVEL>", "granularity to log [default: info] [possible values: fatal, "
+                                      "error, warn, info, debug, trace]"},
+    {"      --hide-timestamp",
+     "whether to include timestamps in the logs (systemd already includes timestamps so you'll "
+     "want to enable this for systemd)"},
+    {"      --run-forked", "whether to run the sync forked so the state can be cleaned up "
+                           "periodically. typically, this should be true"},
+    {"      --log-clipboard-contents",
+     "when debug logging is enabled, it won't show clipboard contents, because clipboard contents "
+     "are sensitive user information. but if you set this to true, in addition to enabling debug "
+     "logging, then it will log the clipboard contents"},
+    {"  -h, --help", "Print help"},
+    {"  -V, --version", "Print version"},
+};
+
+constexpr std::string_view flag_names[] = {"hide-timestamp", "run-forked", "log-clipboard-contents",
+                                           "help", "version"};
+
+// Greedy word wrap that breaks only at a blank followed by more text, so the
+// blanks at both ends of a text stay where they are.
+void append_wrapped(std::string& out, std::string_view text, unsigned indent, unsigned width) {
+    const std::size_t room = width > indent ? width - indent : 1;
+    while (!text.empty()) {
+        std::size_t cut = text.size();
+        if (text.size() > room) {
+            cut = std::string_view::npos;
+            for (std::size_t i = 1; i < text.size(); ++i) {
+                const bool breakable = text[i] == ' ' && i + 1 < text.size() && text[i + 1] != ' ';
+                if (!breakable)
+                    continue;
+                if (i <= room || cut == std::string_view::npos)
+                    cut = i;
+                if (i > room)
+                    break;
+            }
+            if (cut == std::string_view::npos)
+                cut = text.size();
+        }
+        out.append(indent, ' ');
+        out.append(text.substr(0, cut));
+        out.push_back('\n');
+        text.remove_prefix(cut);
+        if (!text.empty())
+            text.remove_prefix(1); // the blank the line broke at
+    }
+}
+
+std::string help_text(unsigned width) {
+    std::string out;
+    append_wrapped(out, about, 0, width);
+    out += "\n";
+    out += usage;
+    out += "\n\nOptions:\n";
+    for (std::size_t i = 0; i < help_entries.size(); ++i) {
+        if (i != 0)
+            out += "\n";
+        out += help_entries[i].names;
+        out += "\n";
+        append_wrapped(out, help_entries[i].help, help_indent, width);
+    }
+    return out;
+}
+
+ParseExit usage_error(std::string_view message) {
+    return ParseExit{
+        2, false,
+        fmt::format("error: {}\n\n{}\n\nFor more information, try '--help'.\n", message, usage)};
+}
+
+// A value attached to a flag ("--run-forked=false", even "=true") is refused
+// before the library sees it, which would accept some of them.
+std::optional<ParseExit> refuse_flag_values(std::span<const std::string_view> arguments) {
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        const std::string_view argument = arguments[i];
+        if (argument == "--")
+            break;
+        for (std::string_view flag : flag_names) {
+            const std::string prefix = fmt::format("--{}=", flag);
+            if (argument.starts_with(prefix))
+                return usage_error(fmt::format("unexpected value '{}' for '--{}' found; no more "
+                                               "were expected",
+                                               argument.substr(prefix.size()), flag));
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::variant<Args, ParseExit> parse_args(std::span<const std::string_view> arguments,
+                                         unsigned width) {
+    if (auto refused = refuse_flag_values(arguments))
+        return *refused;
+
+    Args args;
+    std::string level_text = "info";
+    CLI::App app{std::string(about), std::string(program)};
+    app.set_help_flag("-h,--help", "Print help");
+    app.set_version_flag("-V,--version", fmt::format("{} {}", program, version), "Print version");
+    app.add_option("--log-level", level_text, "granularity to log")
+        ->check(CLI::IsMember({"fatal", "error", "warn", "info", "debug", "trace"}))
+        ->multi_option_policy(CLI::MultiOptionPolicy::Throw);
+    for (auto [name, field] : {std::pair{"--hide-timestamp", &args.hide_timestamp},
+                               std::pair{"--run-forked", &args.run_forked},
+                               std::pair{"--log-clipboard-contents", &args.log_clipboard_contents}})
+        app.add_flag(name, *field)->multi_option_policy(CLI::MultiOptionPolicy::Throw);
+
+    // The library wants the arguments after the program name, last one first.
+    std::vector<std::string> reversed;
+    for (std::size_t i = arguments.size(); i > 1; --i)
+        reversed.emplace_back(arguments[i - 1]);
+    try {
+        app.parse(reversed);
+    } catch (const CLI::CallForHelp&) {
+        return ParseExit{0, true, help_text(width)};
+    } catch (const CLI::CallForAllHelp&) {
+        return ParseExit{0, true, help_text(width)};
+    } catch (const CLI::CallForVersion& e) {
+        return ParseExit{0, true, std::string(e.what()) + "\n"};
+    } catch (const CLI::ParseError& e) {
+        return usage_error(e.what());
+    }
+    args.log_level = *parse_level(level_text);
+    args.run_forked = true;
+    return args;
+}
+
+unsigned help_width() {
+    unsigned width = 0;
+    if (const char* columns = std::getenv("COLUMNS")) {
+        char* end = nullptr;
+        const unsigned long value = std::strtoul(columns, &end, 10);
+        if (end != columns && *end == '\0' && value > 0 && value < 100000)
+            width = static_cast<unsigned>(value);
+    }
+    winsize size{};
+    if (width == 0 && ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        width = size.ws_col;
+    if (width == 0)
+        width = 100;
+    return std::min(width, widest_help);
+}
+
+Args parse_args_or_exit(int argc, char** argv) {
+    std::vector<std::string_view> arguments(argv, argv + argc);
+    auto result = parse_args(arguments, help_width());
+    if (auto* args = std::get_if<Args>(&result))
+        return *args;
+    const auto& exit = std::get<ParseExit>(result);
+    const int fd = exit.to_stdout ? STDOUT_FILENO : STDERR_FILENO;
+    std::string_view text = exit.text;
+    while (!text.empty()) {
+        const ssize_t n = ::write(fd, text.data(), text.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        text.remove_prefix(static_cast<std::size_t>(n));
+    }
+    _exit(exit.status);
+}
+
+} // namespace quillfen

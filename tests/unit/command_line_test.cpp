@@ -1,0 +1,290 @@
+// The command line as a user meets it: the built binary run with each kind of
+// argument list, and the parsed values behind it.
+#include <cstdlib>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "args.hpp"
+#include "child_process.hpp"
+
+namespace quillfen {
+namespace {
+
+using testing::ChildOptions;
+using testing::ChildResult;
+using testing::run_in_child;
+using testing::StdoutMode;
+
+// Runs the service with `arguments`; `environment` entries are set first.
+ChildResult run_quillfen(const std::vector<std::string>& arguments, ChildOptions options = {},
+                         const std::vector<std::pair<std::string, std::string>>& environment = {}) {
+    options.default_sigpipe = true; // the binary must ignore SIGPIPE by itself
+    return run_in_child(
+        [&] {
+            for (const auto& [name, value] : environment)
+                setenv(name.c_str(), value.c_str(), 1);
+            std::vector<char*> argv{const_cast<char*>(QUILLFEN_BINARY)};
+            for (const auto& argument : arguments)
+                argv.push_back(const_cast<char*>(argument.c_str()));
+            argv.push_back(nullptr);
+            execv(QUILLFEN_BINARY, argv.data());
+            return 127;
+        },
+        options);
+}
+
+enum class Outcome {
+    starts,         // logs its first line on standard output and runs
+    starts_bare,    // the same, the line without a timestamp
+    prints_help,    // help on standard output, status 0
+    prints_version, // version on standard output, status 0
+    usage_error,    // message and usage on standard error, status 2
+};
+
+struct CommandCase {
+    const char* name;
+    std::vector<std::string> arguments;
+    Outcome outcome;
+};
+void PrintTo(const CommandCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CommandLine : public ::testing::TestWithParam<CommandCase> {};
+
+TEST_P(CommandLine, StatusAndStreams) {
+    const auto& c = GetParam();
+    ChildOptions options;
+    // A started service does not end by itself: stop it at its first line.
+    options.stop_after_first_stdout_line =
+        c.outcome == Outcome::starts || c.outcome == Outcome::starts_bare;
+    const ChildResult r = run_quillfen(c.arguments, options);
+    ASSERT_FALSE(r.timed_out) << "stdout: " << r.out << "\nstderr: " << r.err;
+    static const std::regex started(
+        R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2} -  INFO - started quillfen manager\n)");
+    switch (c.outcome) {
+    case Outcome::starts:
+        EXPECT_TRUE(std::regex_match(r.out, started)) << r.out;
+        EXPECT_EQ(r.err, "");
+        EXPECT_TRUE(r.stopped_after_line || r.exit_status == 0);
+        break;
+    case Outcome::starts_bare:
+        EXPECT_EQ(r.out, " INFO - started quillfen manager\n");
+        EXPECT_EQ(r.err, "");
+        EXPECT_TRUE(r.stopped_after_line || r.exit_status == 0);
+        break;
+    case Outcome::prints_help:
+        EXPECT_EQ(r.exit_status, 0);
+        EXPECT_NE(r.out.find("Usage: quillfen [OPTIONS]"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("--log-clipboard-contents"), std::string::npos);
+        EXPECT_EQ(r.out.find("started quillfen manager"), std::string::npos);
+        EXPECT_EQ(r.err, "");
+        break;
+    case Outcome::prints_version:
+        EXPECT_EQ(r.exit_status, 0);
+        EXPECT_EQ(r.out, "quillfen 0.2.0\n");
+        EXPECT_EQ(r.err, "");
+        break;
+    case Outcome::usage_error:
+        EXPECT_EQ(r.exit_status, 2);
+        EXPECT_EQ(r.out, "");
+        EXPECT_TRUE(r.err.starts_with("error: ")) << r.err;
+        EXPECT_NE(r.err.find("Usage: quillfen [OPTIONS]"), std::string::npos) << r.err;
+        break;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, CommandLine,
+    ::testing::Values(
+        CommandCase{"NoArguments", {}, Outcome::starts},
+        CommandCase{"LevelAsNextArgument", {"--log-level", "debug"}, Outcome::starts},
+        CommandCase{"LevelAttached", {"--log-level=debug"}, Outcome::starts},
+        CommandCase{"EveryFlagOnce",
+                    {"--log-clipboard-contents", "--run-forked", "--log-level", "trace"},
+                    Outcome::starts},
+        CommandCase{"HideTimestamp", {"--hide-timestamp"}, Outcome::starts_bare},
+        CommandCase{"LevelInCapitals", {"--log-level", "DEBUG"}, Outcome::usage_error},
+        CommandCase{"LevelUnknownWord", {"--log-level=verbose"}, Outcome::usage_error},
+        CommandCase{"LevelWithoutValue", {"--log-level"}, Outcome::usage_error},
+        CommandCase{"LevelEmptyAttached", {"--log-level="}, Outcome::usage_error},
+        CommandCase{"FlagWithFalse", {"--run-forked=false"}, Outcome::usage_error},
+        CommandCase{"FlagWithTrue", {"--hide-timestamp=true"}, Outcome::usage_error},
+        CommandCase{
+            "LevelTwice", {"--log-level", "info", "--log-level=info"}, Outcome::usage_error},
+        CommandCase{"FlagTwice", {"--run-forked", "--run-forked"}, Outcome::usage_error},
+        CommandCase{"ContentsFlagTwice",
+                    {"--log-clipboard-contents", "--log-clipboard-contents"},
+                    Outcome::usage_error},
+        CommandCase{"UnknownOption", {"--verbose"}, Outcome::usage_error},
+        CommandCase{"ShortFormOfAnOption", {"-l", "debug"}, Outcome::usage_error},
+        CommandCase{"Positional", {"extra"}, Outcome::usage_error},
+        CommandCase{"LongHelp", {"--help"}, Outcome::prints_help},
+        CommandCase{"ShortHelp", {"-h"}, Outcome::prints_help},
+        CommandCase{"HelpAmongOthers", {"--hide-timestamp", "--help"}, Outcome::prints_help},
+        CommandCase{"LongVersion", {"--version"}, Outcome::prints_version},
+        CommandCase{"ShortVersion", {"-V"}, Outcome::prints_version}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(StartUp, ClosedStdoutLosesLinesAndRunsOn) {
+    ChildOptions options;
+    options.stdout_mode = StdoutMode::closed;
+    options.timeout = std::chrono::seconds(2);
+    const ChildResult r = run_quillfen({}, options);
+    // Either it finished its work or it is still running when stopped.
+    EXPECT_TRUE(r.exit_status == 0 || r.timed_out)
+        << "status " << r.exit_status.value_or(-1) << " signal " << r.signal.value_or(0);
+    EXPECT_EQ(r.err.find("failed printing"), std::string::npos) << r.err;
+}
+
+TEST(StartUp, StdoutWithoutReaderEndsWith101) {
+    ChildOptions options;
+    options.stdout_mode = StdoutMode::broken_pipe;
+    const ChildResult r = run_quillfen({}, options);
+    EXPECT_FALSE(r.signal.has_value()) << "ended by signal " << r.signal.value_or(0);
+    EXPECT_EQ(r.exit_status, 101);
+    EXPECT_EQ(r.err, "failed printing to stdout: Broken pipe (os error 32)\n");
+}
+
+const std::string about_text = " Synchronizes the clipboard across multiple X11 and wayland "
+                               "instances running on the same machine. ";
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::size_t widest(const std::vector<std::string>& lines) {
+    std::size_t width = 0;
+    for (const auto& line : lines)
+        width = std::max(width, line.size());
+    return width;
+}
+
+// All words of the help, in order, whatever the wrapping.
+std::string words_of(const std::string& text) {
+    std::istringstream in(text);
+    std::string words, word;
+    while (in >> word)
+        words += word + " ";
+    return words;
+}
+
+TEST(Help, WrapsToTheWidthButNeverBeyond120) {
+    const ChildResult wide = run_quillfen({"--help"}, {}, {{"COLUMNS", "300"}});
+    ASSERT_EQ(wide.exit_status, 0);
+    const auto wide_lines = lines_of(wide.out);
+    EXPECT_LE(widest(wide_lines), 120u);
+    EXPECT_GT(widest(wide_lines), 100u) << "the room up to 120 columns is used";
+    ASSERT_FALSE(wide_lines.empty());
+    EXPECT_EQ(wide_lines[0], about_text) << "the about text keeps its blanks";
+
+    const ChildResult narrow = run_quillfen({"--help"}, {}, {{"COLUMNS", "50"}});
+    ASSERT_EQ(narrow.exit_status, 0);
+    EXPECT_LE(widest(lines_of(narrow.out)), 50u);
+    EXPECT_EQ(words_of(narrow.out), words_of(wide.out)) << "wrapping loses or changes no word";
+    for (const char* text :
+         {"granularity to log", "[default: info]",
+          "[possible values: fatal, error, warn, info, debug, trace]",
+          "whether to include timestamps in the logs (systemd already includes timestamps so "
+          "you'll want to enable this for systemd)",
+          "whether to run the sync forked so the state can be cleaned up periodically. "
+          "typically, this should be true",
+          "when debug logging is enabled, it won't show clipboard contents, because clipboard "
+          "contents are sensitive user information. but if you set this to true, in addition to "
+          "enabling debug logging, then it will log the clipboard contents"})
+        EXPECT_NE(words_of(wide.out).find(words_of(text)), std::string::npos) << text;
+}
+
+TEST(Help, FollowsTheTerminalWidth) {
+    int master = -1;
+    int slave = -1;
+    winsize size{};
+    size.ws_col = 64;
+    size.ws_row = 40;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, &size), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        unsetenv("COLUMNS");
+        dup2(slave, STDOUT_FILENO);
+        close(master);
+        close(slave);
+        execl(QUILLFEN_BINARY, QUILLFEN_BINARY, "--help", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(slave);
+    std::string out;
+    char buffer[4096];
+    for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;)
+        out.append(buffer, static_cast<std::size_t>(n));
+    close(master);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    const auto lines = lines_of(out);
+    EXPECT_LE(widest(lines), 64u);
+    EXPECT_GT(widest(lines), 50u);
+}
+
+struct ParseCase {
+    const char* name;
+    std::vector<std::string_view> arguments;
+    Level level;
+    bool hide_timestamp;
+    bool log_clipboard_contents;
+};
+void PrintTo(const ParseCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ParsedValues : public ::testing::TestWithParam<ParseCase> {};
+
+TEST_P(ParsedValues, AreTheGivenOrTheDefaults) {
+    const auto& c = GetParam();
+    std::vector<std::string_view> arguments{"quillfen"};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    const auto result = parse_args(arguments, 100);
+    ASSERT_TRUE(std::holds_alternative<Args>(result)) << std::get<ParseExit>(result).text;
+    const auto& args = std::get<Args>(result);
+    EXPECT_EQ(args.log_level, c.level);
+    EXPECT_EQ(args.hide_timestamp, c.hide_timestamp);
+    EXPECT_TRUE(args.run_forked);
+    EXPECT_EQ(args.log_clipboard_contents, c.log_clipboard_contents);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, ParsedValues,
+    ::testing::Values(ParseCase{"Defaults", {}, Level::info, false, false},
+                      ParseCase{"LevelNext", {"--log-level", "debug"}, Level::debug, false, false},
+                      ParseCase{"LevelAttached", {"--log-level=fatal"}, Level::fatal, false, false},
+                      ParseCase{"EachLevel", {"--log-level", "warn"}, Level::warn, false, false},
+                      ParseCase{"Trace", {"--log-level=trace"}, Level::trace, false, false},
+                      ParseCase{"HideTimestamp", {"--hide-timestamp"}, Level::info, true, false},
+                      ParseCase{"RunForked", {"--run-forked"}, Level::info, false, false},
+                      ParseCase{"Contents", {"--log-clipboard-contents"}, Level::info, false, true},
+                      ParseCase{"All",
+                                {"--log-clipboard-contents", "--log-level", "error",
+                                 "--hide-timestamp", "--run-forked"},
+                                Level::error,
+                                true,
+                                true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
+} // namespace quillfen
