@@ -1,0 +1,69 @@
+#include "utf8_lossy.hpp"
+
+namespace quillfen {
+
+namespace {
+
+constexpr std::string_view replacement = "\xEF\xBF\xBD";
+
+struct Lead {
+    int length;                         // bytes of the whole sequence; 0: not a lead byte
+    unsigned char second_lo, second_hi; // the second byte's range excludes overlong
+                                        // forms, surrogates and code points past U+10FFFF
+};
+
+Lead lead_of(unsigned char b) {
+    if (b >= 0xC2 && b <= 0xDF)
+        return {2, 0x80, 0xBF};
+    if (b == 0xE0)
+        return {3, 0xA0, 0xBF};
+    if (b == 0xED)
+        return {3, 0x80, 0x9F};
+    if (b >= 0xE1 && b <= 0xEF)
+        return {3, 0x80, 0xBF};
+    if (b == 0xF0)
+        return {4, 0x90, 0xBF};
+    if (b == 0xF4)
+        return {4, 0x80, 0x8F};
+    if (b >= 0xF1 && b <= 0xF3)
+        return {4, 0x80, 0xBF};
+    return {0, 0, 0};
+}
+
+} // namespace
+
+std::string utf8_lossy(std::string_view bytes) {
+    std::string text;
+    text.reserve(bytes.size());
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        auto b = static_cast<unsigned char>(bytes[i]);
+        if (b < 0x80) {
+            text.push_back(static_cast<char>(b));
+            ++i;
+            continue;
+        }
+        Lead lead = lead_of(b);
+        // How many bytes from i on form a valid start of a sequence.
+        std::size_t valid = lead.length ? 1 : 0;
+        while (valid > 0 && valid < static_cast<std::size_t>(lead.length) &&
+               i + valid < bytes.size()) {
+            auto c = static_cast<unsigned char>(bytes[i + valid]);
+            bool fits = valid == 1 ? (c >= lead.second_lo && c <= lead.second_hi)
+                                   : (c >= 0x80 && c <= 0xBF);
+            if (!fits)
+                break;
+            ++valid;
+        }
+        if (lead.length && valid == static_cast<std::size_t>(lead.length)) {
+            text.append(bytes.substr(i, valid));
+            i += valid;
+        } else {
+            text.append(replacement);
+            i += valid ? valid : 1;
+        }
+    }
+    return text;
+}
+
+} // namespace quillfen

@@ -1,0 +1,198 @@
+// The service's Wayland backend against headless sway and weston, with wl-copy and
+// wl-paste as the other clients.
+#include <stdlib.h>
+
+#include <chrono>
+#include <filesystem>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "debug_text.hpp"
+#include "error.hpp"
+#include "tests/servers/sway_server.hpp"
+#include "tests/wlclip/peers.hpp"
+#include "tests/wlclip/process_state.hpp"
+#include "tests/wlclip/test_owner.hpp"
+#include "wlr_clipboard.hpp"
+
+namespace quillfen {
+namespace {
+
+using namespace std::chrono_literals;
+using test::use_compositor;
+using test::wl_copy;
+using test::wl_paste;
+
+std::string error_text(const std::expected<std::string, MyError>& result) {
+    return result ? "no error, text " + debug_text(*result) : debug_text(result.error());
+}
+
+TEST(WlrClipboardObject, DebugTextAndDisplay) {
+    WlrClipboard clipboard("wayland-0");
+    EXPECT_EQ(debug_text(clipboard), R"(WlrClipboard { display: "wayland-0" })");
+    EXPECT_EQ(alternate_debug_text(clipboard), "WlrClipboard {\n    display: \"wayland-0\",\n}");
+    EXPECT_EQ(clipboard.display(), "wayland-0");
+}
+
+class WlrClipboardOnSway : public ::testing::Test {
+  protected:
+    void SetUp() override { use_compositor(sway_); }
+    test::SwayServer sway_;
+    WlrClipboard clipboard_{sway_.socket_name()};
+};
+
+TEST_F(WlrClipboardOnSway, SelectionsWithoutTextReadAsTheEmptyText) {
+    ::setenv("WAYLAND_DISPLAY", "wayland-250", 1); // the object must set its own
+    EXPECT_EQ(clipboard_.get(), "") << "no selection yet";
+    EXPECT_EQ(std::getenv("WAYLAND_DISPLAY"), sway_.socket_name());
+    wl_copy("\x89PNG\r\n", "-t image/png");
+    EXPECT_EQ(clipboard_.get(), "") << "only an image type";
+}
+
+TEST_F(WlrClipboardOnSway, TextComesBackWhole) {
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::string text;
+    };
+    const std::string r = "\xEF\xBF\xBD";
+    const Case cases[] = {
+        {"trailing newline kept", "two lines\nend\n", "two lines\nend\n"},
+        {"blanks kept", "  padded  ", "  padded  "},
+        {"invalid UTF-8",
+         "a\xF1\x80\x80\xE1\x80\xC2"
+         "b\x80"
+         "c\x80\xBF"
+         "d",
+         "a" + r + r + r + "b" + r + "c" + r + r + "d"},
+        {"valid UTF-8", "gr\xC3\xBC\xC3\x9F \xF0\x9F\x98\x80",
+         "gr\xC3\xBC\xC3\x9F \xF0\x9F\x98\x80"},
+        {"large", std::string(300000, 'x') + "\n", std::string(300000, 'x') + "\n"},
+    };
+    for (const Case& c : cases) {
+        wl_copy(c.bytes);
+        auto text = clipboard_.get();
+        ASSERT_TRUE(text) << c.what << ": " << error_text(text);
+        EXPECT_EQ(*text, c.text) << c.what;
+    }
+}
+
+TEST_F(WlrClipboardOnSway, AnHtmlOnlySelectionReadsAsItsMarkup) {
+    test::TestOwner owner({"text/html"}, [](const std::string&, wlclip::UniqueFd fd) {
+        [[maybe_unused]] auto n = ::write(fd.get(), "<p>hi</p>", 9);
+    });
+    EXPECT_EQ(clipboard_.get(), "<p>hi</p>");
+}
+
+TEST_F(WlrClipboardOnSway, AStuckOwnerGivesATimedOutIoError) {
+    std::mutex mutex;
+    std::vector<wlclip::UniqueFd> held;
+    test::TestOwner owner({"UTF8_STRING"}, [&](const std::string&, wlclip::UniqueFd fd) {
+        std::lock_guard lock(mutex);
+        held.push_back(std::move(fd));
+    });
+    auto start = std::chrono::steady_clock::now();
+    auto text = clipboard_.get();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+    ASSERT_FALSE(text);
+    EXPECT_EQ(debug_text(text.error()),
+              R"(Io(Os { code: 110, kind: TimedOut, message: "Connection timed out" }))");
+}
+
+TEST_F(WlrClipboardOnSway, SetThenGetAndOtherReaders) {
+    for (const std::string text : {"first", "", "caf\xC3\xA9\n", "last one"}) {
+        ASSERT_TRUE(clipboard_.set(text)) << debug_text(text);
+        EXPECT_EQ(clipboard_.get(), text) << "read right after the write";
+    }
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(wl_paste(), "last one") << "request " << i;
+    EXPECT_EQ(test::serving_threads(), 1);
+}
+
+TEST_F(WlrClipboardOnSway, TwoSetsInARowLeaveOneServingThread) {
+    ASSERT_TRUE(clipboard_.set("one"));
+    ASSERT_TRUE(clipboard_.set("two"));
+    EXPECT_TRUE(test::eventually([] { return test::serving_threads() == 1; }));
+    EXPECT_EQ(wl_paste(), "two");
+    wl_copy("elsewhere");
+    EXPECT_TRUE(test::eventually([] { return test::serving_threads() == 0; }));
+}
+
+TEST_F(WlrClipboardOnSway, WatchReturnsSoonAfterAChange) {
+    ASSERT_TRUE(clipboard_.set("before"));
+    std::chrono::steady_clock::time_point changed;
+    std::thread changer([&] {
+        std::this_thread::sleep_for(1500ms);
+        changed = std::chrono::steady_clock::now();
+        wl_copy("after");
+    });
+    auto text = clipboard_.watch();
+    auto returned = std::chrono::steady_clock::now();
+    changer.join();
+    EXPECT_EQ(text, "after");
+    EXPECT_LT(returned - changed, 3s);
+}
+
+TEST(WlrClipboardErrors, ConnectionKinds) {
+    std::string dir = (std::filesystem::temp_directory_path() / "wlr-empty.XXXXXX");
+    ASSERT_NE(::mkdtemp(dir.data()), nullptr);
+    ::unsetenv("WAYLAND_SOCKET");
+    ::setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+    WlrClipboard clipboard("wayland-9");
+
+    EXPECT_EQ(error_text(clipboard.get()), "WlcrsPaste(WaylandConnection(NoCompositorListening))");
+    auto set = clipboard.set("x");
+    ASSERT_FALSE(set);
+    EXPECT_EQ(debug_text(set.error()), "WlcrsCopy(WaylandConnection(NoCompositorListening))");
+
+    ::unsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(error_text(clipboard.get()), "WlcrsPaste(WaylandConnection(XdgRuntimeDirNotSet))");
+    set = clipboard.set("x");
+    ASSERT_FALSE(set);
+    EXPECT_EQ(debug_text(set.error()), "WlcrsCopy(WaylandConnection(XdgRuntimeDirNotSet))");
+    std::filesystem::remove_all(dir);
+}
+
+TEST(WlrClipboardErrors, WestonLacksTheProtocol) {
+    test::WestonServer weston;
+    use_compositor(weston);
+    WlrClipboard clipboard(weston.socket_name());
+    EXPECT_EQ(
+        error_text(clipboard.get()),
+        R"(WlcrsPaste(MissingProtocol { name: "zwlr_data_control_manager_v1", version: 1 }))");
+    auto set = clipboard.set("x");
+    ASSERT_FALSE(set);
+    EXPECT_EQ(debug_text(set.error()),
+              R"(WlcrsCopy(MissingProtocol { name: "zwlr_data_control_manager_v1", version: 1 }))");
+}
+
+std::expected<void, wlclip::copy::Error> failing_copy(std::string) {
+    throw std::runtime_error("serving thread could not start");
+}
+
+std::expected<void, wlclip::copy::Error> refusing_copy(std::string bytes) {
+    if (bytes != "exact bytes")
+        throw std::logic_error("the copy got other bytes");
+    return std::unexpected(wlclip::copy::NoSeats{});
+}
+
+TEST(CatchCopy, AFailureOnTheCallingThreadIsPrintedAndCaught) {
+    ::testing::internal::CaptureStderr();
+    auto caught = catch_copy("text", failing_copy);
+    std::string printed = ::testing::internal::GetCapturedStderr();
+    ASSERT_FALSE(caught);
+    EXPECT_TRUE(std::holds_alternative<AnyPayload>(caught.error()));
+    EXPECT_EQ(printed, "serving thread could not start\n");
+
+    auto refused = catch_copy("exact bytes", refusing_copy);
+    ASSERT_FALSE(refused);
+    auto* kind = std::get_if<wlclip::copy::Error>(&refused.error());
+    ASSERT_NE(kind, nullptr);
+    EXPECT_TRUE(std::holds_alternative<wlclip::copy::NoSeats>(*kind));
+}
+
+} // namespace
+} // namespace quillfen
