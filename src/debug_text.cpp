@@ -1,6 +1,6 @@
 #include "debug_text.hpp"
 
-#include <unicode/uchar.h>
+#include "unicode_tables.hpp"
 
 namespace quillfen {
 
@@ -66,32 +66,6 @@ void append_utf8(std::string& out, char32_t code) {
     }
 }
 
-// Printable: everything but controls, format characters, surrogates, private
-// use, unassigned code points, and separators other than the plain blank.
-bool is_printable(char32_t code) {
-    if (code == U' ')
-        return true;
-    switch (u_charType(static_cast<UChar32>(code))) {
-    case U_CONTROL_CHAR:
-    case U_FORMAT_CHAR:
-    case U_SURROGATE:
-    case U_PRIVATE_USE_CHAR:
-    case U_UNASSIGNED:
-    case U_SPACE_SEPARATOR:
-    case U_LINE_SEPARATOR:
-    case U_PARAGRAPH_SEPARATOR:
-        return false;
-    default:
-        return true;
-    }
-}
-
-// A combining character would attach to the opening quote or to the escape
-// before it, so it is always spelled out.
-bool extends_previous(char32_t code) {
-    return u_hasBinaryProperty(static_cast<UChar32>(code), UCHAR_GRAPHEME_EXTEND);
-}
-
 } // namespace
 
 void write_quoted(Formatter& f, std::string_view text) {
@@ -122,7 +96,9 @@ void write_quoted(Formatter& f, std::string_view text) {
         default:
             break;
         }
-        if (is_printable(code) && !extends_previous(code)) {
+        // A combining character would attach to the opening quote or to the escape
+        // before it, so it is always spelled out.
+        if (unicode::is_printable(code) && !unicode::extends_previous(code)) {
             append_utf8(out, code);
         } else {
             static constexpr char digits[] = "0123456789abcdef";
