@@ -1,0 +1,63 @@
+"""The pairing's mathematical properties on py_ecc's generators, with the real py_ecc.
+
+Each pairing costs seconds, so the values are computed once per module and shared."""
+
+import pytest
+from py_ecc.bls12_381 import FQ12, G1, G2, curve_order, multiply, neg
+
+import zentorik
+from pairing_support import base_pairing
+
+ONE = FQ12.one()
+
+
+@pytest.fixture(scope="module")
+def e():
+    return base_pairing()[0]
+
+
+@pytest.fixture(scope="module")
+def e_doubled():
+    """e(2·G2, G1) and e(G2, 2·G1)."""
+    return zentorik.pairing(multiply(G2, 2), G1), zentorik.pairing(G2, multiply(G1, 2))
+
+
+def test_pairing_is_not_degenerate(e):
+    assert isinstance(e, FQ12)
+    assert e != ONE
+
+
+def test_pairing_value_has_the_group_order(e):
+    assert e**curve_order == ONE
+
+
+def test_pairing_is_bilinear(e, e_doubled):
+    left, right = e_doubled
+    assert left == right == e * e
+
+
+def test_negated_point_gives_the_inverse(e):
+    assert zentorik.pairing(G2, neg(G1)) * e == ONE
+
+
+def test_pairing_is_the_miller_loop_of_the_twisted_and_embedded_points(e):
+    Q, P = zentorik.twist(G2), zentorik.cast_point_to_fq12(G1)
+    assert zentorik.miller_loop(Q, P) == e
+
+
+def test_real_pairing_runs_each_step_through_the_module_namespace():
+    counts = base_pairing()[1]
+    assert counts == {"linefunc": 68, "double": 63, "add": 5, "is_on_curve": 2, "twist": 1,
+                      "cast_point_to_fq12": 1}
+
+
+def test_empty_loop_gives_the_final_exponent_of_one(monkeypatch):
+    Q, P = zentorik.twist(G2), zentorik.cast_point_to_fq12(G1)
+    monkeypatch.setattr(zentorik, "log_ate_loop_count", -1)
+    value = zentorik.miller_loop(Q, P)
+    assert value == zentorik.final_exponentiate(FQ12.one()) == ONE
+
+
+@pytest.mark.parametrize("Q, P", [(None, G1), (G2, None), (None, None)])
+def test_point_at_infinity_pairs_to_one(Q, P):
+    assert zentorik.pairing(Q, P) == ONE
