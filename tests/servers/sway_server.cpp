@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <linux/close_range.h>
+#include <poll.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -14,6 +15,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -56,7 +58,9 @@ std::string make_runtime_dir(const User& user) {
     return pattern;
 }
 
-bool accepts(const std::string& path) {
+// True once the compositor's event loop runs: it answers a wl_display.sync. A socket that
+// merely accepts is not enough, since a compositor still setting up loses a SIGTERM.
+bool answers(const std::string& path) {
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     if (path.size() >= sizeof addr.sun_path)
@@ -65,7 +69,15 @@ bool accepts(const std::string& path) {
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return false;
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    bool ok = false;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+        // wl_display (object 1), request 0 (sync), 12 bytes, new callback object 2.
+        const std::uint32_t sync[3] = {1, 12u << 16, 2};
+        pollfd p{fd, POLLIN, 0};
+        char reply[64];
+        ok = ::write(fd, sync, sizeof sync) == sizeof sync && ::poll(&p, 1, 1000) == 1 &&
+             ::read(fd, reply, sizeof reply) >= 12;
+    }
     ::close(fd);
     return ok;
 }
@@ -162,7 +174,7 @@ HeadlessCompositor::HeadlessCompositor(std::vector<std::string> argv, std::vecto
     auto deadline = std::chrono::steady_clock::now() + 20s;
     for (;;) {
         std::string name = socket_name_.empty() ? find_socket(runtime_dir_) : socket_name_;
-        if (!name.empty() && accepts(runtime_dir_ + "/" + name)) {
+        if (!name.empty() && answers(runtime_dir_ + "/" + name)) {
             socket_name_ = name;
             break;
         }

@@ -22,7 +22,7 @@ class HeadlessCompositor {
     pid_t pid() const { return pid_; }
 
   protected:
-    // Starts `argv` and returns once its socket accepts connections; throws
+    // Starts `argv` and returns once it answers on its socket; throws
     // std::runtime_error when it does not come up. `socket_name` empty: take the first
     // socket the compositor makes.
     HeadlessCompositor(std::vector<std::string> argv, std::vector<std::string> env,
