@@ -1,0 +1,315 @@
+// The sync loop on scripted clipboards: which clipboard is the source of a change, what is
+// written where, the pauses, the log lines and the errors that end the loop.
+#include <cerrno>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "captured_output.hpp"
+#include "log.hpp"
+#include "scripted_clipboard.hpp"
+#include "sync.hpp"
+
+namespace quillfen::testing {
+namespace {
+
+using Journal = std::vector<std::string>;
+
+class KeepSynced : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        log::level::set(Level::info);
+        log::timestamp::set(false);
+        log::log_sensitive_information::set(false);
+    }
+
+    ScriptedClipboard& add(const std::string& name, std::string text = {}) {
+        held[name] = selection(std::move(text));
+        auto clipboard = scripted(name, world, held[name]);
+        ScriptedClipboard& ref = *clipboard;
+        clipboards.push_back(std::move(clipboard));
+        return ref;
+    }
+
+    // A user copies `text` into clipboard `name` when the journal reaches `entry`.
+    void user_copies(const std::string& name, std::string text, const std::string& entry,
+                     unsigned occurrence = 1) {
+        world.on(
+            entry, [this, name, text] { held.at(name)->text = text; }, occurrence);
+    }
+
+    // Ends the loop: every read after `entry` fails with `stop_error`.
+    void stop_after(const std::string& entry, unsigned occurrence = 1) {
+        world.on(
+            entry, [this] { world.stop_with(stop_error); }, occurrence);
+    }
+
+    MyError run() {
+        CapturedOutput output;
+        MyError error = keep_synced(clipboards, world.pause());
+        lines = output.lines();
+        return error;
+    }
+
+    std::vector<std::string> texts() const {
+        std::vector<std::string> result;
+        for (const auto& name : names(clipboards))
+            result.push_back(held.at(name)->text);
+        return result;
+    }
+
+    const MyError stop_error = MyError::Io{wlclip::IoError{EIO}};
+    World world;
+    std::map<std::string, std::shared_ptr<Selection>> held;
+    ClipboardList clipboards;
+    std::vector<std::string> lines;
+};
+
+TEST_F(KeepSynced, EmptyListFailsAtOnceWithoutPauseOrRead) {
+    EXPECT_EQ(debug_text(run()), "NoClipboards");
+    EXPECT_TRUE(world.journal.empty());
+    EXPECT_TRUE(lines.empty());
+}
+
+TEST_F(KeepSynced, UnchangedClipboardsArePolledBackToBackWithTheFirstReadTwice) {
+    add("a", "x");
+    add("b", "x");
+    add("c", "x");
+    stop_after("pause 200ms", 2);
+
+    EXPECT_EQ(debug_text(run()), debug_text(stop_error));
+    EXPECT_EQ(world.journal,
+              (Journal{"pause 100ms", "get a", "get a", "get b", "get c", "pause 200ms", "get a",
+                       "get b", "get c", "pause 200ms", "get a"}));
+    EXPECT_TRUE(lines.empty());
+}
+
+// One change, made by a user during the first 200 ms pause: the first clipboard in list order
+// that differs is the source, and its text goes to every clipboard, the source included.
+struct SourceCase {
+    const char* name;
+    std::vector<std::string> before;            // texts of a, b, c, ... at the start
+    std::map<std::string, std::string> changes; // copied by users during the pause
+    std::string source;
+    std::string text;
+    Journal pass; // the pass that finds the change, up to the first differing read
+};
+
+void PrintTo(const SourceCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class KeepSyncedSource : public KeepSynced, public ::testing::WithParamInterface<SourceCase> {};
+
+TEST_P(KeepSyncedSource, FirstDifferingClipboardIsWrittenToAll) {
+    const SourceCase& c = GetParam();
+    for (std::size_t i = 0; i < c.before.size(); ++i)
+        add(std::string(1, static_cast<char>('a' + i)), c.before[i]);
+    for (const auto& [name, text] : c.changes)
+        user_copies(name, text, "pause 200ms");
+    stop_after("pause 100ms", 2);
+
+    EXPECT_EQ(debug_text(run()), debug_text(stop_error));
+
+    Journal expected{"pause 100ms", "get a"};
+    for (const auto& name : names(clipboards))
+        expected.push_back("get " + name);
+    expected.push_back("pause 200ms");
+    expected.insert(expected.end(), c.pass.begin(), c.pass.end());
+    expected.push_back("display " + c.source);
+    for (const auto& name : names(clipboards))
+        expected.push_back("set " + name + " '" + c.text + "'");
+    expected.insert(expected.end(), {"pause 100ms", "get a"});
+    EXPECT_EQ(world.journal, expected);
+    EXPECT_EQ(texts(), std::vector<std::string>(c.before.size(), c.text));
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{" INFO - clipboard updated from display " + c.source}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, KeepSyncedSource,
+    ::testing::Values(
+        SourceCase{"OneClipboardIsWrittenBackIntoItself", {"x"}, {{"a", "y"}}, "a", "y", {"get a"}},
+        SourceCase{"EarlierOfTwoChangesWinsAndOverwritesTheLater",
+                   {"x", "x", "x"},
+                   {{"b", "from b"}, {"c", "from c"}},
+                   "b",
+                   "from b",
+                   {"get a", "get b"}},
+        SourceCase{"EmptyTextIsAChange", {"x", "x"}, {{"b", ""}}, "b", "", {"get a", "get b"}},
+        SourceCase{"WithEmptyBaselineFirstNonEmptyIsTheSource",
+                   {"", "", ""},
+                   {{"c", "y"}},
+                   "c",
+                   "y",
+                   {"get a", "get b", "get c"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(KeepSynced, ChangeMadeBeforeItsTurnInTheWritesIsLost) {
+    add("a", "x");
+    add("b", "x");
+    add("c", "x");
+    user_copies("a", "new", "pause 200ms");
+    user_copies("c", "user", "set a 'new'");
+    stop_after("pause 200ms", 2);
+
+    EXPECT_EQ(debug_text(run()), debug_text(stop_error));
+    EXPECT_EQ(texts(), (std::vector<std::string>{"new", "new", "new"}));
+    EXPECT_EQ(lines, (std::vector<std::string>{" INFO - clipboard updated from display a"}));
+}
+
+TEST_F(KeepSynced, ChangeAfterItsWriteIsPropagatedByTheNextPass) {
+    add("a", "x");
+    add("b", "x");
+    add("c", "x");
+    user_copies("a", "new", "pause 200ms");
+    user_copies("b", "later", "set b 'new'");
+    stop_after("pause 100ms", 3);
+
+    EXPECT_EQ(debug_text(run()), debug_text(stop_error));
+    EXPECT_EQ(texts(), (std::vector<std::string>{"later", "later", "later"}));
+    EXPECT_EQ(lines, (std::vector<std::string>{" INFO - clipboard updated from display a",
+                                               " INFO - clipboard updated from display b"}));
+}
+
+TEST_F(KeepSynced, FirstClipboardChangedBeforeRebaseliningIsOverwrittenAgain) {
+    add("a", "x");
+    add("b", "x");
+    user_copies("a", "new", "pause 200ms");
+    user_copies("a", "mine", "pause 100ms", 2);
+    stop_after("pause 100ms", 3);
+
+    EXPECT_EQ(debug_text(run()), debug_text(stop_error));
+    // The baseline is "mine", so b's "new" counts as the next change.
+    EXPECT_EQ(texts(), (std::vector<std::string>{"new", "new"}));
+    EXPECT_EQ(lines, (std::vector<std::string>{" INFO - clipboard updated from display a",
+                                               " INFO - clipboard updated from display b"}));
+}
+
+TEST_F(KeepSynced, BaselineIsWhatTheFirstClipboardReportsNotWhatWasWritten) {
+    // a's writes do not take: it keeps reading the empty text.
+    held["a"] = selection();
+    clipboards.push_back(std::make_unique<ScriptedClipboard>(
+        "a", world, held["a"], std::vector<std::shared_ptr<Selection>>{}));
+    add("b");
+    user_copies("b", "x", "pause 200ms");
+    stop_after("pause 100ms", 3);
+
+    EXPECT_EQ(debug_text(run()), debug_text(stop_error));
+    EXPECT_EQ(world.journal,
+              (Journal{"pause 100ms", "get a", "get a", "get b", "pause 200ms", "get a", "get b",
+                       "display b", "set a 'x'", "set b 'x'", "pause 100ms", "get a", "get a",
+                       "get b", "display b", "set a 'x'", "set b 'x'", "pause 100ms", "get a"}));
+}
+
+struct LoggingCase {
+    const char* name;
+    Level level;
+    bool contents;
+    std::string text;
+    std::vector<std::string> lines;
+};
+
+void PrintTo(const LoggingCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class KeepSyncedLogging : public KeepSynced, public ::testing::WithParamInterface<LoggingCase> {};
+
+TEST_P(KeepSyncedLogging, ChangeIsPropagatedAlikeAndLoggedAsTheSettingsAdmit) {
+    const LoggingCase& c = GetParam();
+    log::level::set(c.level);
+    log::log_sensitive_information::set(c.contents);
+    add("a", "x");
+    add("b", "x");
+    user_copies("b", c.text, "pause 200ms");
+    stop_after("pause 100ms", 2);
+
+    EXPECT_EQ(debug_text(run()), debug_text(stop_error));
+    EXPECT_EQ(texts(), (std::vector<std::string>{c.text, c.text}));
+    EXPECT_EQ(lines, c.lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, KeepSyncedLogging,
+    ::testing::Values(LoggingCase{"WarnWithContents", Level::warn, true, "abc", {}},
+                      LoggingCase{"ErrorWithoutContents", Level::error, false, "abc", {}},
+                      LoggingCase{"InfoWithoutContents",
+                                  Level::info,
+                                  false,
+                                  "abc",
+                                  {" INFO - clipboard updated from display b"}},
+                      LoggingCase{"InfoWithContents",
+                                  Level::info,
+                                  true,
+                                  "abc",
+                                  {" INFO - clipboard updated from display b",
+                                   " INFO - Sensitive: clipboard contents: 'abc'"}},
+                      LoggingCase{"DebugWithContents",
+                                  Level::debug,
+                                  true,
+                                  "abc",
+                                  {" INFO - clipboard updated from display b",
+                                   " INFO - Sensitive: clipboard contents: 'abc'"}},
+                      LoggingCase{"ContentsWithALineBreakSpanTwoLines",
+                                  Level::info,
+                                  true,
+                                  "ab\n'c",
+                                  {" INFO - clipboard updated from display b",
+                                   " INFO - Sensitive: clipboard contents: 'ab", "'c'"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Every failed read or write ends the loop with that very error, and nothing is written after it.
+TEST_F(KeepSynced, ReadErrorAtTheFirstBaseliningIsReturned) {
+    add("a", "x").script_get(0, std::unexpected(MyError::BorrowError{}));
+    add("b", "x");
+
+    EXPECT_EQ(debug_text(run()), "BorrowError(BorrowError)");
+    EXPECT_EQ(world.journal, (Journal{"pause 100ms", "get a"}));
+}
+
+TEST_F(KeepSynced, ReadErrorInThePassIsReturnedAndNothingIsWritten) {
+    const MyError failure = MyError::Io{wlclip::IoError{EPIPE}};
+    add("a", "x");
+    add("b", "y").script_get(0, std::unexpected(failure));
+    add("c", "z");
+
+    EXPECT_EQ(debug_text(run()), debug_text(failure));
+    EXPECT_EQ(world.journal, (Journal{"pause 100ms", "get a", "get a", "get b"}));
+    EXPECT_EQ(texts(), (std::vector<std::string>{"x", "y", "z"}));
+}
+
+TEST_F(KeepSynced, ReadErrorAtRebaseliningIsReturned) {
+    const MyError failure = MyError::WlcrsPaste{
+        wlclip::paste::WaylandConnection{wlclip::ConnectError::NoCompositorListening}};
+    // a's reads: baseline, first pass, second pass, then the re-baselining one.
+    add("a", "x").script_get(3, std::unexpected(failure));
+    add("b", "x");
+    user_copies("b", "y", "pause 200ms");
+
+    EXPECT_EQ(debug_text(run()), debug_text(failure));
+    EXPECT_EQ(world.journal,
+              (Journal{"pause 100ms", "get a", "get a", "get b", "pause 200ms", "get a", "get b",
+                       "display b", "set a 'y'", "set b 'y'", "pause 100ms", "get a"}));
+}
+
+TEST_F(KeepSynced, WriteErrorOnTheThirdOfFourLeavesTheFourthUnwritten) {
+    const MyError failure = MyError::TerminalClipboard{
+        {x11clip::ClipboardError{"X11 clipboard error : Failed to set new owner of XCB selection"},
+         std::nullopt}};
+    add("a", "x");
+    add("b", "x");
+    add("c", "x").fail_set(0, failure);
+    add("d", "x");
+    user_copies("b", "new", "pause 200ms");
+
+    EXPECT_EQ(debug_text(run()), debug_text(failure));
+    EXPECT_EQ(world.journal.back(), "set c 'new' fails");
+    EXPECT_EQ(texts(), (std::vector<std::string>{"new", "new", "x", "x"}));
+}
+
+} // namespace
+} // namespace quillfen::testing

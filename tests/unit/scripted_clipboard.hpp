@@ -1,0 +1,147 @@
+// An in-memory clipboard for testing discovery and the sync loop. Every call goes into one
+// journal shared by all clipboards of a test, so the order of calls across clipboards shows.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "clipboard.hpp"
+#include "debug_text.hpp"
+#include "error.hpp"
+
+namespace quillfen::testing {
+
+// The text behind one or more clipboard names.
+struct Selection {
+    std::string text;
+};
+
+// What a test's clipboards share: the journal, actions that stand for a user between calls, and
+// the error that ends a loop that otherwise never returns.
+class World {
+  public:
+    std::vector<std::string> journal;
+
+    // Runs `action` right after the `occurrence`-th (from 1) journal entry equal to `entry`.
+    void on(std::string entry, std::function<void()> action, unsigned occurrence = 1) {
+        actions_.push_back({std::move(entry), occurrence, std::move(action)});
+    }
+
+    // From now on every read fails with `error`.
+    void stop_with(MyError error) { stop_ = std::move(error); }
+    const std::optional<MyError>& stop() const { return stop_; }
+
+    void record(std::string entry) {
+        journal.push_back(entry);
+        unsigned seen = 0;
+        for (const auto& recorded : journal)
+            seen += recorded == entry;
+        for (auto& action : actions_)
+            if (action.entry == entry && action.occurrence == seen)
+                action.run();
+    }
+
+    // A pause that only leaves its trace in the journal.
+    std::function<void(std::chrono::nanoseconds)> pause() {
+        return [this](std::chrono::nanoseconds d) {
+            record(
+                "pause " +
+                std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(d).count()) +
+                "ms");
+        };
+    }
+
+  private:
+    struct Action {
+        std::string entry;
+        unsigned occurrence;
+        std::function<void()> run;
+    };
+    std::vector<Action> actions_;
+    std::optional<MyError> stop_;
+};
+
+class ScriptedClipboard final : public Clipboard {
+  public:
+    // Reads `reads`; a write goes into every selection of `writes`.
+    ScriptedClipboard(std::string name, World& world, std::shared_ptr<Selection> reads,
+                      std::vector<std::shared_ptr<Selection>> writes)
+        : name_(std::move(name)), world_(world), reads_(std::move(reads)),
+          writes_(std::move(writes)) {}
+
+    // The `n`-th read (from 0) of this clipboard returns `outcome` instead of the selection.
+    void script_get(unsigned n, std::expected<std::string, MyError> outcome) {
+        get_script_.insert_or_assign(n, std::move(outcome));
+    }
+    // The `n`-th write (from 0) of this clipboard fails with `error` and changes nothing.
+    void fail_set(unsigned n, MyError error) {
+        set_failures_.insert_or_assign(n, std::move(error));
+    }
+
+    // The display name, without a trace in the journal.
+    const std::string& name() const { return name_; }
+
+    void debug_fmt(Formatter& f) const override {
+        f.debug_struct("Scripted").field("display", name_).finish();
+    }
+    std::string display() const override {
+        world_.record("display " + name_);
+        return name_;
+    }
+    std::expected<std::string, MyError> get() override {
+        const unsigned n = gets_++;
+        std::expected<std::string, MyError> outcome = reads_->text;
+        if (world_.stop())
+            outcome = std::unexpected(*world_.stop());
+        else if (auto scripted = get_script_.find(n); scripted != get_script_.end())
+            outcome = scripted->second;
+        world_.record("get " + name_);
+        return outcome;
+    }
+    std::expected<void, MyError> set(std::string_view text) override {
+        const unsigned n = sets_++;
+        if (auto failure = set_failures_.find(n); failure != set_failures_.end()) {
+            world_.record("set " + name_ + " '" + std::string(text) + "' fails");
+            return std::unexpected(failure->second);
+        }
+        for (auto& selection : writes_)
+            selection->text = text;
+        world_.record("set " + name_ + " '" + std::string(text) + "'");
+        return {};
+    }
+
+  private:
+    std::string name_;
+    World& world_;
+    std::shared_ptr<Selection> reads_;
+    std::vector<std::shared_ptr<Selection>> writes_;
+    std::map<unsigned, std::expected<std::string, MyError>> get_script_;
+    std::map<unsigned, MyError> set_failures_;
+    unsigned gets_ = 0;
+    unsigned sets_ = 0;
+};
+
+// The names of a list of scripted clipboards, without a trace in the journal.
+inline std::vector<std::string> names(const ClipboardList& clipboards) {
+    std::vector<std::string> result;
+    for (const auto& clipboard : clipboards)
+        result.push_back(dynamic_cast<const ScriptedClipboard&>(*clipboard).name());
+    return result;
+}
+
+inline std::shared_ptr<Selection> selection(std::string text = {}) {
+    return std::make_shared<Selection>(Selection{std::move(text)});
+}
+
+// A clipboard that reads and writes `held` alone.
+inline std::unique_ptr<ScriptedClipboard> scripted(std::string name, World& world,
+                                                   std::shared_ptr<Selection> held) {
+    return std::make_unique<ScriptedClipboard>(std::move(name), world, held, std::vector{held});
+}
+
+} // namespace quillfen::testing
