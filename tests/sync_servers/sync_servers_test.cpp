@@ -1,0 +1,256 @@
+// Discovery and the sync loop against real servers: Xvfb displays, headless sway and weston,
+// with xclip, wl-copy and wl-paste as peers. Each test process runs in namespaces of its own
+// (see main), so that only the servers it starts are on its machine.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "log.hpp"
+#include "peers.hpp"
+#include "sync.hpp"
+#include "tests/servers/display_namespace.hpp"
+#include "tests/servers/sway_server.hpp"
+#include "tests/servers/xvfb_server.hpp"
+#include "tests/unit/captured_output.hpp"
+
+namespace quillfen::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
+
+std::string isolation_problem;
+
+std::string x11_report(const std::string& numbers) {
+    return " WARN - Issue connecting to some x11 clipboards. This is expected when hooking up to "
+           "gnome wayland, and not a problem in that context. Details: 'clipboard error: X11 "
+           "clipboard error : XCB connection error: Connection' for x11 displays: " +
+           numbers;
+}
+
+// The report for a probe in which every number but `answering` failed to connect.
+std::string x11_report_without(std::vector<int> answering) {
+    std::vector<std::uint8_t> failed;
+    for (int n = 0; n <= 254; ++n)
+        if (std::find(answering.begin(), answering.end(), n) == answering.end())
+            failed.push_back(static_cast<std::uint8_t>(n));
+    return x11_report(concise_numbers(failed));
+}
+
+std::string wlr(const std::string& socket) {
+    return "WlrClipboard { display: \"" + socket + "\" }";
+}
+std::string x11(const std::string& display) {
+    return "X11Clipboard { display: \"" + display + "\" }";
+}
+
+std::vector<std::string> names(const ClipboardList& clipboards) {
+    std::vector<std::string> result;
+    for (const auto& clipboard : clipboards)
+        result.push_back(clipboard->display());
+    return result;
+}
+
+int socket_number(const std::string& socket) {
+    return std::stoi(socket.substr(8));
+}
+
+class SyncServers : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!isolation_problem.empty())
+            GTEST_SKIP() << isolation_problem;
+        log::level::set(Level::debug);
+        log::timestamp::set(false);
+        log::log_sensitive_information::set(false);
+    }
+
+    std::expected<ClipboardList, MyError> discover() {
+        quillfen::testing::CapturedOutput output;
+        auto result = get_clipboards();
+        lines = output.lines();
+        return result;
+    }
+
+    Lines lines;
+};
+
+// Two X servers and one sway, in the order discovery lists them.
+class ThreeServers : public SyncServers {
+  protected:
+    void SetUp() override {
+        SyncServers::SetUp();
+        if (IsSkipped())
+            return;
+        first = std::make_unique<XvfbServer>();
+        second = std::make_unique<XvfbServer>();
+        if (second->number() < first->number())
+            std::swap(first, second);
+        sway = std::make_unique<SwayServer>();
+        ::setenv("XDG_RUNTIME_DIR", sway->runtime_dir().c_str(), 1);
+    }
+
+    std::string wl_paste() const {
+        return test::wl_paste(sway->runtime_dir(), sway->socket_name());
+    }
+
+    std::unique_ptr<XvfbServer> first, second;
+    std::unique_ptr<SwayServer> sway;
+};
+
+TEST_F(ThreeServers, DiscoveryFindsExactlyThoseInOrderAndSpreadsTheStartText) {
+    ASSERT_EQ(copy_with({"xclip", "-i", "-selection", "clipboard"}, x11_client(second->display()),
+                        "start text"),
+              0);
+    // xclip takes the selection in its background process.
+    ASSERT_TRUE(eventually([&] { return xclip_paste(second->display()) == "start text"; }));
+
+    auto found = discover();
+    ASSERT_TRUE(found) << debug_text(found.error());
+    const std::string socket = sway->socket_name();
+    EXPECT_EQ(names(*found),
+              (std::vector<std::string>{socket, first->display(), second->display()}));
+    EXPECT_EQ(lines, (Lines{"DEBUG - identifying unique clipboards...",
+                            "DEBUG - Found clipboard: " + wlr(socket),
+                            "DEBUG - Found clipboard: " + x11(first->display()),
+                            "DEBUG - Found clipboard: " + x11(second->display()),
+                            x11_report_without({first->number(), second->number()}),
+                            " INFO - Using clipboards: [" + wlr(socket) + ", " +
+                                x11(first->display()) + ", " + x11(second->display()) + "]"}));
+    // The list is alive, so its objects serve the start text to other clients.
+    EXPECT_EQ(wl_paste(), "start text");
+    EXPECT_EQ(xclip_paste(first->display()), "start text");
+    EXPECT_EQ(xclip_paste(second->display()), "start text");
+}
+
+// A free number above `above`: a second name discovery meets after the first one.
+int free_display_number_above(int above) {
+    for (int attempt = 0; attempt < 1000; ++attempt)
+        if (int n = unused_display_number(); n > above)
+            return n;
+    throw std::runtime_error("no free display number above " + std::to_string(above));
+}
+
+TEST_F(ThreeServers, SecondNamesOfOneServerAreRemovedAsDuplicates) {
+    if (first->number() == 254)
+        GTEST_SKIP() << "no display number above " << first->display();
+    const int alias = free_display_number_above(first->number());
+    const std::string x11_alias = "/tmp/.X11-unix/X" + std::to_string(alias);
+    fs::create_symlink("X" + std::to_string(first->number()), x11_alias);
+    const std::string socket = sway->socket_name();
+    const std::string wayland_alias = "wayland-" + std::to_string(socket_number(socket) + 1);
+    fs::create_symlink(socket, sway->runtime_dir() + "/" + wayland_alias);
+
+    auto found = discover();
+    fs::remove(x11_alias);
+    ASSERT_TRUE(found) << debug_text(found.error());
+    EXPECT_EQ(names(*found),
+              (std::vector<std::string>{socket, first->display(), second->display()}));
+    const std::string alias_display = ":" + std::to_string(alias);
+    Lines removals;
+    for (const auto& line : lines)
+        if (line.find(" is the same as ") != std::string::npos)
+            removals.push_back(line);
+    EXPECT_EQ(removals, (Lines{"DEBUG - " + wlr(socket) + " is the same as " + wlr(wayland_alias) +
+                                   ", removing " + wlr(wayland_alias),
+                               "DEBUG - " + x11(first->display()) + " is the same as " +
+                                   x11(alias_display) + ", removing " + x11(alias_display)}));
+}
+
+TEST_F(SyncServers, WestonWithoutDataControlIsWarnedAbout) {
+    WestonServer weston;
+    ::setenv("XDG_RUNTIME_DIR", weston.runtime_dir().c_str(), 1);
+    log::level::set(Level::warn);
+    auto found = discover();
+    ASSERT_TRUE(found) << debug_text(found.error());
+    EXPECT_TRUE(found->empty());
+    EXPECT_EQ(lines, (Lines{" WARN - " + weston.socket_name() +
+                                " does not support zwlr_data_control_manager_v1. If you are "
+                                "running gnome in wayland, that's OK because it provides an x11 "
+                                "clipboard, which will be used instead.",
+                            x11_report("[0..254]")}));
+}
+
+TEST_F(SyncServers, NoServerAtAllReportsEveryX11Number) {
+    std::string empty = (fs::temp_directory_path() / "quillfen-sync-empty.XXXXXX").string();
+    ASSERT_NE(::mkdtemp(empty.data()), nullptr);
+    ::setenv("XDG_RUNTIME_DIR", empty.c_str(), 1);
+    log::log_sensitive_information::set(true);
+    auto found = discover();
+    fs::remove(empty);
+    ASSERT_TRUE(found) << debug_text(found.error());
+    EXPECT_TRUE(found->empty());
+    EXPECT_EQ(lines, (Lines{"DEBUG - identifying unique clipboards...", x11_report("[0..254]"),
+                            " INFO - Sensitive: Clipboard contents at the start: ''",
+                            " INFO - Using clipboards: []"}));
+}
+
+TEST_F(SyncServers, UnsetRuntimeDirGivesAnErrorLinePerWaylandSocket) {
+    ::unsetenv("XDG_RUNTIME_DIR");
+    log::level::set(Level::warn);
+    auto found = discover();
+    ASSERT_TRUE(found) << debug_text(found.error());
+    EXPECT_TRUE(found->empty());
+    Lines expected;
+    for (int n = 0; n <= 254; ++n)
+        expected.push_back("ERROR - unexpected error while attempting to setup clipboard " +
+                           std::to_string(n) +
+                           ": failed to get wlr clipboard: Couldn't connect to the Wayland "
+                           "compositor");
+    expected.push_back(x11_report("[0..254]"));
+    EXPECT_EQ(lines, expected);
+}
+
+TEST_F(ThreeServers, XclipCopyReachesWaylandAndTheOtherDisplay) {
+    SyncWorker worker;
+    ASSERT_EQ(copy_with({"xclip", "-i", "-selection", "clipboard"}, x11_client(first->display()),
+                        "copied on X"),
+              0);
+    EXPECT_TRUE(eventually([&] { return wl_paste() == "copied on X"; })) << wl_paste();
+    EXPECT_TRUE(eventually([&] { return xclip_paste(second->display()) == "copied on X"; }))
+        << xclip_paste(second->display());
+}
+
+TEST_F(ThreeServers, WlCopyReachesBothDisplays) {
+    SyncWorker worker;
+    // The loop takes its baseline from the Wayland clipboard, the first of the list, shortly
+    // after discovery. A copy there before that becomes the baseline and is overwritten by the
+    // X11 clipboards' text, as the loop intends; a user would copy again, and so does this test.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    bool reached = false;
+    for (int attempt = 1; attempt <= 3 && !reached; ++attempt) {
+        const std::string text = "copied on Wayland " + std::to_string(attempt);
+        ASSERT_EQ(
+            copy_with({"wl-copy", text}, wayland_client(sway->runtime_dir(), sway->socket_name())),
+            0);
+        reached = eventually(
+            [&] {
+                return xclip_paste(first->display()) == text &&
+                       xclip_paste(second->display()) == text;
+            },
+            std::chrono::seconds(5));
+    }
+    EXPECT_TRUE(reached) << "first: '" << xclip_paste(first->display()) << "', second: '"
+                         << xclip_paste(second->display()) << "'";
+}
+
+} // namespace
+} // namespace quillfen::test
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    // Only while the process has one thread, and before any server starts.
+    quillfen::test::isolation_problem = quillfen::test::enter_private_display_namespace();
+    return RUN_ALL_TESTS();
+}
