@@ -102,10 +102,9 @@ std::string tail_of(const std::string& path) {
 }
 
 // Runs in the forked child: only async-signal-safe calls until exec.
-[[noreturn]] void exec_as(const User& user, const char* dir, const char* log, char** argv,
-                          char** envp) {
+[[noreturn]] void exec_as(pid_t parent, const User& user, const char* dir, const char* log,
+                          char** argv, char** envp) {
     ::setpgid(0, 0);
-    ::prctl(PR_SET_PDEATHSIG, SIGTERM); // a test that dies takes its compositor along
     int out = ::open(log, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     if (out < 0 || in < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(out, 2) < 0)
@@ -114,6 +113,10 @@ std::string tail_of(const std::string& path) {
     if (::setgroups(0, nullptr) < 0 || ::setgid(user.gid) < 0 || ::setuid(user.uid) < 0 ||
         ::chdir(dir) < 0)
         ::_exit(126);
+    // A test that dies takes its compositor along. Set after setuid, which clears it.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent)
+        ::_exit(126); // the test ended before the signal was armed
     ::execve(argv[0], argv, envp);
     ::_exit(127);
 }
@@ -162,13 +165,14 @@ HeadlessCompositor::HeadlessCompositor(std::vector<std::string> argv, std::vecto
     auto argv_ptrs = pointers(argv);
     auto env_ptrs = pointers(env);
 
+    const pid_t parent = ::getpid();
     pid_ = ::fork();
     if (pid_ < 0) {
         fs::remove_all(runtime_dir_);
         throw std::runtime_error("fork: " + std::string(std::strerror(errno)));
     }
     if (pid_ == 0)
-        exec_as(user, runtime_dir_.c_str(), log.c_str(), argv_ptrs.data(), env_ptrs.data());
+        exec_as(parent, user, runtime_dir_.c_str(), log.c_str(), argv_ptrs.data(), env_ptrs.data());
     ::setpgid(pid_, pid_); // so that stop() finds the group even before the child set it
 
     auto deadline = std::chrono::steady_clock::now() + 20s;
