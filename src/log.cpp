@@ -7,6 +7,7 @@
 #include <mutex>
 #include <vector>
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -186,6 +187,7 @@ void after_fork_in_child() {
 // Before main: a reader that went away must show as a failed write (a fatal
 // condition with its message), not end the process by a signal.
 __attribute__((constructor)) void prepare_process() {
+    detail::fill_closed_standard_descriptors();
     std::signal(SIGPIPE, SIG_IGN);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     std::setvbuf(stderr, nullptr, _IONBF, 0);
@@ -195,6 +197,17 @@ __attribute__((constructor)) void prepare_process() {
 } // namespace
 
 namespace detail {
+
+void fill_closed_standard_descriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        // Lower descriptors are open by now, so this lands on `fd`.
+        const int opened = open("/dev/null", O_RDWR);
+        if (opened >= 0 && opened != fd)
+            close(opened);
+    }
+}
 
 bool admits(Level line_level) {
     const Level setting = level::get();

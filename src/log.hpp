@@ -46,6 +46,10 @@ void print(Level line_level, std::string_view message);
 // Writes `text` to standard error under its lock, ignoring failures; for the
 // last words of a fatal condition.
 void write_stderr_best_effort(std::string_view text);
+// Puts /dev/null on each of descriptors 0 to 2 that is not open, so that no
+// later socket or pipe takes number 1 or 2 and receives log lines; lines to
+// such a stream vanish. Runs before main.
+void fill_closed_standard_descriptors();
 } // namespace detail
 
 } // namespace log

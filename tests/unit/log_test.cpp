@@ -222,6 +222,31 @@ TEST(BrokenStreams, ClosedStdoutDropsLinesAndRunsOn) {
     EXPECT_EQ(r.err, " WARN - still running\n");
 }
 
+TEST(BrokenStreams, ClosedStdoutIsNotReusedForOtherFiles) {
+    ChildOptions options;
+    options.stdout_mode = StdoutMode::closed;
+    const ChildResult r = run_in_child(
+        [] {
+            // What start-up does before main, here after the test set fd 1 up closed.
+            log::detail::fill_closed_standard_descriptors();
+            int fds[2];
+            if (pipe2(fds, O_NONBLOCK) != 0)
+                return 1;
+            if (fds[0] == STDOUT_FILENO || fds[1] == STDOUT_FILENO)
+                return 2;
+            settings(Level::info, false);
+            QF_INFO("must not reach the pipe");
+            char buffer[64];
+            if (read(fds[0], buffer, sizeof buffer) != -1 || errno != EAGAIN)
+                return 3;
+            QF_WARN("still running");
+            return 0;
+        },
+        options);
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.err, " WARN - still running\n");
+}
+
 TEST(BrokenStreams, StdoutWithoutReaderIsFatal) {
     ChildOptions options;
     options.stdout_mode = StdoutMode::broken_pipe;
