@@ -3,6 +3,7 @@
 #include "debug_text.hpp"
 #include "fatal.hpp"
 #include "log.hpp"
+#include "sync.hpp"
 
 #include <cmath>
 #include <thread>
@@ -37,6 +38,15 @@ double error_score(std::span<const WallTime> times, WallTime now) {
         sum += std::pow(euler, whole_seconds_between(recorded, now) / -sixty_over_ln2);
     }
     return sum;
+}
+
+WorkerSteps production_worker_steps() {
+    return WorkerSteps{
+        .discover = [] { return get_clipboards(); },
+        .sync = [](const ClipboardList& clipboards) { return keep_synced(clipboards); },
+        .now = [] { return std::chrono::system_clock::now(); },
+        .pause = [](std::chrono::nanoseconds d) { std::this_thread::sleep_for(d); },
+    };
 }
 
 void run_with(const WorkerSteps& steps) {
@@ -78,6 +88,10 @@ void run_with(const WorkerSteps& steps) {
     times = std::vector<WallTime>{};
     clipboards.clear();
     fatal(message);
+}
+
+void run() {
+    run_with(production_worker_steps());
 }
 
 } // namespace quillfen

@@ -1,0 +1,22 @@
+// The user's own clipboard programs: xclip on an X display, wl-copy and wl-paste on a
+// compositor. Copies return once the program serves the text from its background process.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quillfen::testing {
+
+struct WaylandPeer {
+    std::string runtime_dir;
+    std::string socket_name;
+};
+
+void xclip_copy(const std::string& display, std::string_view text);
+// The empty text when the clipboard has no owner or cannot be read.
+std::string xclip_paste(const std::string& display);
+
+void wl_copy(const WaylandPeer& compositor, std::string_view text);
+std::string wl_paste(const WaylandPeer& compositor);
+
+} // namespace quillfen::testing
