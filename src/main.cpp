@@ -1,6 +1,5 @@
 #include "args.hpp"
 #include "log.hpp"
-#include "standard_streams.hpp"
 #include "supervisor.hpp"
 #include "worker.hpp"
 
@@ -13,7 +12,6 @@ constexpr unsigned worker_lifetime_seconds = 600;
 
 int main(int argc, char** argv) {
     using namespace quillfen;
-    fill_closed_standard_descriptors();
     {
         const Args args = parse_args_or_exit(argc, argv);
         log::level::set(args.log_level);
