@@ -21,6 +21,7 @@ run() {
 }
 
 for dir in "$root"/bench/*/; do
+    dir=${dir%/}
     name=$(basename "$dir")
     if [[ -x "$dir/run.sh" ]]; then
         run "$dir/run.sh" "$build"

@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -186,8 +187,9 @@ class Propagator {
             }
             const auto elapsed = Clock::now() - start;
             if (everywhere) {
-                // Let the service settle and take its new baseline before the next copy.
-                std::this_thread::sleep_for(150ms);
+                // Let the service settle and take its new baseline, then wait a random part of
+                // its 200 ms polling period, so that copies do not keep one phase of its loop.
+                std::this_thread::sleep_for(150ms + std::chrono::milliseconds(jitter_(random_)));
                 return elapsed;
             }
             if (elapsed > 5s) {
@@ -203,6 +205,8 @@ class Propagator {
 
   private:
     std::vector<Peer>& peers_;
+    std::minstd_rand random_{20261210};
+    std::uniform_int_distribution<int> jitter_{0, 250};
     int count_ = 0;
     int lost_ = 0;
 };
