@@ -20,16 +20,6 @@ std::string system_message(int code) {
     return fmt::format("Unknown error {}", code);
 }
 
-std::string missing_protocol_text(const std::string& name, unsigned version) {
-    return fmt::format(
-        "A required Wayland protocol ({} version {}) is not supported by the compositor", name,
-        version);
-}
-
-void missing_protocol_debug(Formatter& f, const std::string& name, unsigned version) {
-    f.debug_struct("MissingProtocol").field("name", name).field("version", version).finish();
-}
-
 void name_only(Formatter& f, std::string_view name) {
     f.write(name);
 }
@@ -38,6 +28,103 @@ template <class Payload>
 void with_payload(Formatter& f, std::string_view name, const Payload& payload) {
     f.debug_tuple(name).field(payload).finish();
 }
+
+// The Wayland layer's error kinds, one overload each; paste and copy errors share the kinds
+// they have in common, so each kind's texts stand here once.
+namespace wayland_kind {
+
+using namespace wlclip;
+using copy::Paste;
+using copy::TempCopy;
+using copy::TempDirRemove;
+using copy::TempFileRemove;
+using paste::ClipboardEmpty;
+using paste::NoMimeType;
+using paste::PipeCreation;
+
+std::string display(const NoSeats&) {
+    return "There are no seats";
+}
+std::string display(const ClipboardEmpty&) {
+    return "The clipboard of the requested seat is empty";
+}
+std::string display(const NoMimeType&) {
+    return "No suitable type of content copied";
+}
+std::string display(const WaylandConnection&) {
+    return "Couldn't connect to the Wayland compositor";
+}
+std::string display(const WaylandCommunication&) {
+    return "Wayland compositor communication error";
+}
+std::string display(const MissingProtocol& e) {
+    return fmt::format(
+        "A required Wayland protocol ({} version {}) is not supported by the compositor", e.name,
+        e.version);
+}
+std::string display(const PrimarySelectionUnsupported&) {
+    return "The compositor does not support primary selection";
+}
+std::string display(const SeatNotFound&) {
+    return "The requested seat was not found";
+}
+std::string display(const PipeCreation&) {
+    return "Couldn't create a pipe for content transfer";
+}
+std::string display(const TempCopy&) {
+    return "Error copying the source into a temporary file";
+}
+std::string display(const TempFileRemove&) {
+    return "Couldn't remove the temporary file";
+}
+std::string display(const TempDirRemove&) {
+    return "Couldn't remove the temporary directory";
+}
+std::string display(const Paste&) {
+    return "Error satisfying a paste request";
+}
+
+void debug(Formatter& f, const NoSeats&) {
+    name_only(f, "NoSeats");
+}
+void debug(Formatter& f, const ClipboardEmpty&) {
+    name_only(f, "ClipboardEmpty");
+}
+void debug(Formatter& f, const NoMimeType&) {
+    name_only(f, "NoMimeType");
+}
+void debug(Formatter& f, const WaylandConnection& e) {
+    with_payload(f, "WaylandConnection", e.kind);
+}
+void debug(Formatter& f, const WaylandCommunication& e) {
+    with_payload(f, "WaylandCommunication", e.io);
+}
+void debug(Formatter& f, const MissingProtocol& e) {
+    f.debug_struct("MissingProtocol").field("name", e.name).field("version", e.version).finish();
+}
+void debug(Formatter& f, const PrimarySelectionUnsupported&) {
+    name_only(f, "PrimarySelectionUnsupported");
+}
+void debug(Formatter& f, const SeatNotFound&) {
+    name_only(f, "SeatNotFound");
+}
+void debug(Formatter& f, const PipeCreation& e) {
+    with_payload(f, "PipeCreation", e.io);
+}
+void debug(Formatter& f, const TempCopy& e) {
+    with_payload(f, "TempCopy", e.io);
+}
+void debug(Formatter& f, const TempFileRemove& e) {
+    with_payload(f, "TempFileRemove", e.io);
+}
+void debug(Formatter& f, const TempDirRemove& e) {
+    with_payload(f, "TempDirRemove", e.io);
+}
+void debug(Formatter& f, const Paste& e) {
+    with_payload(f, "Paste", e.io);
+}
+
+} // namespace wayland_kind
 
 } // namespace
 
@@ -128,60 +215,11 @@ std::string display_text(const wlclip::IoError& error) {
 }
 
 std::string display_text(const wlclip::paste::Error& error) {
-    using namespace wlclip::paste;
-    return std::visit(
-        Overloaded{
-            [](const NoSeats&) -> std::string { return "There are no seats"; },
-            [](const ClipboardEmpty&) -> std::string {
-                return "The clipboard of the requested seat is empty";
-            },
-            [](const NoMimeType&) -> std::string { return "No suitable type of content copied"; },
-            [](const WaylandConnection&) -> std::string {
-                return "Couldn't connect to the Wayland compositor";
-            },
-            [](const WaylandCommunication&) -> std::string {
-                return "Wayland compositor communication error";
-            },
-            [](const MissingProtocol& e) { return missing_protocol_text(e.name, e.version); },
-            [](const PrimarySelectionUnsupported&) -> std::string {
-                return "The compositor does not support primary selection";
-            },
-            [](const SeatNotFound&) -> std::string { return "The requested seat was not found"; },
-            [](const PipeCreation&) -> std::string {
-                return "Couldn't create a pipe for content transfer";
-            },
-        },
-        error);
+    return std::visit([](const auto& kind) { return wayland_kind::display(kind); }, error);
 }
 
 std::string display_text(const wlclip::copy::Error& error) {
-    using namespace wlclip::copy;
-    return std::visit(
-        Overloaded{
-            [](const NoSeats&) -> std::string { return "There are no seats"; },
-            [](const WaylandConnection&) -> std::string {
-                return "Couldn't connect to the Wayland compositor";
-            },
-            [](const WaylandCommunication&) -> std::string {
-                return "Wayland compositor communication error";
-            },
-            [](const MissingProtocol& e) { return missing_protocol_text(e.name, e.version); },
-            [](const PrimarySelectionUnsupported&) -> std::string {
-                return "The compositor does not support primary selection";
-            },
-            [](const SeatNotFound&) -> std::string { return "The requested seat was not found"; },
-            [](const TempCopy&) -> std::string {
-                return "Error copying the source into a temporary file";
-            },
-            [](const TempFileRemove&) -> std::string {
-                return "Couldn't remove the temporary file";
-            },
-            [](const TempDirRemove&) -> std::string {
-                return "Couldn't remove the temporary directory";
-            },
-            [](const Paste&) -> std::string { return "Error satisfying a paste request"; },
-        },
-        error);
+    return std::visit([](const auto& kind) { return wayland_kind::display(kind); }, error);
 }
 
 std::string display_text(const x11clip::ClipboardError& error) {
@@ -238,42 +276,11 @@ void debug_fmt(Formatter& f, wlclip::ConnectError kind) {
 }
 
 void debug_fmt(Formatter& f, const wlclip::paste::Error& error) {
-    using namespace wlclip::paste;
-    std::visit(
-        Overloaded{
-            [&](const NoSeats&) { name_only(f, "NoSeats"); },
-            [&](const ClipboardEmpty&) { name_only(f, "ClipboardEmpty"); },
-            [&](const NoMimeType&) { name_only(f, "NoMimeType"); },
-            [&](const WaylandConnection& e) { with_payload(f, "WaylandConnection", e.kind); },
-            [&](const WaylandCommunication& e) { with_payload(f, "WaylandCommunication", e.io); },
-            [&](const MissingProtocol& e) { missing_protocol_debug(f, e.name, e.version); },
-            [&](const PrimarySelectionUnsupported&) {
-                name_only(f, "PrimarySelectionUnsupported");
-            },
-            [&](const SeatNotFound&) { name_only(f, "SeatNotFound"); },
-            [&](const PipeCreation& e) { with_payload(f, "PipeCreation", e.io); },
-        },
-        error);
+    std::visit([&](const auto& kind) { wayland_kind::debug(f, kind); }, error);
 }
 
 void debug_fmt(Formatter& f, const wlclip::copy::Error& error) {
-    using namespace wlclip::copy;
-    std::visit(
-        Overloaded{
-            [&](const NoSeats&) { name_only(f, "NoSeats"); },
-            [&](const WaylandConnection& e) { with_payload(f, "WaylandConnection", e.kind); },
-            [&](const WaylandCommunication& e) { with_payload(f, "WaylandCommunication", e.io); },
-            [&](const MissingProtocol& e) { missing_protocol_debug(f, e.name, e.version); },
-            [&](const PrimarySelectionUnsupported&) {
-                name_only(f, "PrimarySelectionUnsupported");
-            },
-            [&](const SeatNotFound&) { name_only(f, "SeatNotFound"); },
-            [&](const TempCopy& e) { with_payload(f, "TempCopy", e.io); },
-            [&](const TempFileRemove& e) { with_payload(f, "TempFileRemove", e.io); },
-            [&](const TempDirRemove& e) { with_payload(f, "TempDirRemove", e.io); },
-            [&](const Paste& e) { with_payload(f, "Paste", e.io); },
-        },
-        error);
+    std::visit([&](const auto& kind) { wayland_kind::debug(f, kind); }, error);
 }
 
 void debug_fmt(Formatter& f, const x11clip::ClipboardError& error) {

@@ -36,48 +36,63 @@ std::optional<Level> parse_level(std::string_view name) {
 
 namespace log {
 
+namespace {
+
+// One process-wide setting: a value behind its own mutex, which is held only
+// while the value is copied in or out.
+template <class T>
+class Setting {
+  public:
+    explicit Setting(T initial) : value_(initial) {}
+    void set(T value) {
+        std::lock_guard lock(mutex);
+        value_ = value;
+    }
+    T get() {
+        std::lock_guard lock(mutex);
+        return value_;
+    }
+    std::mutex mutex;
+
+  private:
+    T value_;
+};
+
+} // namespace
+
 namespace level {
 namespace {
-std::mutex INNER;
-Level value = Level::info;
+Setting<Level> INNER{Level::info};
 } // namespace
 void set(Level v) {
-    std::lock_guard lock(INNER);
-    value = v;
+    INNER.set(v);
 }
 Level get() {
-    std::lock_guard lock(INNER);
-    return value;
+    return INNER.get();
 }
 } // namespace level
 
 namespace timestamp {
 namespace {
-std::mutex INNER;
-bool value = true;
+Setting<bool> INNER{true};
 } // namespace
 void set(bool v) {
-    std::lock_guard lock(INNER);
-    value = v;
+    INNER.set(v);
 }
 bool get() {
-    std::lock_guard lock(INNER);
-    return value;
+    return INNER.get();
 }
 } // namespace timestamp
 
 namespace log_sensitive_information {
 namespace {
-std::mutex INNER;
-bool value = false;
+Setting<bool> INNER{false};
 } // namespace
 void set(bool v) {
-    std::lock_guard lock(INNER);
-    value = v;
+    INNER.set(v);
 }
 bool get() {
-    std::lock_guard lock(INNER);
-    return value;
+    return INNER.get();
 }
 } // namespace log_sensitive_information
 
@@ -164,17 +179,17 @@ std::string_view tag(Level line_level) {
 // Locks that are held only for a moment are taken before fork, so none is
 // mid-use in the child; the stream locks are replaced in the child instead.
 void before_fork() {
-    level::INNER.lock();
-    timestamp::INNER.lock();
-    log_sensitive_information::INNER.lock();
+    level::INNER.mutex.lock();
+    timestamp::INNER.mutex.lock();
+    log_sensitive_information::INNER.mutex.lock();
     clock_lock.lock();
 }
 
 void after_fork_in_parent() {
     clock_lock.unlock();
-    log_sensitive_information::INNER.unlock();
-    timestamp::INNER.unlock();
-    level::INNER.unlock();
+    log_sensitive_information::INNER.mutex.unlock();
+    timestamp::INNER.mutex.unlock();
+    level::INNER.mutex.unlock();
 }
 
 void after_fork_in_child() {

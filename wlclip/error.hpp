@@ -22,11 +22,8 @@ enum class ConnectError {
     InvalidFd,
 };
 
-namespace paste {
-
+// Kinds that both a paste and a copy can end in.
 struct NoSeats {};
-struct ClipboardEmpty {};
-struct NoMimeType {};
 struct WaylandConnection {
     ConnectError kind;
 };
@@ -39,6 +36,17 @@ struct MissingProtocol {
 };
 struct PrimarySelectionUnsupported {};
 struct SeatNotFound {};
+
+namespace paste {
+
+using wlclip::MissingProtocol;
+using wlclip::NoSeats;
+using wlclip::PrimarySelectionUnsupported;
+using wlclip::SeatNotFound;
+using wlclip::WaylandCommunication;
+using wlclip::WaylandConnection;
+struct ClipboardEmpty {};
+struct NoMimeType {};
 struct PipeCreation {
     IoError io;
 };
@@ -52,19 +60,12 @@ using Error =
 
 namespace copy {
 
-struct NoSeats {};
-struct WaylandConnection {
-    ConnectError kind;
-};
-struct WaylandCommunication {
-    IoError io;
-};
-struct MissingProtocol {
-    std::string name;
-    unsigned version;
-};
-struct PrimarySelectionUnsupported {};
-struct SeatNotFound {};
+using wlclip::MissingProtocol;
+using wlclip::NoSeats;
+using wlclip::PrimarySelectionUnsupported;
+using wlclip::SeatNotFound;
+using wlclip::WaylandCommunication;
+using wlclip::WaylandConnection;
 struct TempCopy {
     IoError io;
 };
