@@ -14,6 +14,12 @@ namespace quillfen {
 
 std::expected<WorkerHandle, int> WorkerHandle::open(pid_t pid) {
     const int fd = pidfd_open(pid, 0);
+    if (fd < 0 && errno == ESRCH) {
+        // The worker's end was collected before we could hold it (SIGCHLD ignored by whoever
+        // started us reaps at once). There is nothing left to end: an empty handle reads as a
+        // collected worker, and the supervisor's own wait reports what happened.
+        return WorkerHandle(pid, -1);
+    }
     if (fd < 0) {
         return std::unexpected(errno);
     }
@@ -41,6 +47,9 @@ WorkerHandle::~WorkerHandle() {
 }
 
 std::expected<WaitStatus, int> WorkerHandle::look() const {
+    if (fd_ < 0) {
+        return std::unexpected(ECHILD);
+    }
     siginfo_t info{};
     int result;
     do {
@@ -57,6 +66,9 @@ std::expected<WaitStatus, int> WorkerHandle::look() const {
 }
 
 std::expected<void, int> WorkerHandle::terminate() const {
+    if (fd_ < 0) {
+        return std::unexpected(ESRCH);
+    }
     if (pidfd_send_signal(fd_, SIGTERM, nullptr, 0) < 0) {
         return std::unexpected(errno);
     }

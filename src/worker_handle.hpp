@@ -11,7 +11,8 @@ namespace quillfen {
 
 class WorkerHandle {
   public:
-    // Fails with the error number; must be called before the worker's end is collected.
+    // Fails with the error number. A worker whose end was already collected gives an empty
+    // handle, which reads as collected (ECHILD) and signals nothing (ESRCH).
     static std::expected<WorkerHandle, int> open(pid_t pid);
 
     WorkerHandle(WorkerHandle&& other) noexcept;
