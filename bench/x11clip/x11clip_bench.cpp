@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/latency.hpp"
 #include "tests/servers/xvfb_server.hpp"
 #include "tests/x11clip/peers.hpp"
 #include "x11clip/x11clip.hpp"
@@ -20,24 +21,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Ms = std::chrono::duration<double, std::milli>;
 
-struct Figures {
-    double median_ms;
-    double p95_ms;
-};
-
-Figures measure(int rounds, const std::function<void()>& once) {
-    for (int i = 0; i < rounds / 10; ++i)
-        once(); // warm-up
-    std::vector<double> times;
-    times.reserve(static_cast<std::size_t>(rounds));
-    for (int i = 0; i < rounds; ++i) {
-        auto start = Clock::now();
-        once();
-        times.push_back(Ms(Clock::now() - start).count());
-    }
-    std::sort(times.begin(), times.end());
-    return {times[times.size() / 2], times[times.size() * 95 / 100]};
-}
+using bench::Figures;
+using bench::measure;
 
 void report(const char* what, Figures f, const char* target) {
     std::printf("%-34s median %8.3f ms   p95 %8.3f ms   %s\n", what, f.median_ms, f.p95_ms, target);
