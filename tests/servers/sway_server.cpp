@@ -1,4 +1,5 @@
 #include "tests/servers/sway_server.hpp"
+#include "tests/servers/exec_pointers.hpp"
 
 #include <fcntl.h>
 #include <grp.h>
@@ -121,14 +122,6 @@ std::string tail_of(const std::string& path) {
     ::_exit(127);
 }
 
-std::vector<char*> pointers(std::vector<std::string>& strings) {
-    std::vector<char*> result;
-    for (auto& s : strings)
-        result.push_back(s.data());
-    result.push_back(nullptr);
-    return result;
-}
-
 void reap(pid_t pid, std::chrono::milliseconds limit) {
     auto deadline = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < deadline) {
@@ -162,8 +155,8 @@ HeadlessCompositor::HeadlessCompositor(std::vector<std::string> argv, std::vecto
             }
         }
     }
-    auto argv_ptrs = pointers(argv);
-    auto env_ptrs = pointers(env);
+    auto argv_ptrs = exec_pointers(argv);
+    auto env_ptrs = exec_pointers(env);
 
     const pid_t parent = ::getpid();
     pid_ = ::fork();

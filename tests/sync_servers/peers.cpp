@@ -14,20 +14,13 @@
 
 #include "log.hpp"
 #include "sync.hpp"
+#include "tests/servers/exec_pointers.hpp"
 
 namespace quillfen::test {
 
 namespace {
 
 using namespace std::chrono_literals;
-
-std::vector<char*> pointers(std::vector<std::string>& strings) {
-    std::vector<char*> result;
-    for (auto& s : strings)
-        result.push_back(s.data());
-    result.push_back(nullptr);
-    return result;
-}
 
 // Spawns `argv` with exactly `env`, standard input `in` and standard output `out`.
 pid_t spawn(std::vector<std::string> argv, Environment env, int in, int out) {
@@ -36,8 +29,8 @@ pid_t spawn(std::vector<std::string> argv, Environment env, int in, int out) {
     posix_spawn_file_actions_adddup2(&actions, in, 0);
     posix_spawn_file_actions_adddup2(&actions, out, 1);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    auto args = pointers(argv);
-    auto vars = pointers(env);
+    auto args = exec_pointers(argv);
+    auto vars = exec_pointers(env);
     pid_t pid = -1;
     const int spawned = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), vars.data());
     posix_spawn_file_actions_destroy(&actions);
