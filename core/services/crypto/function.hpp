@@ -58,14 +58,6 @@ bool is_exact_tuple_argument(PyObject* argument, const char* parameter);
 // length raises ValueError with `self`'s traceback entry at `line` and returns false.
 bool unpack_point(const Function& self, PyObject* point, int line, Ref& first, Ref& second);
 
-// The source file name that code objects and traceback entries carry.
-inline constexpr const char* source_file_name = "zentorik.cpp";
-
-// Adds a traceback entry named `function_name` at `line` to the pending exception, as if
-// a Python frame with the module namespace `globals` had been running there. The pending
-// exception is kept unchanged even when making the entry fails.
-void add_traceback(const char* function_name, int line, PyObject* globals);
-
 // Readies the function type once per process. Returns false with an exception set.
 bool ready_function_type();
 

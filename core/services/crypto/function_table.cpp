@@ -1,5 +1,8 @@
 // Names, parameters, annotations, docstring and definition lines of the five functions.
-#include "functions.hpp"
+#include "function_table.hpp"
+#include "line_functions.hpp"
+#include "pairing_functions.hpp"
+#include "source_lines.hpp"
 
 namespace zentorik {
 
@@ -30,17 +33,19 @@ constexpr const char* final_exponentiate_annotations[] = {"FQ12"};
 } // namespace
 
 const std::array<FunctionSpec, function_count> function_specs = {{
-    {"linefunc", linefunc_parameters, linefunc_annotations, "Field", linefunc_doc, 36,
-     "zentorik.linefunc", linefunc_varnames, linefunc_body},
+    {"linefunc", linefunc_parameters, linefunc_annotations, "Field", linefunc_doc,
+     lines::linefunc::definition, "zentorik.linefunc", linefunc_varnames, linefunc_body},
     {"cast_point_to_fq12", cast_parameters, cast_annotations, "Optional[Tuple[FQ12, FQ12]]",
-     nullptr, 62, "zentorik.cast_point_to_fq12", cast_varnames, cast_point_to_fq12_body},
-    {"miller_loop", miller_loop_parameters, miller_loop_annotations, "FQ12", nullptr, 97,
-     "zentorik.miller_loop", miller_loop_varnames, miller_loop_body},
-    {"pairing", pairing_parameters, pairing_annotations, "FQ12", nullptr, 116, "zentorik.pairing",
-     pairing_parameters, pairing_body},
+     nullptr, lines::cast_point_to_fq12::definition, "zentorik.cast_point_to_fq12", cast_varnames,
+     cast_point_to_fq12_body},
+    {"miller_loop", miller_loop_parameters, miller_loop_annotations, "FQ12", nullptr,
+     lines::miller_loop::definition, "zentorik.miller_loop", miller_loop_varnames,
+     miller_loop_body},
+    {"pairing", pairing_parameters, pairing_annotations, "FQ12", nullptr,
+     lines::pairing::definition, "zentorik.pairing", pairing_parameters, pairing_body},
     {"final_exponentiate", final_exponentiate_parameters, final_exponentiate_annotations, "FQ12",
-     nullptr, 124, "zentorik.final_exponentiate", final_exponentiate_parameters,
-     final_exponentiate_body},
+     nullptr, lines::final_exponentiate::definition, "zentorik.final_exponentiate",
+     final_exponentiate_parameters, final_exponentiate_body},
 }};
 
 } // namespace zentorik

@@ -1,7 +1,8 @@
 // linefunc and cast_point_to_fq12. All arithmetic is Python's operators on py_ecc's
 // objects; the module fixes only which operations run, on which operands, in which order.
-#include "functions.hpp"
+#include "line_functions.hpp"
 #include "module_state.hpp"
+#include "source_lines.hpp"
 
 namespace zentorik {
 
@@ -41,65 +42,68 @@ PyObject* linefunc_body(const Function& self, PyObject* const* args) {
     PyObject* const P1 = args[0];
     PyObject* const P2 = args[1];
     PyObject* const T = args[2];
+    namespace at = lines::linefunc;
     if (!is_exact_tuple_argument(P1, "P1") || !is_exact_tuple_argument(P2, "P2") ||
         !is_exact_tuple_argument(T, "T")) {
         return nullptr;
     }
     Ref x1, y1, x2, y2, xt, yt;
-    if (!unpack_point(self, P1, 48, x1, y1) || !unpack_point(self, P2, 49, x2, y2) ||
-        !unpack_point(self, T, 50, xt, yt)) {
+    if (!unpack_point(self, P1, at::unpack_P1, x1, y1) ||
+        !unpack_point(self, P2, at::unpack_P2, x2, y2) ||
+        !unpack_point(self, T, at::unpack_T, xt, yt)) {
         return nullptr;
     }
 
     const int differ = compare(x1.get(), x2.get(), Py_NE);
     if (differ < 0) {
-        return self.fail(52);
+        return self.fail(at::x_test);
     }
     if (differ) { // chord
         Ref dy = Ref::steal(PyNumber_Subtract(y2.get(), y1.get()));
         if (!dy) {
-            return self.fail(53);
+            return self.fail(at::chord_slope);
         }
         Ref dx = Ref::steal(PyNumber_Subtract(x2.get(), x1.get()));
         if (!dx) {
-            return self.fail(53);
+            return self.fail(at::chord_slope);
         }
         Ref m = Ref::steal(PyNumber_TrueDivide(dy.get(), dx.get()));
         if (!m) {
-            return self.fail(53);
+            return self.fail(at::chord_slope);
         }
-        return line_through(self, m.get(), x1.get(), y1.get(), xt.get(), yt.get(), 54);
+        return line_through(self, m.get(), x1.get(), y1.get(), xt.get(), yt.get(), at::chord_value);
     }
 
     const int same = compare(y1.get(), y2.get(), Py_EQ);
     if (same < 0) {
-        return self.fail(55);
+        return self.fail(at::y_test);
     }
     if (same) { // tangent
         const Constants& c = constants();
         Ref square = Ref::steal(PyNumber_Power(x1.get(), c.two, Py_None));
         if (!square) {
-            return self.fail(56);
+            return self.fail(at::tangent_slope);
         }
         Ref numerator = Ref::steal(PyNumber_Multiply(c.three, square.get()));
         if (!numerator) {
-            return self.fail(56);
+            return self.fail(at::tangent_slope);
         }
         Ref denominator = Ref::steal(PyNumber_Multiply(c.two, y1.get()));
         if (!denominator) {
-            return self.fail(56);
+            return self.fail(at::tangent_slope);
         }
         Ref m = Ref::steal(PyNumber_TrueDivide(numerator.get(), denominator.get()));
         if (!m) {
-            return self.fail(56);
+            return self.fail(at::tangent_slope);
         }
-        return line_through(self, m.get(), x1.get(), y1.get(), xt.get(), yt.get(), 57);
+        return line_through(self, m.get(), x1.get(), y1.get(), xt.get(), yt.get(),
+                            at::tangent_value);
     }
 
     // vertical
     Ref value = Ref::steal(PyNumber_Subtract(xt.get(), x1.get()));
     if (!value) {
-        return self.fail(59);
+        return self.fail(at::vertical_value);
     }
     return value.release();
 }
@@ -136,6 +140,7 @@ Ref embed_coordinate(const Function& self, PyObject* coordinate) {
 
 PyObject* cast_point_to_fq12_body(const Function& self, PyObject* const* args) {
     PyObject* const pt = args[0];
+    namespace at = lines::cast_point_to_fq12;
     if (pt == Py_None) {
         Py_RETURN_NONE;
     }
@@ -143,19 +148,19 @@ PyObject* cast_point_to_fq12_body(const Function& self, PyObject* const* args) {
         return nullptr;
     }
     Ref x, y;
-    if (!unpack_point(self, pt, 68, x, y)) {
+    if (!unpack_point(self, pt, at::unpack_pt, x, y)) {
         return nullptr;
     }
     Ref first = embed_coordinate(self, x.get());
     if (!first) {
-        return self.fail(69);
+        return self.fail(at::embedding);
     }
     Ref second = embed_coordinate(self, y.get());
     if (!second) {
-        return self.fail(69);
+        return self.fail(at::embedding);
     }
     PyObject* point = PyTuple_Pack(2, first.get(), second.get());
-    return point != nullptr ? point : self.fail(69);
+    return point != nullptr ? point : self.fail(at::embedding);
 }
 
 } // namespace zentorik

@@ -72,14 +72,3 @@ PyObject* builtins_module();
 Ref lookup(PyObject* globals, PyObject* name);
 
 } // namespace zentorik
-
-namespace zentorik {
-
-// The function name of the import's traceback entries.
-inline constexpr const char* init_traceback_name = "init zentorik";
-
-// The import-time test of linefunc on ten triples of points (self_test.cpp). Returns false
-// with the exception set and the import's traceback entry added.
-bool run_self_test(PyObject* globals, PyObject* all);
-
-} // namespace zentorik

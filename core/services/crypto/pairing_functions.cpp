@@ -1,8 +1,10 @@
 // miller_loop, pairing and final_exponentiate. Every module-level name is read at the moment
 // it is used, so a rebinding takes effect at once, even within a running loop; all arithmetic
 // is Python's operators on py_ecc's objects.
-#include "functions.hpp"
+#include "pairing_functions.hpp"
 #include "module_state.hpp"
+#include "source_lines.hpp"
+#include "value_error.hpp"
 
 #include <climits>
 #include <initializer_list>
@@ -98,16 +100,6 @@ int bit_is_set(PyObject* globals, int i) {
     return bit ? PyObject_IsTrue(bit.get()) : -1;
 }
 
-// Raises ValueError(message): the interpreter's own class, called with the message.
-PyObject* raise_value_error(const Function& self, const char* message, int line) {
-    Ref text = Ref::steal(PyUnicode_FromString(message));
-    Ref error = text ? Ref::steal(PyObject_CallOneArg(PyExc_ValueError, text.get())) : Ref();
-    if (error) {
-        PyErr_SetObject(PyExc_ValueError, error.get());
-    }
-    return self.fail(line);
-}
-
 // The truth value of is_on_curve(point, <coefficient>), or -1 with the exception set.
 int on_curve(PyObject* globals, PyObject* point, PyObject* coefficient_name) {
     Ref test = lookup(globals, names().is_on_curve);
@@ -128,105 +120,110 @@ PyObject* miller_loop_body(const Function& self, PyObject* const* args) {
     PyObject* const Q = args[0];
     PyObject* const P = args[1];
     PyObject* const globals = self.module_globals();
+    namespace at = lines::miller_loop;
     if (Q == Py_None || P == Py_None) {
         Ref one = field_one(globals);
-        return one ? one.release() : self.fail(101);
+        return one ? one.release() : self.fail(at::none_point);
     }
     Ref R = Ref::borrow(Q);
     Ref f = field_one(globals);
     if (!f) {
-        return self.fail(104);
+        return self.fail(at::make_f);
     }
     int top_bit = 0;
     if (!read_top_bit(globals, top_bit)) {
-        return self.fail(106);
+        return self.fail(at::read_top_bit);
     }
     for (int i = top_bit; i >= 0; --i) {
         Ref square = Ref::steal(PyNumber_Multiply(f.get(), f.get()));
         if (!square) {
-            return self.fail(107);
+            return self.fail(at::square_and_tangent);
         }
         Ref tangent = call_name(globals, names().linefunc, {R.get(), R.get(), P});
         if (!tangent) {
-            return self.fail(107);
+            return self.fail(at::square_and_tangent);
         }
         f = Ref::steal(PyNumber_Multiply(square.get(), tangent.get()));
         if (!f) {
-            return self.fail(107);
+            return self.fail(at::square_and_tangent);
         }
         R = call_name(globals, names().double_, {R.get()});
         if (!R) {
-            return self.fail(108);
+            return self.fail(at::doubling);
         }
         const int set = bit_is_set(globals, i);
         if (set < 0) {
-            return self.fail(109);
+            return self.fail(at::bit_test);
         }
         if (set) {
             Ref chord = call_name(globals, names().linefunc, {R.get(), Q, P});
             if (!chord) {
-                return self.fail(110);
+                return self.fail(at::chord);
             }
             f = Ref::steal(PyNumber_Multiply(f.get(), chord.get()));
             if (!f) {
-                return self.fail(110);
+                return self.fail(at::chord);
             }
             R = call_name(globals, names().add, {R.get(), Q});
             if (!R) {
-                return self.fail(111);
+                return self.fail(at::addition);
             }
         }
     }
     Ref exponent = final_exponent(globals);
     if (!exponent) {
-        return self.fail(113);
+        return self.fail(at::final_exponentiation);
     }
     PyObject* result = PyNumber_Power(f.get(), exponent.get(), Py_None);
-    return result != nullptr ? result : self.fail(113);
+    return result != nullptr ? result : self.fail(at::final_exponentiation);
 }
 
 PyObject* pairing_body(const Function& self, PyObject* const* args) {
     PyObject* const Q = args[0];
     PyObject* const P = args[1];
     PyObject* const globals = self.module_globals();
+    namespace at = lines::pairing;
     const int q_on_curve = on_curve(globals, Q, names().b2);
     if (q_on_curve < 0) {
-        return self.fail(117);
+        return self.fail(at::test_Q);
     }
     if (!q_on_curve) {
-        return raise_value_error(self, "Invalid input - point Q is not on the correct curve", 118);
+        raise_value_error("Invalid input - point Q is not on the correct curve");
+        return self.fail(at::Q_off_curve);
     }
     const int p_on_curve = on_curve(globals, P, names().b);
     if (p_on_curve < 0) {
-        return self.fail(119);
+        return self.fail(at::test_P);
     }
     if (!p_on_curve) {
-        return raise_value_error(self, "Invalid input - point P is not on the correct curves", 120);
+        raise_value_error("Invalid input - point P is not on the correct curves");
+        return self.fail(at::P_off_curve);
     }
     Ref loop = lookup(globals, names().miller_loop);
     if (!loop) {
-        return self.fail(121);
+        return self.fail(at::twist_embed_and_loop);
     }
     Ref twisted = call_name(globals, names().twist, {Q});
     if (!twisted) {
-        return self.fail(121);
+        return self.fail(at::twist_embed_and_loop);
     }
     Ref embedded = call_name(globals, names().cast_point_to_fq12, {P});
     if (!embedded) {
-        return self.fail(121);
+        return self.fail(at::twist_embed_and_loop);
     }
     Ref result = call(loop, {twisted.get(), embedded.get()});
-    return result ? result.release() : self.fail(121);
+    return result ? result.release() : self.fail(at::twist_embed_and_loop);
 }
 
 PyObject* final_exponentiate_body(const Function& self, PyObject* const* args) {
     PyObject* const p = args[0];
+    namespace at = lines::final_exponentiate;
     Ref exponent = final_exponent(self.module_globals());
     if (!exponent) {
-        return self.fail(125);
+        return self.fail(at::exponentiation);
     }
     PyObject* result = PyNumber_Power(p, exponent.get(), Py_None);
-    return result != nullptr ? result : self.fail(125);
+    return result != nullptr ? result : self.fail(at::exponentiation);
 }
 
 } // namespace zentorik

@@ -1,7 +1,10 @@
 // The import-time test of linefunc: ten lines through G1 and its small multiples, each
 // evaluated at a point that lies on it (== 0) or does not (!= 0).
-#include "function.hpp"
+#include "self_test.hpp"
 #include "module_state.hpp"
+#include "source_lines.hpp"
+#include "traceback.hpp"
+#include "value_error.hpp"
 
 namespace zentorik {
 
@@ -30,15 +33,7 @@ constexpr LineCase line_cases[] = {
     {&Names::one, &Names::one, &Names::negtwo, Py_EQ},
 };
 constexpr int case_count = sizeof line_cases / sizeof line_cases[0];
-constexpr int first_case_line = 81;
-constexpr int conditions_line = 80;
-constexpr int all_true_line = 93;
-constexpr int inconsistent_line = 94;
-
-bool fail(PyObject* globals, int line) {
-    add_traceback(init_traceback_name, line, globals);
-    return false;
-}
+static_assert(lines::init::last_case - lines::init::first_case + 1 == case_count);
 
 // linefunc(first, second, at) compared with FQ(0): the comparison's result object.
 Ref evaluate(PyObject* globals, const LineCase& c) {
@@ -78,43 +73,40 @@ Ref evaluate(PyObject* globals, const LineCase& c) {
 } // namespace
 
 bool run_self_test(PyObject* globals, PyObject* all) {
+    namespace at = lines::init;
     Ref results[case_count];
     for (int k = 0; k < case_count; ++k) {
         results[k] = evaluate(globals, line_cases[k]);
         if (!results[k]) {
-            return fail(globals, first_case_line + k);
+            return fail_import(globals, at::first_case + k);
         }
     }
 
     // Bound before the all-true test so that a failed import still shows every result.
     Ref conditions = Ref::steal(PyList_New(case_count));
     if (!conditions) {
-        return fail(globals, conditions_line);
+        return fail_import(globals, at::conditions);
     }
     for (int k = 0; k < case_count; ++k) {
         PyList_SET_ITEM(conditions.get(), k, results[k].release());
     }
     if (PyDict_SetItem(globals, names().conditions, conditions.get()) < 0) {
-        return fail(globals, conditions_line);
+        return fail_import(globals, at::conditions);
     }
     conditions.reset();
 
     conditions = lookup(globals, names().conditions);
     if (!conditions) {
-        return fail(globals, all_true_line);
+        return fail_import(globals, at::all_true);
     }
     Ref verdict = Ref::steal(PyObject_CallOneArg(all, conditions.get()));
     const int passed = verdict ? PyObject_IsTrue(verdict.get()) : -1;
     if (passed < 0) {
-        return fail(globals, all_true_line);
+        return fail_import(globals, at::all_true);
     }
     if (!passed) {
-        Ref error = Ref::steal(
-            PyObject_CallFunction(PyExc_ValueError, "s", "Line function is inconsistent"));
-        if (error) {
-            PyErr_SetObject(PyExc_ValueError, error.get());
-        }
-        return fail(globals, inconsistent_line);
+        raise_value_error("Line function is inconsistent");
+        return fail_import(globals, at::inconsistent);
     }
     return true;
 }

@@ -1,7 +1,10 @@
 // The module definition, its create and exec slots, and the import and lookup rules that
 // the import-time code (and, for lookups, every function) follows.
-#include "functions.hpp"
+#include "function_table.hpp"
 #include "module_state.hpp"
+#include "self_test.hpp"
+#include "source_lines.hpp"
+#include "traceback.hpp"
 
 #include <cstdint>
 #include <span>
@@ -15,6 +18,9 @@ __attribute__((visibility("default"))) int zentorik_module_is_main = 0;
 namespace zentorik {
 
 namespace {
+
+// Every failure of the import reports one of its lines.
+namespace at = lines::init;
 
 // Process-wide values. They hold their references for the whole process (the interpreter
 // may be gone by the time static destructors would run), so they are plain pointers.
@@ -77,11 +83,6 @@ Ref lookup(PyObject* globals, PyObject* name) {
 }
 
 namespace {
-
-bool fail(PyObject* globals, int line) {
-    add_traceback(init_traceback_name, line, globals);
-    return false;
-}
 
 // ----- process-wide values -------------------------------------------------------------
 
@@ -183,19 +184,19 @@ bool import_from(PyObject* globals, const char* module_name, std::span<const Imp
     Ref name = Ref::steal(PyUnicode_FromString(module_name));
     Ref requested = Ref::steal(PyList_New(static_cast<Py_ssize_t>(items.size())));
     if (!name || !requested) {
-        return fail(globals, line);
+        return fail_import(globals, line);
     }
     for (std::size_t i = 0; i < items.size(); ++i) {
         PyObject* text = PyUnicode_InternFromString(items[i].requested);
         if (text == nullptr) {
-            return fail(globals, line);
+            return fail_import(globals, line);
         }
         PyList_SET_ITEM(requested.get(), static_cast<Py_ssize_t>(i), text);
     }
 
     Ref module = Ref::steal(PyImport_GetModule(name.get()));
     if (!module && PyErr_Occurred()) {
-        return fail(globals, line);
+        return fail_import(globals, line);
     }
     if (module && !has_every_name(module.get(), requested.get())) {
         module.reset();
@@ -203,12 +204,12 @@ bool import_from(PyObject* globals, const char* module_name, std::span<const Imp
     if (!module) {
         Ref locals = Ref::steal(PyDict_New());
         if (!locals) {
-            return fail(globals, line);
+            return fail_import(globals, line);
         }
         module = Ref::steal(PyImport_ImportModuleLevelObject(name.get(), globals, locals.get(),
                                                              requested.get(), 0));
         if (!module) {
-            return fail(globals, line);
+            return fail_import(globals, line);
         }
     }
 
@@ -222,10 +223,10 @@ bool import_from(PyObject* globals, const char* module_name, std::span<const Imp
         if (!value) {
             PyErr_Clear();
             PyErr_Format(PyExc_ImportError, "cannot import name %S", wanted);
-            return fail(globals, line);
+            return fail_import(globals, line);
         }
         if (PyDict_SetItemString(globals, items[i].bound_as, value.get()) < 0) {
-            return fail(globals, items[i].bind_line);
+            return fail_import(globals, items[i].bind_line);
         }
     }
     return true;
@@ -235,7 +236,7 @@ bool import_from(PyObject* globals, const char* module_name, std::span<const Imp
 
 bool bind(PyObject* globals, PyObject* name, const Ref& value, int line) {
     if (!value || PyDict_SetItem(globals, name, value.get()) < 0) {
-        return fail(globals, line);
+        return fail_import(globals, line);
     }
     return true;
 }
@@ -244,7 +245,7 @@ bool create_function(PyObject* globals, FunctionIndex index) {
     const FunctionSpec& spec = function_specs[index];
     Ref function = make_function(spec, globals, state.codes[index]);
     if (!function || PyDict_SetItemString(globals, spec.name, function.get()) < 0) {
-        return fail(globals, spec.line);
+        return fail_import(globals, spec.line);
     }
     return true;
 }
@@ -265,14 +266,14 @@ bool bind_negative_multiple(PyObject* globals, PyObject* target, long k, int lin
 
 bool bind_points(PyObject* globals) {
     const Names& n = names();
-    if (!bind(globals, n.one, lookup(globals, n.G1), 73)) {
+    if (!bind(globals, n.one, lookup(globals, n.G1), at::one)) {
         return false;
     }
     {
         Ref double_ = lookup(globals, n.double_);
         Ref g1 = double_ ? lookup(globals, n.G1) : Ref();
         Ref two = g1 ? Ref::steal(PyObject_CallOneArg(double_.get(), g1.get())) : Ref();
-        if (!bind(globals, n.two, two, 74)) {
+        if (!bind(globals, n.two, two, at::two)) {
             return false;
         }
     }
@@ -282,34 +283,40 @@ bool bind_points(PyObject* globals) {
         Ref three = g1 ? Ref::steal(PyObject_CallFunctionObjArgs(multiply.get(), g1.get(),
                                                                  constants().three, nullptr))
                        : Ref();
-        if (!bind(globals, n.three, three, 75)) {
+        if (!bind(globals, n.three, three, at::three)) {
             return false;
         }
     }
-    return bind_negative_multiple(globals, n.negone, 1, 76) &&
-           bind_negative_multiple(globals, n.negtwo, 2, 77) &&
-           bind_negative_multiple(globals, n.negthree, 3, 78);
+    return bind_negative_multiple(globals, n.negone, 1, at::negone) &&
+           bind_negative_multiple(globals, n.negtwo, 2, at::negtwo) &&
+           bind_negative_multiple(globals, n.negthree, 3, at::negthree);
 }
 
-constexpr ImportedName field_names[] = {
-    {"bls12_381_FQ", "FQ", 2}, {"bls12_381_FQ2", "FQ2", 3}, {"bls12_381_FQ12", "FQ12", 4}};
-constexpr ImportedName field_properties_names[] = {{"field_properties", "field_properties", 6}};
-constexpr ImportedName typing_alias_names[] = {{"Field", "Field", 9}, {"Point2D", "Point2D", 9}};
-constexpr ImportedName curve_names[] = {{"G1", "G1", 14},
-                                        {"add", "add", 14},
-                                        {"b", "b", 14},
-                                        {"b2", "b2", 14},
-                                        {"curve_order", "curve_order", 14},
-                                        {"double", "double", 14},
-                                        {"is_on_curve", "is_on_curve", 14},
-                                        {"multiply", "multiply", 14},
-                                        {"twist", "twist", 14}};
+constexpr ImportedName field_names[] = {{"bls12_381_FQ", "FQ", at::bind_FQ},
+                                        {"bls12_381_FQ2", "FQ2", at::bind_FQ2},
+                                        {"bls12_381_FQ12", "FQ12", at::bind_FQ12}};
+constexpr ImportedName field_properties_names[] = {
+    {"field_properties", "field_properties", at::import_field_properties}};
+constexpr ImportedName typing_alias_names[] = {{"Field", "Field", at::import_typing_aliases},
+                                               {"Point2D", "Point2D", at::import_typing_aliases}};
+constexpr ImportedName curve_names[] = {{"G1", "G1", at::import_curve},
+                                        {"add", "add", at::import_curve},
+                                        {"b", "b", at::import_curve},
+                                        {"b2", "b2", at::import_curve},
+                                        {"curve_order", "curve_order", at::import_curve},
+                                        {"double", "double", at::import_curve},
+                                        {"is_on_curve", "is_on_curve", at::import_curve},
+                                        {"multiply", "multiply", at::import_curve},
+                                        {"twist", "twist", at::import_curve}};
 constexpr ImportedName standard_typing_names[] = {
-    {"Optional", "Optional", 31}, {"Tuple", "Tuple", 31}, {"Union", "Union", 31}};
-constexpr ImportedName unused_field_names[] = {{"bls12_381_FQ", "FQ_py_ecc", 33}};
-constexpr ImportedName utility_names[] = {{"prime_field_inv", "prime_field_inv", 34}};
+    {"Optional", "Optional", at::import_standard_typing},
+    {"Tuple", "Tuple", at::import_standard_typing},
+    {"Union", "Union", at::import_standard_typing}};
+constexpr ImportedName unused_field_names[] = {{"bls12_381_FQ", "FQ_py_ecc", at::import_FQ_py_ecc}};
+constexpr ImportedName utility_names[] = {
+    {"prime_field_inv", "prime_field_inv", at::import_utilities}};
 
-// field_properties["bls12_381"]["field_modulus"], bound as field_modulus (line 26).
+// field_properties["bls12_381"]["field_modulus"], bound as field_modulus.
 bool bind_field_modulus(PyObject* globals) {
     Ref table = lookup(globals, names().field_properties);
     Ref curve_key = table ? Ref::steal(PyUnicode_FromString("bls12_381")) : Ref();
@@ -317,7 +324,7 @@ bool bind_field_modulus(PyObject* globals) {
     Ref modulus_key = curve ? Ref::steal(PyUnicode_FromString("field_modulus")) : Ref();
     Ref modulus =
         modulus_key ? Ref::steal(PyObject_GetItem(curve.get(), modulus_key.get())) : Ref();
-    return bind(globals, names().field_modulus, modulus, 26);
+    return bind(globals, names().field_modulus, modulus, at::field_modulus);
 }
 
 // Steps 2 to 17 of the exec slot, on the module just recorded. `entered_plain` tells
@@ -362,20 +369,20 @@ bool execute(PyObject* module, bool& entered_plain) {
     if (zentorik_module_is_main != 0) {
         Ref main_name = Ref::steal(PyUnicode_FromString("__main__"));
         if (!main_name || PyObject_SetAttrString(module, "__name__", main_name.get()) < 0) {
-            return fail(globals, 1);
+            return fail_import(globals, at::set_up);
         }
     }
 
     {
         Ref plain_name = Ref::steal(PyUnicode_FromString("zentorik"));
         if (!plain_name) {
-            return fail(globals, 1);
+            return fail_import(globals, at::set_up);
         }
         Ref entry = Ref::steal(PyImport_GetModule(plain_name.get()));
         if (!entry) {
             if (PyErr_Occurred() ||
                 PyObject_SetItem(PyImport_GetModuleDict(), plain_name.get(), module) < 0) {
-                return fail(globals, 1);
+                return fail_import(globals, at::set_up);
             }
             entered_plain = true;
         }
@@ -383,28 +390,31 @@ bool execute(PyObject* module, bool& entered_plain) {
 
     Ref all = lookup_builtin(names().all);
     if (!all) {
-        return fail(globals, 1);
+        return fail_import(globals, at::set_up);
     }
     keep(state.all, std::move(all));
 
     if (!make_codes()) {
-        return fail(globals, 1);
+        return fail_import(globals, at::set_up);
     }
 
-    if (!import_from(globals, "py_ecc.fields", field_names, 1) ||
-        !import_from(globals, "py_ecc.fields.field_properties", field_properties_names, 6) ||
-        !import_from(globals, "py_ecc.typing", typing_alias_names, 9) ||
-        !import_from(globals, "py_ecc.bls12_381", curve_names, 14)) {
+    if (!import_from(globals, "py_ecc.fields", field_names, at::import_fields) ||
+        !import_from(globals, "py_ecc.fields.field_properties", field_properties_names,
+                     at::import_field_properties) ||
+        !import_from(globals, "py_ecc.typing", typing_alias_names, at::import_typing_aliases) ||
+        !import_from(globals, "py_ecc.bls12_381", curve_names, at::import_curve)) {
         return false;
     }
     if (!bind_field_modulus(globals) ||
-        !bind(globals, names().ate_loop_count, Ref::borrow(constants().loop_count), 28) ||
-        !bind(globals, names().log_ate_loop_count, Ref::borrow(constants().sixty_two), 29)) {
+        !bind(globals, names().ate_loop_count, Ref::borrow(constants().loop_count),
+              at::ate_loop_count) ||
+        !bind(globals, names().log_ate_loop_count, Ref::borrow(constants().sixty_two),
+              at::log_ate_loop_count)) {
         return false;
     }
-    if (!import_from(globals, "typing", standard_typing_names, 31) ||
-        !import_from(globals, "py_ecc.fields", unused_field_names, 33) ||
-        !import_from(globals, "py_ecc.utils", utility_names, 34)) {
+    if (!import_from(globals, "typing", standard_typing_names, at::import_standard_typing) ||
+        !import_from(globals, "py_ecc.fields", unused_field_names, at::import_FQ_py_ecc) ||
+        !import_from(globals, "py_ecc.utils", utility_names, at::import_utilities)) {
         return false;
     }
     if (!create_function(globals, linefunc_index) ||
@@ -416,7 +426,7 @@ bool execute(PyObject* module, bool& entered_plain) {
     }
     Ref test_table = Ref::steal(PyDict_New());
     if (!test_table || PyDict_SetItemString(globals, "__test__", test_table.get()) < 0) {
-        return fail(globals, 1);
+        return fail_import(globals, at::set_up);
     }
     return true;
 }
