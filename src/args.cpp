@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <optional>
 #include <vector>
 
 #include <sys/ioctl.h>
@@ -9,6 +10,7 @@
 
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 namespace quillfen {
 
@@ -45,8 +47,24 @@ const std::vector<Argument> help_entries = {
     {"  -V, --version", "Print version"},
 };
 
-constexpr std::string_view flag_names[] = {"hide-timestamp", "run-forked", "log-clipboard-contents",
-                                           "help", "version"};
+// Every spelling of an argument that takes no value.
+constexpr std::string_view flag_names[] = {"--hide-timestamp",
+                                           "--run-forked",
+                                           "--log-clipboard-contents",
+                                           "--help",
+                                           "-h",
+                                           "--version",
+                                           "-V"};
+
+enum class Request { help, version };
+
+std::optional<Request> request_of(std::string_view argument) {
+    if (argument == "-h" || argument == "--help")
+        return Request::help;
+    if (argument == "-V" || argument == "--version")
+        return Request::version;
+    return std::nullopt;
+}
 
 // Greedy word wrap that breaks only at a blank followed by more text, so the
 // blanks at both ends of a text stay where they are.
@@ -99,17 +117,17 @@ ParseExit usage_error(std::string_view message) {
         fmt::format("error: {}\n\n{}\n\nFor more information, try '--help'.\n", message, usage)};
 }
 
-// A value attached to a flag ("--run-forked=false", even "=true") is refused
-// before the library sees it, which would accept some of them.
+// A value attached to a flag ("--run-forked=false", even "=true", "-h=foo") is
+// refused before the library sees it, which would accept some of them.
 std::optional<ParseExit> refuse_flag_values(std::span<const std::string_view> arguments) {
     for (std::size_t i = 1; i < arguments.size(); ++i) {
         const std::string_view argument = arguments[i];
         if (argument == "--")
             break;
         for (std::string_view flag : flag_names) {
-            const std::string prefix = fmt::format("--{}=", flag);
+            const std::string prefix = fmt::format("{}=", flag);
             if (argument.starts_with(prefix))
-                return usage_error(fmt::format("unexpected value '{}' for '--{}' found; no more "
+                return usage_error(fmt::format("unexpected value '{}' for '{}' found; no more "
                                                "were expected",
                                                argument.substr(prefix.size()), flag));
         }
@@ -117,10 +135,27 @@ std::optional<ParseExit> refuse_flag_values(std::span<const std::string_view> ar
     return std::nullopt;
 }
 
+// The library lists the arguments it did not expect last one first.
+std::string not_expected(const std::vector<std::string>& rest) {
+    return fmt::format("The following argument{} not expected: {}",
+                       rest.size() > 1 ? "s were" : " was", fmt::join(rest, " "));
+}
+
 } // namespace
 
 std::variant<Args, ParseExit> parse_args(std::span<const std::string_view> arguments,
                                          unsigned width) {
+    // Arguments are taken in the order given: help or version ends the parse where it
+    // stands, so only the arguments before it can be a usage error.
+    std::optional<Request> request;
+    std::size_t end = 1;
+    for (; end < arguments.size() && arguments[end] != "--"; ++end)
+        if ((request = request_of(arguments[end])))
+            break;
+    if (!request)
+        end = arguments.size();
+    arguments = arguments.first(end);
+
     if (auto refused = refuse_flag_values(arguments))
         return *refused;
 
@@ -129,8 +164,10 @@ std::variant<Args, ParseExit> parse_args(std::span<const std::string_view> argum
     CLI::App app{std::string(about), std::string(program)};
     app.set_help_flag("-h,--help", "Print help");
     app.set_version_flag("-V,--version", fmt::format("{} {}", program, version), "Print version");
+    // Named as the help names it; the values' list would otherwise join the name.
     app.add_option("--log-level", level_text, "granularity to log")
-        ->check(CLI::IsMember({"fatal", "error", "warn", "info", "debug", "trace"}))
+        ->type_name("LOG_LEVEL")
+        ->check(CLI::IsMember({"fatal", "error", "warn", "info", "debug", "trace"}).description(""))
         ->multi_option_policy(CLI::MultiOptionPolicy::Throw);
     for (auto [name, field] : {std::pair{"--hide-timestamp", &args.hide_timestamp},
                                std::pair{"--run-forked", &args.run_forked},
@@ -149,9 +186,15 @@ std::variant<Args, ParseExit> parse_args(std::span<const std::string_view> argum
         return ParseExit{0, true, help_text(width)};
     } catch (const CLI::CallForVersion& e) {
         return ParseExit{0, true, std::string(e.what()) + "\n"};
+    } catch (const CLI::ExtrasError&) {
+        return usage_error(not_expected(app.remaining()));
     } catch (const CLI::ParseError& e) {
         return usage_error(e.what());
     }
+    if (request == Request::help)
+        return ParseExit{0, true, help_text(width)};
+    if (request == Request::version)
+        return ParseExit{0, true, fmt::format("{} {}\n", program, version)};
     args.log_level = *parse_level(level_text);
     args.run_forked = true;
     return args;

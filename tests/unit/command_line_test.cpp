@@ -53,6 +53,7 @@ struct CommandCase {
     const char* name;
     std::vector<std::string> arguments;
     Outcome outcome;
+    std::string in_message = ""; // a text the usage error must contain
 };
 void PrintTo(const CommandCase& c, std::ostream* os) {
     *os << c.name;
@@ -101,6 +102,7 @@ TEST_P(CommandLine, StatusAndStreams) {
         EXPECT_EQ(r.out, "");
         EXPECT_TRUE(r.err.starts_with("error: ")) << r.err;
         EXPECT_NE(r.err.find("Usage: quillfen [OPTIONS]"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(c.in_message), std::string::npos) << r.err;
         break;
     }
 }
@@ -117,7 +119,7 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"HideTimestamp", {"--hide-timestamp"}, Outcome::starts_bare},
         CommandCase{"LevelInCapitals", {"--log-level", "DEBUG"}, Outcome::usage_error},
         CommandCase{"LevelUnknownWord", {"--log-level=verbose"}, Outcome::usage_error},
-        CommandCase{"LevelWithoutValue", {"--log-level"}, Outcome::usage_error},
+        CommandCase{"LevelWithoutValue", {"--log-level"}, Outcome::usage_error, "LOG_LEVEL"},
         CommandCase{"LevelEmptyAttached", {"--log-level="}, Outcome::usage_error},
         CommandCase{"FlagWithFalse", {"--run-forked=false"}, Outcome::usage_error},
         CommandCase{"FlagWithTrue", {"--hide-timestamp=true"}, Outcome::usage_error},
@@ -129,10 +131,26 @@ INSTANTIATE_TEST_SUITE_P(
                     Outcome::usage_error},
         CommandCase{"UnknownOption", {"--verbose"}, Outcome::usage_error},
         CommandCase{"ShortFormOfAnOption", {"-l", "debug"}, Outcome::usage_error},
-        CommandCase{"Positional", {"extra"}, Outcome::usage_error},
+        CommandCase{"Positional", {"extra"}, Outcome::usage_error, "extra"},
+        CommandCase{"PositionalsInTheOrderGiven",
+                    {"first", "second", "third"},
+                    Outcome::usage_error,
+                    "first second third"},
         CommandCase{"LongHelp", {"--help"}, Outcome::prints_help},
         CommandCase{"ShortHelp", {"-h"}, Outcome::prints_help},
         CommandCase{"HelpAmongOthers", {"--hide-timestamp", "--help"}, Outcome::prints_help},
+        // Arguments are taken in the order given: what stands before help or version is
+        // judged first, what follows is never looked at.
+        CommandCase{"UnknownBeforeHelp", {"--bogus", "--help"}, Outcome::usage_error, "--bogus"},
+        CommandCase{"UnknownBeforeVersion", {"--bogus", "-V"}, Outcome::usage_error, "--bogus"},
+        CommandCase{"FlagValueBeforeHelp", {"--run-forked=false", "-h"}, Outcome::usage_error},
+        CommandCase{"LevelWithoutValueBeforeHelp", {"--log-level", "--help"}, Outcome::usage_error},
+        CommandCase{"UnknownAfterHelp", {"--help", "--bogus"}, Outcome::prints_help},
+        CommandCase{"FlagValueAfterHelp", {"--help", "--run-forked=false"}, Outcome::prints_help},
+        CommandCase{"UnknownAfterVersion", {"--version", "--bogus"}, Outcome::prints_version},
+        CommandCase{"ValueOnShortHelp", {"-h=foo"}, Outcome::usage_error, "'foo'"},
+        CommandCase{"ValueOnLongHelp", {"--help=foo"}, Outcome::usage_error, "'foo'"},
+        CommandCase{"ValueOnShortVersion", {"-V=1"}, Outcome::usage_error, "'1'"},
         CommandCase{"LongVersion", {"--version"}, Outcome::prints_version},
         CommandCase{"ShortVersion", {"-V"}, Outcome::prints_version}),
     [](const auto& info) { return std::string(info.param.name); });
