@@ -21,7 +21,7 @@ struct WatchOptions {
     // "NAME=value" entries added to (or replacing in) the environment.
     std::vector<std::string> environment;
     // When set, the program runs as this user (and its group) instead of ours.
-    std::optional<std::pair<uid_t, gid_t>> user;
+    std::optional<std::pair<uid_t, gid_t>> user = std::nullopt;
 };
 
 class WatchedProcess {

@@ -17,6 +17,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "tests/servers/silent_listener.hpp"
 #include "tests/servers/sway_server.hpp"
 #include "tests/servers/test_accounts.hpp"
 #include "tests/servers/xvfb_server.hpp"
@@ -74,55 +75,6 @@ std::string create_on(const std::string& display) {
     auto clipboard = x11clip::Clipboard::create();
     return clipboard ? "created" : clipboard.error().message;
 }
-
-// A process that listens on the abstract X socket of a display and never accepts: connecting
-// succeeds through its queue, and then nothing answers.
-class SilentListener {
-  public:
-    SilentListener(int number, std::optional<Account> account) {
-        int ready[2];
-        if (::pipe2(ready, O_CLOEXEC) != 0)
-            throw std::runtime_error("pipe2");
-        pid_ = ::fork();
-        if (pid_ < 0)
-            throw std::runtime_error("fork");
-        if (pid_ == 0) {
-            ::close(ready[0]);
-            const std::string path = "/tmp/.X11-unix/X" + std::to_string(number);
-            sockaddr_un address{};
-            address.sun_family = AF_UNIX;
-            std::memcpy(address.sun_path + 1, path.data(), path.size());
-            const auto length =
-                static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + path.size());
-            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-            if ((account && !become(*account)) || fd < 0 ||
-                ::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0 ||
-                ::listen(fd, 16) != 0)
-                ::_exit(1);
-            [[maybe_unused]] auto n = ::write(ready[1], "r", 1);
-            for (;;)
-                ::pause();
-        }
-        ::close(ready[1]);
-        char c = 0;
-        const bool listening = ::read(ready[0], &c, 1) == 1;
-        ::close(ready[0]);
-        if (!listening) {
-            stop();
-            throw std::runtime_error("the listener did not start");
-        }
-    }
-    ~SilentListener() { stop(); }
-    SilentListener(const SilentListener&) = delete;
-    SilentListener& operator=(const SilentListener&) = delete;
-
-  private:
-    void stop() {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-    }
-    pid_t pid_ = -1;
-};
 
 constexpr const char* refused = "X11 clipboard error : display served by another user";
 constexpr const char* no_server = "X11 clipboard error : XCB connection error: Connection";
