@@ -25,25 +25,41 @@ constexpr std::string_view data_control_protocol = "zwlr_data_control_manager_v1
 constexpr std::string_view x11_connection_failure =
     "clipboard error: X11 clipboard error : XCB connection error: Connection";
 
+// What the X11 layer reports when the display's server runs as another user.
+constexpr std::string_view x11_served_by_another_user =
+    "clipboard error: X11 clipboard error : display served by another user";
+
 enum class ProbeFailure {
     nothing_listening, // skipped silently
     no_data_control,   // one warning naming the display
     x11_connection,    // collected for one summary warning
+    another_user,      // collected for one warning of its own
     unexpected,        // one error line
 };
 
 ProbeFailure classify(const MyError& error) {
     if (const auto* paste = std::get_if<MyError::WlcrsPaste>(&error.value)) {
         if (const auto* connection = std::get_if<wlclip::paste::WaylandConnection>(&paste->error))
-            if (connection->kind == wlclip::ConnectError::NoCompositorListening)
+            switch (connection->kind) {
+            case wlclip::ConnectError::NoCompositorListening:
                 return ProbeFailure::nothing_listening;
+            case wlclip::ConnectError::ForeignCompositor:
+                return ProbeFailure::another_user;
+            default:
+                break;
+            }
         if (const auto* missing = std::get_if<wlclip::paste::MissingProtocol>(&paste->error))
             if (missing->name == data_control_protocol && missing->version == 1)
                 return ProbeFailure::no_data_control;
     }
     if (const auto* x11 = std::get_if<MyError::TerminalClipboard>(&error.value))
-        if (!x11->error.stdio && display_text(x11->error.inner) == x11_connection_failure)
-            return ProbeFailure::x11_connection;
+        if (!x11->error.stdio) {
+            const std::string text = display_text(x11->error.inner);
+            if (text == x11_connection_failure)
+                return ProbeFailure::x11_connection;
+            if (text == x11_served_by_another_user)
+                return ProbeFailure::another_user;
+        }
     return ProbeFailure::unexpected;
 }
 
@@ -51,6 +67,9 @@ ProbeFailure classify(const MyError& error) {
 // connection failures to report once at its end.
 class Probe {
   public:
+    // `kind` names the displays in the report, e.g. "x11 displays".
+    explicit Probe(std::string_view kind) : kind_(kind) {}
+
     void record(std::uint8_t number, const std::string& display,
                 std::expected<std::unique_ptr<Clipboard>, MyError> outcome) {
         if (outcome) {
@@ -72,6 +91,9 @@ class Probe {
             failed_.push_back(number);
             last_failure_ = std::get<MyError::TerminalClipboard>(error.value).error.inner;
             break;
+        case ProbeFailure::another_user:
+            foreign_.push_back(number);
+            break;
         case ProbeFailure::unexpected:
             QF_ERROR("unexpected error while attempting to setup clipboard {}: {}", number,
                      display_text(error));
@@ -80,20 +102,29 @@ class Probe {
     }
 
     void report_failures() const {
-        if (failed_.empty())
-            return;
-        const std::string numbers = concise_numbers(failed_);
-        QF_WARN(
-            "Issue connecting to some x11 clipboards. This is expected when hooking up to gnome "
-            "wayland, and not a problem in that context. Details: '{}' for x11 displays: {}",
-            display_text(*last_failure_), numbers);
+        if (!failed_.empty()) {
+            const std::string numbers = concise_numbers(failed_);
+            QF_WARN(
+                "Issue connecting to some x11 clipboards. This is expected when hooking up to "
+                "gnome wayland, and not a problem in that context. Details: '{}' for x11 "
+                "displays: {}",
+                display_text(*last_failure_), numbers);
+        }
+        if (!foreign_.empty()) {
+            const std::string numbers = concise_numbers(foreign_);
+            QF_WARN("Not using {} {}: they are served by another user, who must not receive this "
+                    "user's clipboard",
+                    kind_, numbers);
+        }
     }
 
     ClipboardList take_found() { return std::move(found_); }
 
   private:
+    std::string_view kind_;
     ClipboardList found_;
     std::vector<std::uint8_t> failed_;
+    std::vector<std::uint8_t> foreign_;
     std::optional<x11clip::ClipboardError> last_failure_;
 };
 
@@ -105,7 +136,7 @@ std::expected<std::unique_ptr<Clipboard>, MyError> read_once(std::unique_ptr<Cli
 }
 
 ClipboardList probe_wayland(const Probes& probes) {
-    Probe probe;
+    Probe probe("wayland sockets");
     for (unsigned n = 0; n < display_count; ++n) {
         const std::string display = "wayland-" + std::to_string(n);
         probe.record(static_cast<std::uint8_t>(n), display, read_once(probes.wayland(display)));
@@ -115,7 +146,7 @@ ClipboardList probe_wayland(const Probes& probes) {
 }
 
 ClipboardList probe_x11(const Probes& probes) {
-    Probe probe;
+    Probe probe("x11 displays");
     for (unsigned n = 0; n < display_count; ++n) {
         const std::string display = ":" + std::to_string(n);
         auto created = probes.x11(display);

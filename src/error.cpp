@@ -271,6 +271,8 @@ void debug_fmt(Formatter& f, wlclip::ConnectError kind) {
         return name_only(f, "InvalidName");
     case ConnectError::InvalidFd:
         return name_only(f, "InvalidFd");
+    case ConnectError::ForeignCompositor:
+        return name_only(f, "ForeignCompositor");
     }
     name_only(f, "Unknown");
 }

@@ -12,6 +12,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "util/peer_user.hpp"
+
 namespace wlclip {
 
 namespace {
@@ -88,6 +90,9 @@ std::expected<Connection, SetupFailure> Connection::open(Address address,
     } else {
         fd = std::move(std::get<UniqueFd>(address));
     }
+    // Checked before the handshake: another user's compositor gets no request from us.
+    if (!util::trusted_peer(fd.get()))
+        return std::unexpected(ConnectError::ForeignCompositor);
     // The display takes the descriptor, and closes it when it cannot be made.
     wl_display* display = wl_display_connect_to_fd(fd.release());
     if (!display)

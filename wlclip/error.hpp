@@ -20,6 +20,8 @@ enum class ConnectError {
     NoCompositorListening,
     InvalidName,
     InvalidFd,
+    // The socket's compositor runs as another user, who must not get our text.
+    ForeignCompositor,
 };
 
 // Kinds that both a paste and a copy can end in.

@@ -34,6 +34,10 @@ ClipboardError connection_error(xcb_connection_t* connection) {
     return connection_error(code == 0 ? XCB_CONN_ERROR : code);
 }
 
+ClipboardError served_by_another_user() {
+    return clipboard_error("display served by another user");
+}
+
 std::string describe(const xcb_generic_error_t& error) {
     return "error code " + std::to_string(error.error_code) + ", major opcode " +
            std::to_string(error.major_code) + ", minor opcode " + std::to_string(error.minor_code) +

@@ -20,6 +20,9 @@ ClipboardError connection_error(int code);
 // otherwise the connection broke.
 ClipboardError reply_error(xcb_connection_t* connection, const xcb_generic_error_t* error);
 
+// The display's socket belongs to a server of another user, which must not get our text.
+ClipboardError served_by_another_user();
+
 // The server reported an X error for a request without reply.
 ClipboardError generic_error(const xcb_generic_error_t& error);
 

@@ -2,9 +2,13 @@
 
 #include <array>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <utility>
 
 #include "x11clip/causes.hpp"
+#include "x11clip/display_socket.hpp"
+#include "x11clip/xauthority.hpp"
 
 namespace x11clip {
 
@@ -42,18 +46,70 @@ std::expected<Atoms, ClipboardError> intern_atoms(xcb_connection_t* connection) 
     return Atoms{values[0], values[1], values[2], values[3], values[4]};
 }
 
-} // namespace
-
-std::expected<Connection, ClipboardError> Connection::open() {
+// libxcb's own connect for what is not a local display, e.g. "host:N" over TCP.
+std::expected<std::pair<ConnectionPtr, int>, ClipboardError> connect_remote() {
     int screen_number = 0;
     ConnectionPtr xcb{xcb_connect(nullptr, &screen_number)};
     if (int code = xcb_connection_has_error(xcb.get()); code != 0)
         return std::unexpected(connection_error(code));
+    return std::pair{std::move(xcb), screen_number};
+}
+
+// The socket connected by us, then the handshake under a deadline.
+std::expected<ConnectionPtr, ClipboardError> connect_local(int number) {
+    auto socket = connect_display_socket(number, wait_limit);
+    if (!socket)
+        return std::unexpected(std::move(socket.error()));
+    auto cookie = local_cookie(number);
+    xcb_auth_info_t auth{};
+    if (cookie) {
+        auth.namelen = static_cast<int>(cookie->name.size());
+        auth.name = cookie->name.data();
+        auth.datalen = static_cast<int>(cookie->data.size());
+        auth.data = cookie->data.data();
+    }
+    ConnectionPtr xcb;
+    {
+        // Disarmed before a failed connection closes the descriptor.
+        const Deadline bound(socket->get());
+        // libxcb owns the descriptor from here on, also when the handshake fails.
+        xcb.reset(xcb_connect_to_fd(socket->release(), cookie ? &auth : nullptr));
+    }
+    if (int code = xcb_connection_has_error(xcb.get()); code != 0)
+        return std::unexpected(connection_error(code));
+    return xcb;
+}
+
+} // namespace
+
+std::expected<Connection, ClipboardError> Connection::open() {
+    char* host = nullptr;
+    int number = 0;
+    int screen_number = 0;
+    if (xcb_parse_display(nullptr, &host, &number, &screen_number) == 0)
+        return std::unexpected(connection_error(XCB_CONN_CLOSED_PARSE_ERR));
+    const std::string host_part = host;
+    std::free(host);
+
+    ConnectionPtr xcb;
+    if (host_part.empty() || host_part == "unix") {
+        auto local = connect_local(number);
+        if (!local)
+            return std::unexpected(std::move(local.error()));
+        xcb = std::move(*local);
+    } else {
+        auto remote = connect_remote();
+        if (!remote)
+            return std::unexpected(std::move(remote.error()));
+        xcb = std::move(remote->first);
+        screen_number = remote->second;
+    }
 
     const xcb_screen_t* screen = find_screen(xcb.get(), screen_number);
     if (screen == nullptr)
         return std::unexpected(connection_error(XCB_CONN_CLOSED_INVALID_SCREEN));
 
+    auto bound = std::make_optional<Deadline>(xcb_get_file_descriptor(xcb.get()));
     xcb_window_t window = xcb_generate_id(xcb.get());
     const std::uint32_t event_mask =
         XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
@@ -68,6 +124,7 @@ std::expected<Connection, ClipboardError> Connection::open() {
     auto atoms = intern_atoms(xcb.get());
     if (!atoms)
         return std::unexpected(std::move(atoms.error()));
+    bound.reset();
     return Connection{std::move(xcb), window, *atoms};
 }
 

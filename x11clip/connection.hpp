@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "x11clip/error.hpp"
+#include "x11clip/deadline.hpp"
 
 namespace x11clip {
 
@@ -41,10 +42,15 @@ struct Connection {
     Atoms atoms;
 
     // Connects to the display that DISPLAY names (screen 0 when it names none), creates a
-    // 1x1 input-output window that is never mapped and interns the atoms.
+    // 1x1 input-output window that is never mapped and interns the atoms. A local display
+    // is used only when its server runs as our user or as root; each step that waits for
+    // the server gives up after wait_limit.
     static std::expected<Connection, ClipboardError> open();
 
     xcb_connection_t* get() const { return xcb.get(); }
+
+    // A deadline for the calls this thread makes while the result lives.
+    Deadline bounded() const { return Deadline(xcb_get_file_descriptor(xcb.get())); }
 };
 
 } // namespace x11clip

@@ -38,14 +38,20 @@ class Owner::Thread {
         pollfd descriptors[2] = {{xcb_get_file_descriptor(xcb_), POLLIN, 0},
                                  {owner_.wake_.get(), POLLIN, 0}};
         while (!stop.stop_requested()) {
+            // Writes block while the server reads nothing; bounded, they hold neither this
+            // thread nor the Owner's destruction that joins it.
             while (EventPtr event{xcb_poll_for_event(xcb_)}) {
+                const auto bound = owner_.serving_.bounded();
                 handle(*event);
                 if (stop.stop_requested())
                     break;
             }
             if (stop.stop_requested() || xcb_connection_has_error(xcb_) != 0)
                 break;
-            xcb_flush(xcb_);
+            {
+                const auto bound = owner_.serving_.bounded();
+                xcb_flush(xcb_);
+            }
             if (::poll(descriptors, 2, -1) < 0 && errno != EINTR)
                 break;
             if ((descriptors[1].revents & POLLIN) != 0) {
@@ -230,6 +236,7 @@ std::expected<void, ClipboardError> Owner::serve(std::string_view text) {
         return std::unexpected(
             clipboard_error("XCB - couldn't set atom: the owner thread has ended"));
     xcb_connection_t* xcb = serving_.get();
+    const auto bound = serving_.bounded();
     auto served = std::make_shared<const std::string>(text);
     {
         std::lock_guard lock(mutex_);

@@ -50,6 +50,7 @@ ClipboardError unexpected_type(xcb_atom_t type) {
 // incremental sender for its next chunk.
 std::expected<XcbPtr<xcb_get_property_reply_t>, ClipboardError>
 take_property(const Connection& connection) {
+    const auto bound = connection.bounded();
     auto cookie = xcb_get_property(connection.get(), 1, connection.window,
                                    connection.atoms.this_clipboard_out, XCB_GET_PROPERTY_TYPE_ANY,
                                    0, UINT32_MAX / 4);
@@ -109,10 +110,13 @@ std::expected<std::string, ClipboardError> read_clipboard(const Connection& conn
     xcb_connection_t* xcb = connection.get();
     const Atoms& atoms = connection.atoms;
     drop_queued_events(xcb);
-    xcb_convert_selection(xcb, connection.window, atoms.clipboard, atoms.utf8_string,
-                          atoms.this_clipboard_out, XCB_CURRENT_TIME);
-    if (xcb_flush(xcb) <= 0)
-        return std::unexpected(connection_error(xcb));
+    {
+        const auto bound = connection.bounded();
+        xcb_convert_selection(xcb, connection.window, atoms.clipboard, atoms.utf8_string,
+                              atoms.this_clipboard_out, XCB_CURRENT_TIME);
+        if (xcb_flush(xcb) <= 0)
+            return std::unexpected(connection_error(xcb));
+    }
     const auto deadline = Clock::now() + read_timeout;
 
     std::optional<xcb_selection_notify_event_t> answer;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/wait.h>
@@ -56,6 +57,10 @@ WatchedProcess::WatchedProcess(const std::vector<std::string>& argv, const Watch
             if (options.stdout_mode == WatchOptions::Stdout::broken_pipe) {
                 close(out[0]);
             }
+        }
+        if (options.user && (setgroups(0, nullptr) != 0 || setgid(options.user->second) != 0 ||
+                             setuid(options.user->first) != 0)) {
+            _exit(126);
         }
         execv(args[0], args.data());
         _exit(127);

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <sys/types.h>
+#include <utility>
 #include <vector>
 
 namespace quillfen::testing {
@@ -19,6 +20,8 @@ struct WatchOptions {
     int stderr_fd = -1;
     // "NAME=value" entries added to (or replacing in) the environment.
     std::vector<std::string> environment;
+    // When set, the program runs as this user (and its group) instead of ours.
+    std::optional<std::pair<uid_t, gid_t>> user = std::nullopt;
 };
 
 class WatchedProcess {

@@ -65,6 +65,22 @@ void stop(pid_t pid) {
     }
 }
 
+// posix_spawn cannot change the user: fork, then only async-signal-safe calls until exec.
+int spawn_as(const Account& account, int ready_fd, int child_ready_fd, char** argv, pid_t& pid) {
+    pid = ::fork();
+    if (pid < 0)
+        return errno;
+    if (pid == 0) {
+        int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+        if (null < 0 || ::dup2(null, 0) < 0 || ::dup2(null, 1) < 0 || ::dup2(null, 2) < 0 ||
+            ::dup2(ready_fd, child_ready_fd) < 0 || !become(account))
+            ::_exit(126);
+        ::execvp("Xvfb", argv);
+        ::_exit(127);
+    }
+    return 0;
+}
+
 } // namespace
 
 int unused_display_number() {
@@ -76,7 +92,11 @@ int unused_display_number() {
     throw std::runtime_error("no unused X display number");
 }
 
-XvfbServer::XvfbServer() {
+XvfbServer::XvfbServer() : XvfbServer(std::optional<Account>{}) {}
+
+XvfbServer::XvfbServer(const Account& account) : XvfbServer(std::optional<Account>{account}) {}
+
+XvfbServer::XvfbServer(std::optional<Account> account) : account_(account) {
     for (int attempt = 0; attempt < 20; ++attempt) {
         // Another test may take the same free number at the same moment: Xvfb's own lock
         // then makes one of the two fail, and that one tries another number.
@@ -133,8 +153,14 @@ bool XvfbServer::start_on(int number) {
     argv.push_back(nullptr);
 
     pid_t pid = -1;
-    int spawned = ::posix_spawnp(&pid, "Xvfb", &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    int spawned = 0;
+    if (account_) {
+        posix_spawn_file_actions_destroy(&actions);
+        spawned = spawn_as(*account_, ready[1], child_ready_fd, argv.data(), pid);
+    } else {
+        spawned = ::posix_spawnp(&pid, "Xvfb", &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+    }
     ::close(ready[1]);
     if (spawned != 0) {
         ::close(ready[0]);

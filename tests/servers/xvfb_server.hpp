@@ -3,7 +3,10 @@
 
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
+
+#include "tests/servers/test_accounts.hpp"
 
 namespace quillfen::test {
 
@@ -12,6 +15,8 @@ class XvfbServer {
     // Starts `Xvfb :N -nolisten tcp` and returns once it accepts connections.
     // Throws std::runtime_error when no server could be started.
     XvfbServer();
+    // The same, run as `account` instead of this process's user.
+    explicit XvfbServer(const Account& account);
     ~XvfbServer();
     XvfbServer(const XvfbServer&) = delete;
     XvfbServer& operator=(const XvfbServer&) = delete;
@@ -24,11 +29,14 @@ class XvfbServer {
     // Starts a fresh server on the same display number.
     void restart();
     bool running() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
 
   private:
+    explicit XvfbServer(std::optional<Account> account);
     // Starts Xvfb on `number`; false when that server did not come up.
     bool start_on(int number);
 
+    std::optional<Account> account_;
     int number_ = -1;
     pid_t pid_ = -1;
 };

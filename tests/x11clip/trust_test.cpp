@@ -1,0 +1,211 @@
+// The layer against servers that must not get our text, and servers that never answer.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include "tests/servers/silent_listener.hpp"
+#include "tests/servers/sway_server.hpp"
+#include "tests/servers/test_accounts.hpp"
+#include "tests/servers/xvfb_server.hpp"
+#include "x11clip/x11clip.hpp"
+#include "x11clip/xauthority.hpp"
+
+namespace quillfen::test {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// Runs `body` in a forked child, as `account` when given, and returns what it wrote; nothing
+// when it did not end within `limit` (it is killed then), so a call that hangs fails the test
+// instead of hanging it.
+std::optional<std::string> in_child(const std::function<std::string()>& body,
+                                    std::chrono::seconds limit,
+                                    std::optional<Account> account = std::nullopt) {
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe2");
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        throw std::runtime_error("fork");
+    if (pid == 0) {
+        ::close(out[0]);
+        const std::string result = account && !become(*account) ? "cannot become the user" : body();
+        [[maybe_unused]] auto n = ::write(out[1], result.data(), result.size());
+        ::_exit(0);
+    }
+    ::close(out[1]);
+    std::string result;
+    bool ended = false;
+    const auto deadline = Clock::now() + limit;
+    while (Clock::now() < deadline) {
+        pollfd p{out[0], POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0)
+            continue;
+        char buffer[512];
+        const ssize_t n = ::read(out[0], buffer, sizeof buffer);
+        if (n <= 0) {
+            ended = true;
+            break;
+        }
+        result.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(out[0]);
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    return ended ? std::optional(result) : std::nullopt;
+}
+
+std::string create_on(const std::string& display) {
+    ::setenv("DISPLAY", display.c_str(), 1);
+    auto clipboard = x11clip::Clipboard::create();
+    return clipboard ? "created" : clipboard.error().message;
+}
+
+constexpr const char* refused = "X11 clipboard error : display served by another user";
+constexpr const char* no_server = "X11 clipboard error : XCB connection error: Connection";
+
+TEST(X11ClipTrust, OnlyServersOfOurUserOrRootAreUsed) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as several users";
+    const Account user = test_account(compositor_user);
+    const Account other = test_account(other_user);
+    const Account root{0, 0};
+    XvfbServer root_server;
+    XvfbServer other_server(other);
+    struct Case {
+        const char* what;
+        std::optional<Account> listener; // a silent listener of this user; none: `display`
+        std::string display;
+        Account client;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"root's server, used by the user", std::nullopt, root_server.display(), user, "created"},
+        {"another user's server", std::nullopt, other_server.display(), user, refused},
+        {"another user's server, used by root", std::nullopt, other_server.display(), root,
+         "created"},
+        {"another user's silent listener", other, "", user, refused},
+        // Our own listener passes the check and then never answers the handshake.
+        {"our own silent listener", user, "", user, no_server},
+        {"another user's silent listener, used by root", other, "", root, no_server},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::optional<SilentListener> listener;
+        std::string display = c.display;
+        if (c.listener) {
+            const int number = unused_display_number();
+            listener.emplace(number, *c.listener);
+            display = ":" + std::to_string(number);
+        }
+        const auto start = Clock::now();
+        const auto result = in_child([&] { return create_on(display); }, 15s, c.client);
+        ASSERT_TRUE(result.has_value()) << "creating the clipboard did not end";
+        EXPECT_EQ(*result, c.expected);
+        EXPECT_LT(Clock::now() - start, 10s);
+    }
+}
+
+TEST(X11ClipTrust, StoppedServerFailsReadsAndWritesInsteadOfHanging) {
+    XvfbServer server;
+    const auto result = in_child(
+        [&] {
+            ::setenv("DISPLAY", server.display().c_str(), 1);
+            std::string outcome;
+            { // the destruction, with the server stopped, must end too
+                auto clipboard = x11clip::Clipboard::create();
+                if (!clipboard || !clipboard->set_string("before the stop"))
+                    return std::string("no clipboard");
+                ::kill(server.pid(), SIGSTOP);
+                auto read = clipboard->get_string();
+                auto written = clipboard->set_string("while stopped");
+                outcome = (read ? "read \"" + *read + "\"" : "read failed") + ", " +
+                          (written ? "written" : written.error().message);
+            }
+            return outcome;
+        },
+        20s);
+    ::kill(server.pid(), SIGCONT);
+    ASSERT_TRUE(result.has_value()) << "a read, a write or the destruction did not end";
+    EXPECT_EQ(*result,
+              "read failed, X11 clipboard error : Failed to set new owner of XCB selection");
+}
+
+TEST(X11ClipTrust, StoppedServerIsNotConnectedTo) {
+    XvfbServer server;
+    ::kill(server.pid(), SIGSTOP);
+    const auto start = Clock::now();
+    const auto result = in_child([&] { return create_on(server.display()); }, 15s);
+    ::kill(server.pid(), SIGCONT);
+    ASSERT_TRUE(result.has_value()) << "creating the clipboard did not end";
+    EXPECT_EQ(*result, no_server);
+    EXPECT_LT(Clock::now() - start, 10s);
+}
+
+// An authority file entry: family, then address, number, name and data with 16-bit lengths.
+std::string entry(std::uint16_t family, std::string_view address, std::string_view number,
+                  std::string_view name, std::string_view data) {
+    std::string bytes;
+    auto put16 = [&](std::size_t v) {
+        bytes += static_cast<char>((v >> 8) & 0xff);
+        bytes += static_cast<char>(v & 0xff);
+    };
+    put16(family);
+    for (std::string_view field : {address, number, name, data}) {
+        put16(field.size());
+        bytes += field;
+    }
+    return bytes;
+}
+
+TEST(X11ClipAuthority, TheCookieOfThisHostAndDisplay) {
+    constexpr std::uint16_t local = 256, wild = 65535, internet = 0;
+    const std::string cookie = "MIT-MAGIC-COOKIE-1";
+    struct Case {
+        const char* what;
+        std::string file;
+        std::optional<std::string> data;
+    };
+    const Case cases[] = {
+        {"local entry", entry(local, "box", "7", cookie, "secret"), "secret"},
+        {"wildcard entry", entry(wild, "", "7", cookie, "wild"), "wild"},
+        {"entry without a number", entry(local, "box", "", cookie, "any"), "any"},
+        {"first matching entry",
+         entry(local, "other", "7", cookie, "a") + entry(local, "box", "8", cookie, "b") +
+             entry(internet, "box", "7", cookie, "c") +
+             entry(local, "box", "7", "XDM-AUTHORIZATION-1", "d") +
+             entry(local, "box", "7", cookie, "e") + entry(local, "box", "7", cookie, "f"),
+         "e"},
+        {"no entry for the display", entry(local, "box", "17", cookie, "x"), std::nullopt},
+        {"truncated entry", entry(local, "box", "7", cookie, "secret").substr(0, 20),
+         std::nullopt},
+        {"empty file", "", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto found = x11clip::find_cookie(c.file, "box", 7);
+        ASSERT_EQ(found.has_value(), c.data.has_value());
+        if (found) {
+            EXPECT_EQ(found->name, cookie);
+            EXPECT_EQ(found->data, *c.data);
+        }
+    }
+}
+
+} // namespace
+} // namespace quillfen::test

@@ -1,0 +1,28 @@
+// Time limits for blocking libxcb calls. libxcb waits on its socket without a limit (and retries
+// a wait that a signal interrupts), so when a deadline passes a timer signal shuts the socket
+// down: libxcb's wait then returns and the connection fails, instead of hanging on a server that
+// never answers. No thread is involved; the timer belongs to the calling thread.
+#pragma once
+
+#include <chrono>
+
+namespace x11clip {
+
+// How long one call that waits for the server may take.
+inline constexpr std::chrono::milliseconds wait_limit{2000};
+
+// A deadline for the calls the current thread makes on `fd` while it lives. Disarmed on
+// destruction, before the caller can close the descriptor. A deadline armed while another
+// is armed on the same thread adds nothing: the outer one already bounds the calls.
+class Deadline {
+  public:
+    explicit Deadline(int fd, std::chrono::milliseconds limit = wait_limit);
+    ~Deadline();
+    Deadline(const Deadline&) = delete;
+    Deadline& operator=(const Deadline&) = delete;
+
+  private:
+    bool armed_ = false;
+};
+
+} // namespace x11clip
