@@ -46,6 +46,12 @@ class Owner::Thread {
             if (stop.stop_requested() || xcb_connection_has_error(xcb_) != 0)
                 break;
             xcb_flush(xcb_);
+            // Flushing reads whatever the server sent meanwhile into libxcb's queue, where
+            // poll() cannot see it: a request read that way would wait for other traffic.
+            if (EventPtr event{xcb_poll_for_queued_event(xcb_)}) {
+                handle(*event);
+                continue;
+            }
             if (::poll(descriptors, 2, -1) < 0 && errno != EINTR)
                 break;
             if ((descriptors[1].revents & POLLIN) != 0) {
