@@ -64,7 +64,8 @@ void Transfers::finish(std::chrono::milliseconds idle_limit) {
         std::erase_if(pending_, [&](const Pending& p) { return now - p.progressed >= idle_limit; });
         if (pending_.empty())
             return;
-        const auto oldest = std::ranges::min_element(pending_, {}, &Pending::progressed)->progressed;
+        const auto oldest =
+            std::ranges::min_element(pending_, {}, &Pending::progressed)->progressed;
         const auto wait =
             std::chrono::ceil<std::chrono::milliseconds>(oldest + idle_limit - now).count();
         fds.clear();

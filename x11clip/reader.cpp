@@ -82,9 +82,9 @@ class ReadWindow {
 // for its next chunk.
 std::expected<XcbPtr<xcb_get_property_reply_t>, ClipboardError>
 take_property(const Connection& connection, const ReadWindow& window) {
-    auto cookie = xcb_get_property(connection.get(), 1, window.id(),
-                                   connection.atoms.this_clipboard_out, XCB_GET_PROPERTY_TYPE_ANY,
-                                   0, UINT32_MAX / 4);
+    auto cookie =
+        xcb_get_property(connection.get(), 1, window.id(), connection.atoms.this_clipboard_out,
+                         XCB_GET_PROPERTY_TYPE_ANY, 0, UINT32_MAX / 4);
     xcb_generic_error_t* raw_error = nullptr;
     XcbPtr<xcb_get_property_reply_t> reply{
         xcb_get_property_reply(connection.get(), cookie, &raw_error)};
@@ -113,8 +113,7 @@ std::expected<std::string, ClipboardError> receive_incrementally(const Connectio
         if (event_type(**event) != XCB_PROPERTY_NOTIFY)
             continue;
         const auto& notify = reinterpret_cast<const xcb_property_notify_event_t&>(**event);
-        if (notify.window != window.id() ||
-            notify.atom != connection.atoms.this_clipboard_out ||
+        if (notify.window != window.id() || notify.atom != connection.atoms.this_clipboard_out ||
             notify.state != XCB_PROPERTY_NEW_VALUE)
             continue;
         auto chunk = take_property(connection, window);

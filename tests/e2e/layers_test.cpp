@@ -62,7 +62,9 @@ TEST_F(LayersOnThreeDisplays, ALostXServerLeavesEveryOtherClipboardAsItWas) {
     quillfen::testing::xclip_copy(x1_->display(), text);
     const std::string synced = "\"" + text + "\" \"" + text + "\"";
     ASSERT_TRUE(service_->wait_until(
-        [&] { return holdings() == synced && quillfen::testing::xclip_paste(x2_->display()) == text; },
+        [&] {
+            return holdings() == synced && quillfen::testing::xclip_paste(x2_->display()) == text;
+        },
         20s))
         << holdings() << service_->out() << service_->err();
 
@@ -81,8 +83,8 @@ TEST_F(LayersOnThreeDisplays, ALostXServerLeavesEveryOtherClipboardAsItWas) {
         }
         if (rediscovered && std::chrono::steady_clock::now() > settled)
             break;
-        ASSERT_LT(std::chrono::steady_clock::now(), deadline)
-            << "no rediscovery\n" << service_->out() << service_->err();
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no rediscovery\n"
+                                                              << service_->out() << service_->err();
         service_->wait_until([] { return false; }, 50ms);
     }
     EXPECT_NE(service_->err().find(

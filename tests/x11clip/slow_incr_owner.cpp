@@ -18,8 +18,8 @@ struct Free {
 
 SlowIncrOwner::SlowIncrOwner(const std::string& display, std::vector<std::string> chunks,
                              std::chrono::milliseconds pause)
-    : client_(display), chunks_(std::move(chunks)), pause_(pause),
-      incr_(client_.atom("INCR")), utf8_string_(client_.atom("UTF8_STRING")) {
+    : client_(display), chunks_(std::move(chunks)), pause_(pause), incr_(client_.atom("INCR")),
+      utf8_string_(client_.atom("UTF8_STRING")) {
     xcb_set_selection_owner(client_.connection(), client_.window(), client_.atom("CLIPBOARD"),
                             XCB_CURRENT_TIME);
     if (client_.clipboard_owner() != client_.window())
@@ -62,8 +62,8 @@ void SlowIncrOwner::answer(const xcb_selection_request_event_t& request) {
     const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
     xcb_change_window_attributes(xcb, request.requestor, XCB_CW_EVENT_MASK, &mask);
     const auto size = static_cast<std::uint32_t>(text().size());
-    xcb_change_property(xcb, XCB_PROP_MODE_REPLACE, request.requestor, request.property, incr_,
-                        32, 1, &size);
+    xcb_change_property(xcb, XCB_PROP_MODE_REPLACE, request.requestor, request.property, incr_, 32,
+                        1, &size);
     xcb_selection_notify_event_t notify{};
     notify.response_type = XCB_SELECTION_NOTIFY;
     notify.time = request.time;
@@ -93,8 +93,8 @@ void SlowIncrOwner::send_due() {
         static const std::string none;
         const std::string& chunk = it->next < chunks_.size() ? chunks_[it->next] : none;
         xcb_change_property(client_.connection(), XCB_PROP_MODE_REPLACE, it->requestor,
-                            it->property, utf8_string_, 8,
-                            static_cast<std::uint32_t>(chunk.size()), chunk.data());
+                            it->property, utf8_string_, 8, static_cast<std::uint32_t>(chunk.size()),
+                            chunk.data());
         it->due.reset();
         if (++it->next > chunks_.size())
             it = transfers_.erase(it); // the empty chunk went

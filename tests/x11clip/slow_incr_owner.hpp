@@ -33,8 +33,8 @@ class SlowIncrOwner {
     struct Transfer {
         xcb_window_t requestor;
         xcb_atom_t property;
-        std::size_t next = 0;                   // index of the next chunk to send
-        std::optional<Clock::time_point> due;   // when it goes; none: waiting for a deletion
+        std::size_t next = 0;                 // index of the next chunk to send
+        std::optional<Clock::time_point> due; // when it goes; none: waiting for a deletion
     };
     void serve(const std::stop_token& stop);
     void answer(const xcb_selection_request_event_t& request);

@@ -114,8 +114,8 @@ TEST(X11Clipboard, LostServerFailsReadsWithTheConnectionError) {
         std::optional<ScriptedOwner> silent; // keeps the read waiting
         std::future<std::expected<std::string, MyError>> read;
         if (c.during_the_read) {
-            silent.emplace(server.display(), ScriptedOwner::Script{
-                                                 .reply = ScriptedOwner::Script::Reply::none,
+            silent.emplace(server.display(),
+                           ScriptedOwner::Script{.reply = ScriptedOwner::Script::Reply::none,
                                                  .type = "UTF8_STRING",
                                                  .bytes = ""});
             read = std::async(std::launch::async, [&] { return clipboard->get(); });

@@ -64,7 +64,7 @@ class Requestor {
         const auto deadline = Clock::now() + limit;
         for (;;) {
             while (std::unique_ptr<xcb_generic_event_t, decltype(&std::free)> e{
-                       xcb_poll_for_event(xcb), &std::free}) {
+                xcb_poll_for_event(xcb), &std::free}) {
                 if ((e->response_type & 0x7f) == XCB_SELECTION_NOTIFY)
                     return take();
             }
@@ -382,15 +382,16 @@ TEST_F(X11ClipLayer, AnIncrementalReadThatGaveUpLeavesNothingBehind) {
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE(i);
         auto read = clipboard.get_string();
-        ASSERT_FALSE(read.has_value()) << "took " << read->size() << " bytes for the text: "
-                                       << read->substr(read->size() > 7 ? read->size() - 7 : 0);
+        ASSERT_FALSE(read.has_value())
+            << "took " << read->size()
+            << " bytes for the text: " << read->substr(read->size() > 7 ? read->size() - 7 : 0);
         EXPECT_EQ(read.error().message, "X11 clipboard error : Selection timed out");
     }
     // The next owner's answer is taken, not the late chunks of the abandoned reads.
     for (const char* text : {"after the slow owner", "and again"}) {
-        ScriptedOwner next(server.display(), {.reply = ScriptedOwner::Script::Reply::value,
-                                              .type = "UTF8_STRING",
-                                              .bytes = text});
+        ScriptedOwner next(
+            server.display(),
+            {.reply = ScriptedOwner::Script::Reply::value, .type = "UTF8_STRING", .bytes = text});
         for (int i = 0; i < 5; ++i) {
             auto read = clipboard.get_string();
             ASSERT_TRUE(read.has_value()) << read.error().message;
