@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <future>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -103,6 +105,18 @@ TEST_F(CopyOnSway, AStuckReaderHoldsUpNeitherOtherReadersNorTheCancel) {
     ASSERT_TRUE(rest) << "read errno " << rest.error().code;
     EXPECT_EQ(rest->size(), big.size());
     EXPECT_TRUE(*rest == big);
+    EXPECT_TRUE(eventually([] { return serving_threads() == 0; }));
+}
+
+TEST_F(CopyOnSway, APasteByWlPasteOutlivesTheReplacedSelection) {
+    const std::string big(4 << 20, 'p');
+    copy_ok(big);
+    // A reader that starts reading late, while another client copies meanwhile.
+    auto pasted =
+        std::async(std::launch::async, [] { return run_shell("wl-paste -n | (sleep 1; wc -c)"); });
+    std::this_thread::sleep_for(300ms);
+    wl_copy("copied elsewhere meanwhile");
+    EXPECT_EQ(pasted.get(), std::to_string(big.size()) + "\n");
     EXPECT_TRUE(eventually([] { return serving_threads() == 0; }));
 }
 
