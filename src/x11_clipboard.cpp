@@ -36,8 +36,15 @@ std::expected<std::string, MyError> X11Clipboard::get() {
     auto handle = handle_.try_borrow();
     if (!handle)
         return std::unexpected(MyError::BorrowError{});
-    // A read that fails for any reason reads as the empty text; the caller sees a change.
-    return (*handle)->get_string().value_or(std::string{});
+    auto text = (*handle)->get_string();
+    if (text)
+        return std::move(*text);
+    // Read as the empty text, a lost server would look like a change and wipe every other
+    // clipboard; the caller ends with the error instead.
+    if (x11clip::is_connection_error(text.error()))
+        return std::unexpected(terminal_clipboard(std::move(text.error())));
+    // No answer in time, another type, bytes that are not UTF-8: the empty text.
+    return std::string{};
 }
 
 std::expected<void, MyError> X11Clipboard::set(std::string_view text) {

@@ -19,7 +19,7 @@ class X11Clipboard final : public Clipboard {
 
     void debug_fmt(Formatter& f) const override;
     std::string display() const override;
-    // Every failure of the read is the empty text.
+    // A broken connection is TerminalClipboard; every other failed read is the empty text.
     std::expected<std::string, MyError> get() override;
     std::expected<void, MyError> set(std::string_view text) override;
 

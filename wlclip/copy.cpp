@@ -109,7 +109,9 @@ void serve_until_withdrawn(Connection& connection, const Offering& offering, Tra
     }
 }
 
-void offer_and_serve(Address address, std::shared_ptr<const std::string> bytes, Report& report) {
+// Offers the bytes and serves them until the selection is taken; the transfers that began
+// are left in `transfers`.
+void offer_until_withdrawn(Address address, Transfers& transfers, Report& report) {
     auto connection = Connection::open(std::move(address), round_trip_limit);
     if (!connection) {
         report.deliver(std::unexpected(to_copy_error(connection.error())));
@@ -120,8 +122,6 @@ void offer_and_serve(Address address, std::shared_ptr<const std::string> bytes, 
         report.deliver(std::unexpected(to_copy_error(globals.error())));
         return;
     }
-    // Declared before the offering so that no source outlives what its handler uses.
-    Transfers transfers(std::move(bytes));
     Offering offering;
     for (auto& seat : globals->seats) {
         auto& device = offering.devices.emplace_back(
@@ -145,6 +145,15 @@ void offer_and_serve(Address address, std::shared_ptr<const std::string> bytes, 
     if (!report.deliver({}))
         return;
     serve_until_withdrawn(*connection, offering, transfers);
+}
+
+void offer_and_serve(Address address, std::shared_ptr<const std::string> bytes, Report& report) {
+    // Outlives the offering, whose sources' handlers add to it.
+    Transfers transfers(std::move(bytes));
+    offer_until_withdrawn(std::move(address), transfers, report);
+    // The compositor connection is closed; a reader part way through still gets the whole
+    // text, not a prefix that looks like all of it.
+    transfers.finish(pipe_idle_limit);
 }
 
 void serving_thread(Address address, std::shared_ptr<const std::string> bytes,

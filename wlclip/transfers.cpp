@@ -1,5 +1,6 @@
 #include "wlclip/transfers.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <ctime>
@@ -52,12 +53,40 @@ void Transfers::service(const pollfd* fds) {
     pending_ = std::move(still);
 }
 
+void Transfers::finish(std::chrono::milliseconds idle_limit) {
+    // The limit counts from now: a reader that paused while the selection was ours has
+    // not yet been told that its transfer must move.
+    for (Pending& p : pending_)
+        p.progressed = Clock::now();
+    std::vector<pollfd> fds;
+    while (!pending_.empty()) {
+        const auto now = Clock::now();
+        std::erase_if(pending_, [&](const Pending& p) { return now - p.progressed >= idle_limit; });
+        if (pending_.empty())
+            return;
+        const auto oldest =
+            std::ranges::min_element(pending_, {}, &Pending::progressed)->progressed;
+        const auto wait =
+            std::chrono::ceil<std::chrono::milliseconds>(oldest + idle_limit - now).count();
+        fds.clear();
+        append_pollfds(fds);
+        if (::poll(fds.data(), fds.size(), static_cast<int>(wait)) < 0) {
+            if (errno == EINTR)
+                continue;
+            pending_.clear();
+            return;
+        }
+        service(fds.data());
+    }
+}
+
 bool Transfers::write_some(Pending& p) {
     const std::string& bytes = *bytes_;
     while (p.written < bytes.size()) {
         ssize_t n = ::write(p.fd.get(), bytes.data() + p.written, bytes.size() - p.written);
         if (n > 0) {
             p.written += static_cast<std::size_t>(n);
+            p.progressed = Clock::now();
             continue;
         }
         if (n < 0 && errno == EINTR)

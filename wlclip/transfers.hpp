@@ -2,6 +2,7 @@
 // reading holds up nobody but itself.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,10 +27,16 @@ class Transfers {
     // `fds` are the entries append_pollfds gave, after poll().
     void service(const pollfd* fds);
 
+    // Serves every transfer under way to its end; one whose reader takes nothing for
+    // `idle_limit` is closed early. Returns when none is left.
+    void finish(std::chrono::milliseconds idle_limit);
+
   private:
+    using Clock = std::chrono::steady_clock;
     struct Pending {
         UniqueFd fd;
         std::size_t written = 0;
+        Clock::time_point progressed{}; // when a write last took bytes
     };
     bool write_some(Pending& p); // false when the transfer is over
     std::shared_ptr<const std::string> bytes_;

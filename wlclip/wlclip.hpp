@@ -35,7 +35,8 @@ std::expected<std::string, IoError>
 read_to_end(int fd, std::chrono::milliseconds idle_limit = pipe_idle_limit);
 
 // Offers `bytes` as text on every seat from a background thread, which serves every
-// request until the compositor cancels the offer, then closes everything and ends.
+// request until the compositor cancels the offer, closes its connection, finishes the
+// transfers under way (each given up after pipe_idle_limit without progress) and ends.
 // Returns once the compositor has processed the selection request. Throws when the
 // thread cannot be started or ends without reporting.
 std::expected<void, copy::Error> copy_text(std::string bytes);

@@ -12,14 +12,23 @@ constexpr std::array<std::string_view, 7> connection_kinds{
     "ClosedParseErr", "ClosedInvalidScreen",   "ClosedFdPassingFailed",
 };
 
+constexpr std::string_view prefix = "X11 clipboard error : ";
+constexpr std::string_view connection_cause = "XCB connection error: ";
+
 } // namespace
 
 ClipboardError clipboard_error(std::string_view cause) {
-    return ClipboardError{std::string("X11 clipboard error : ").append(cause)};
+    return ClipboardError{std::string(prefix).append(cause)};
+}
+
+bool is_connection_error(const ClipboardError& error) {
+    std::string_view message = error.message;
+    return message.starts_with(prefix) &&
+           message.substr(prefix.size()).starts_with(connection_cause);
 }
 
 ClipboardError connection_error(int code) {
-    std::string cause = "XCB connection error: ";
+    std::string cause(connection_cause);
     if (code >= 1 && code <= static_cast<int>(connection_kinds.size()))
         cause += connection_kinds[static_cast<std::size_t>(code - 1)];
     else

@@ -11,4 +11,8 @@ struct ClipboardError {
     std::string message;
 };
 
+// The connection to the display broke ("XCB connection error: " + kind): nothing sent on
+// it can succeed any more.
+bool is_connection_error(const ClipboardError& error);
+
 } // namespace x11clip

@@ -52,6 +52,13 @@ class Owner::Thread {
                 const auto bound = owner_.serving_.bounded();
                 xcb_flush(xcb_);
             }
+            // Flushing reads whatever the server sent meanwhile into libxcb's queue, where
+            // poll() cannot see it: a request read that way would wait for other traffic.
+            if (EventPtr event{xcb_poll_for_queued_event(xcb_)}) {
+                const auto bound = owner_.serving_.bounded();
+                handle(*event);
+                continue;
+            }
             if (::poll(descriptors, 2, -1) < 0 && errno != EINTR)
                 break;
             if ((descriptors[1].revents & POLLIN) != 0) {

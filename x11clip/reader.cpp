@@ -46,14 +46,48 @@ ClipboardError unexpected_type(xcb_atom_t type) {
     return clipboard_error("Unexpected Reply type: " + std::to_string(type));
 }
 
-// Reads and deletes the reading window's property; the deletion is what asks an
-// incremental sender for its next chunk.
+// A window of one read's own, a child of the reading window. Its property receives the
+// answer; destroying it when the read ends, finished or given up, deletes what an owner
+// still sends there and ends its transfer. Events for the windows of earlier reads are
+// known by their window and dropped, so a late chunk never becomes a later read's answer.
+class ReadWindow {
+  public:
+    explicit ReadWindow(const Connection& connection)
+        : connection_(connection), xcb_(connection.get()), id_(xcb_generate_id(xcb_)) {
+        if (id_ == static_cast<xcb_window_t>(-1)) // the connection has failed
+            return;
+        const std::uint32_t event_mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+        xcb_create_window(xcb_, 0, id_, connection.window, 0, 0, 1, 1, 0,
+                          XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK,
+                          &event_mask);
+    }
+    ~ReadWindow() {
+        if (!created())
+            return;
+        xcb_destroy_window(xcb_, id_);
+        const auto bound = connection_.bounded();
+        xcb_flush(xcb_);
+    }
+    ReadWindow(const ReadWindow&) = delete;
+    ReadWindow& operator=(const ReadWindow&) = delete;
+
+    bool created() const { return id_ != static_cast<xcb_window_t>(-1); }
+    xcb_window_t id() const { return id_; }
+
+  private:
+    const Connection& connection_;
+    xcb_connection_t* xcb_;
+    xcb_window_t id_;
+};
+
+// Reads and deletes the read's property; the deletion is what asks an incremental sender
+// for its next chunk.
 std::expected<XcbPtr<xcb_get_property_reply_t>, ClipboardError>
-take_property(const Connection& connection) {
+take_property(const Connection& connection, const ReadWindow& window) {
     const auto bound = connection.bounded();
-    auto cookie = xcb_get_property(connection.get(), 1, connection.window,
-                                   connection.atoms.this_clipboard_out, XCB_GET_PROPERTY_TYPE_ANY,
-                                   0, UINT32_MAX / 4);
+    auto cookie =
+        xcb_get_property(connection.get(), 1, window.id(), connection.atoms.this_clipboard_out,
+                         XCB_GET_PROPERTY_TYPE_ANY, 0, UINT32_MAX / 4);
     xcb_generic_error_t* raw_error = nullptr;
     XcbPtr<xcb_get_property_reply_t> reply{
         xcb_get_property_reply(connection.get(), cookie, &raw_error)};
@@ -70,6 +104,7 @@ std::string_view property_bytes(const xcb_get_property_reply_t& reply) {
 
 // Chunk after chunk, one per new value of the property, until the empty chunk.
 std::expected<std::string, ClipboardError> receive_incrementally(const Connection& connection,
+                                                                 const ReadWindow& window,
                                                                  Clock::time_point deadline) {
     std::string text;
     for (;;) {
@@ -81,11 +116,10 @@ std::expected<std::string, ClipboardError> receive_incrementally(const Connectio
         if (event_type(**event) != XCB_PROPERTY_NOTIFY)
             continue;
         const auto& notify = reinterpret_cast<const xcb_property_notify_event_t&>(**event);
-        if (notify.window != connection.window ||
-            notify.atom != connection.atoms.this_clipboard_out ||
+        if (notify.window != window.id() || notify.atom != connection.atoms.this_clipboard_out ||
             notify.state != XCB_PROPERTY_NEW_VALUE)
             continue;
-        auto chunk = take_property(connection);
+        auto chunk = take_property(connection, window);
         if (!chunk)
             return std::unexpected(std::move(chunk.error()));
         auto bytes = property_bytes(**chunk);
@@ -97,8 +131,7 @@ std::expected<std::string, ClipboardError> receive_incrementally(const Connectio
     }
 }
 
-// Drops what earlier reads left queued, so that a late answer to a read that timed out
-// is not taken for the answer to this one.
+// Drops what earlier reads left queued: it concerns their windows, never this read's.
 void drop_queued_events(xcb_connection_t* connection) {
     while (EventPtr event{xcb_poll_for_event(connection)}) {
     }
@@ -110,9 +143,12 @@ std::expected<std::string, ClipboardError> read_clipboard(const Connection& conn
     xcb_connection_t* xcb = connection.get();
     const Atoms& atoms = connection.atoms;
     drop_queued_events(xcb);
+    ReadWindow window(connection);
+    if (!window.created())
+        return std::unexpected(connection_error(xcb));
     {
         const auto bound = connection.bounded();
-        xcb_convert_selection(xcb, connection.window, atoms.clipboard, atoms.utf8_string,
+        xcb_convert_selection(xcb, window.id(), atoms.clipboard, atoms.utf8_string,
                               atoms.this_clipboard_out, XCB_CURRENT_TIME);
         if (xcb_flush(xcb) <= 0)
             return std::unexpected(connection_error(xcb));
@@ -129,18 +165,18 @@ std::expected<std::string, ClipboardError> read_clipboard(const Connection& conn
         if (event_type(**event) != XCB_SELECTION_NOTIFY)
             continue;
         const auto& notify = reinterpret_cast<const xcb_selection_notify_event_t&>(**event);
-        if (notify.selection == atoms.clipboard)
+        if (notify.requestor == window.id() && notify.selection == atoms.clipboard)
             answer = notify;
     }
     if (answer->property == XCB_NONE)
         return std::string{};
 
-    auto reply = take_property(connection);
+    auto reply = take_property(connection, window);
     if (!reply)
         return std::unexpected(std::move(reply.error()));
     std::string text;
     if ((*reply)->type == atoms.incr) {
-        auto received = receive_incrementally(connection, deadline);
+        auto received = receive_incrementally(connection, window, deadline);
         if (!received)
             return received;
         text = std::move(*received);

@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <future>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -98,8 +100,35 @@ TEST_F(CopyOnSway, AStuckReaderHoldsUpNeitherOtherReadersNorTheCancel) {
     EXPECT_EQ(paste_here(), big);
     EXPECT_EQ(wl_paste().size(), big.size());
     wl_copy("taken");
+    // The transfer had begun: it is finished after the cancel, then the thread ends.
+    auto rest = wlclip::read_to_end(stuck->pipe.get());
+    ASSERT_TRUE(rest) << "read errno " << rest.error().code;
+    EXPECT_EQ(rest->size(), big.size());
+    EXPECT_TRUE(*rest == big);
     EXPECT_TRUE(eventually([] { return serving_threads() == 0; }));
-    // The stuck reader's transfer was dropped with the thread: it sees the end of data.
+}
+
+TEST_F(CopyOnSway, APasteByWlPasteOutlivesTheReplacedSelection) {
+    const std::string big(4 << 20, 'p');
+    copy_ok(big);
+    // A reader that starts reading late, while another client copies meanwhile.
+    auto pasted =
+        std::async(std::launch::async, [] { return run_shell("wl-paste -n | (sleep 1; wc -c)"); });
+    std::this_thread::sleep_for(300ms);
+    wl_copy("copied elsewhere meanwhile");
+    EXPECT_EQ(pasted.get(), std::to_string(big.size()) + "\n");
+    EXPECT_TRUE(eventually([] { return serving_threads() == 0; }));
+}
+
+TEST_F(CopyOnSway, AReaderThatStopsAfterTheCancelIsDroppedAfterTheIdleLimit) {
+    const std::string big(3 << 20, 'r');
+    copy_ok(big);
+    auto stuck = wlclip::get_contents(); // asked for, never read
+    ASSERT_TRUE(stuck);
+    EXPECT_EQ(paste_here(), big); // served meanwhile
+    wl_copy("taken");
+    EXPECT_TRUE(eventually([] { return serving_threads() == 0; }, 10s));
+    // Dropped with the thread: the reader sees the end of data after what it was given.
     auto partial = wlclip::read_to_end(stuck->pipe.get());
     ASSERT_TRUE(partial);
     EXPECT_LT(partial->size(), big.size());

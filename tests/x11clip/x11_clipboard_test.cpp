@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <future>
+#include <optional>
 #include <thread>
 
 #include "borrow_cell.hpp"
@@ -85,7 +86,7 @@ TEST(X11Clipboard, FailedReadsAreTheEmptyText) {
     }
 }
 
-TEST(X11Clipboard, LostServerFailsWritesAndReadsEmpty) {
+TEST(X11Clipboard, LostServerFailsWrites) {
     XvfbServer server;
     auto clipboard = open_on(server);
     ASSERT_TRUE(clipboard->set("before"));
@@ -95,8 +96,44 @@ TEST(X11Clipboard, LostServerFailsWritesAndReadsEmpty) {
     const auto* terminal = std::get_if<MyError::TerminalClipboard>(&written.error().value);
     ASSERT_NE(terminal, nullptr);
     EXPECT_TRUE(terminal->error.inner.message.starts_with("X11 clipboard error : "));
-    // The object stays usable: reads go on, as the empty text.
-    EXPECT_EQ(clipboard->get().value_or("?"), "");
+}
+
+// A read on a broken connection is an error, never the empty text: the sync loop would
+// take the empty text for a change and write it everywhere. Discovery counts it like a
+// display without a server.
+TEST(X11Clipboard, LostServerFailsReadsWithTheConnectionError) {
+    struct Case {
+        const char* name;
+        bool during_the_read; // else before it
+    };
+    for (const Case c : {Case{"before the read", false}, Case{"during the read", true}}) {
+        SCOPED_TRACE(c.name);
+        XvfbServer server;
+        auto clipboard = open_on(server);
+        ASSERT_EQ(clipboard->get().value_or("?"), "");
+        std::optional<ScriptedOwner> silent; // keeps the read waiting
+        std::future<std::expected<std::string, MyError>> read;
+        if (c.during_the_read) {
+            silent.emplace(server.display(),
+                           ScriptedOwner::Script{.reply = ScriptedOwner::Script::Reply::none,
+                                                 .type = "UTF8_STRING",
+                                                 .bytes = ""});
+            read = std::async(std::launch::async, [&] { return clipboard->get(); });
+            std::this_thread::sleep_for(500ms);
+            server.kill();
+        } else {
+            server.kill();
+            read = std::async(std::launch::async, [&] { return clipboard->get(); });
+        }
+        auto text = read.get();
+        silent.reset();
+        ASSERT_FALSE(text.has_value()) << "read \"" << *text << "\"";
+        const auto* terminal = std::get_if<MyError::TerminalClipboard>(&text.error().value);
+        ASSERT_NE(terminal, nullptr) << debug_text(text.error());
+        EXPECT_FALSE(terminal->error.stdio.has_value());
+        EXPECT_EQ(display_text(terminal->error.inner),
+                  "clipboard error: X11 clipboard error : XCB connection error: Connection");
+    }
 }
 
 TEST(X11Clipboard, WatchReturnsTheChangedText) {

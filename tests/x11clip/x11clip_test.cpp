@@ -5,13 +5,21 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <barrier>
 #include <chrono>
+#include <cstdlib>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
+
+#include <poll.h>
 
 #include "tests/servers/xvfb_server.hpp"
 #include "tests/x11clip/peers.hpp"
+#include "tests/x11clip/slow_incr_owner.hpp"
 #include "x11clip/x11clip.hpp"
 
 namespace quillfen::test {
@@ -39,6 +47,53 @@ std::string patterned_text(std::size_t size) {
         text.back() = 'z';
     return text;
 }
+
+// A client that asks for CLIPBOARD as UTF8_STRING and waits a bounded time for the answer.
+class Requestor {
+  public:
+    explicit Requestor(const std::string& display)
+        : client_(display), clipboard_(client_.atom("CLIPBOARD")),
+          utf8_string_(client_.atom("UTF8_STRING")), property_(client_.atom("REQUESTOR_OUT")) {}
+
+    // The answer's bytes, or none when no SelectionNotify came within `limit`.
+    std::optional<std::string> ask(std::chrono::milliseconds limit) {
+        xcb_connection_t* xcb = client_.connection();
+        xcb_convert_selection(xcb, client_.window(), clipboard_, utf8_string_, property_,
+                              XCB_CURRENT_TIME);
+        xcb_flush(xcb);
+        const auto deadline = Clock::now() + limit;
+        for (;;) {
+            while (std::unique_ptr<xcb_generic_event_t, decltype(&std::free)> e{
+                xcb_poll_for_event(xcb), &std::free}) {
+                if ((e->response_type & 0x7f) == XCB_SELECTION_NOTIFY)
+                    return take();
+            }
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left <= 0ms || xcb_connection_has_error(xcb) != 0)
+                return std::nullopt;
+            pollfd p{xcb_get_file_descriptor(xcb), POLLIN, 0};
+            ::poll(&p, 1, static_cast<int>(left.count()));
+        }
+    }
+
+  private:
+    std::string take() {
+        std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> reply{
+            xcb_get_property_reply(client_.connection(),
+                                   xcb_get_property(client_.connection(), 1, client_.window(),
+                                                    property_, XCB_GET_PROPERTY_TYPE_ANY, 0,
+                                                    UINT32_MAX / 4),
+                                   nullptr),
+            &std::free};
+        if (!reply)
+            return "<no property>";
+        return {static_cast<const char*>(xcb_get_property_value(reply.get())),
+                static_cast<std::size_t>(xcb_get_property_value_length(reply.get()))};
+    }
+
+    RawClient client_;
+    xcb_atom_t clipboard_, utf8_string_, property_;
+};
 
 class X11ClipLayer : public ::testing::Test {
   protected:
@@ -264,6 +319,86 @@ TEST_F(X11ClipLayer, ReadsSeveralMegabytesFromXclipIncrementally) {
     ASSERT_TRUE(read.has_value()) << read.error().message;
     EXPECT_EQ(read->size(), text.size());
     EXPECT_TRUE(*read == text);
+}
+
+TEST_F(X11ClipLayer, EveryRequestOfManySimultaneousRequestorsIsAnsweredPromptly) {
+    constexpr int requestors = 6;
+    constexpr int rounds = 2000;
+    // Generous for one small answer; a request the owner overlooked waits for ever.
+    constexpr auto limit = 500ms;
+    auto clipboard = open();
+    ASSERT_TRUE(clipboard.set_string("served to everyone"));
+
+    std::vector<std::unique_ptr<Requestor>> clients;
+    for (int i = 0; i < requestors; ++i)
+        clients.push_back(std::make_unique<Requestor>(server.display()));
+    std::atomic<int> late{0};
+    std::atomic<int> wrong{0};
+    std::atomic<int> done_rounds{0};
+    std::barrier start(requestors);
+    {
+        std::vector<std::jthread> threads;
+        for (auto& client : clients) {
+            threads.emplace_back([&, c = client.get()] {
+                for (int round = 0; round < rounds; ++round) {
+                    start.arrive_and_wait(); // every request of a round goes at once
+                    if (late != 0)
+                        return; // all threads see it after the same barrier
+                    auto answer = c->ask(limit);
+                    if (!answer)
+                        ++late;
+                    else if (*answer != "served to everyone")
+                        ++wrong;
+                    if (c == clients.front().get())
+                        ++done_rounds;
+                }
+            });
+        }
+    }
+    EXPECT_EQ(late, 0) << "a request went unanswered for " << limit.count() << " ms in round "
+                       << done_rounds;
+    EXPECT_EQ(wrong, 0);
+}
+
+TEST_F(X11ClipLayer, AnIncrementalReadThatGaveUpLeavesNothingBehind) {
+    // Chunks that show where a stray one came from.
+    auto chunks_of = [](int count) {
+        std::vector<std::string> chunks;
+        for (int i = 0; i < count; ++i)
+            chunks.push_back(std::string(996, '.') + "CHUNK" + (i < 10 ? "0" : "") +
+                             std::to_string(i));
+        return chunks;
+    };
+    auto clipboard = open();
+    {
+        // Fast enough: the whole text within the time limit.
+        SlowIncrOwner owner(server.display(), chunks_of(3), 100ms);
+        auto read = clipboard.get_string();
+        ASSERT_TRUE(read.has_value()) << read.error().message;
+        EXPECT_TRUE(*read == owner.text()) << read->size() << " bytes";
+    }
+    // Too slow: every read gives up, while the owner goes on sending to what it left.
+    SlowIncrOwner slow(server.display(), chunks_of(12), 400ms);
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        auto read = clipboard.get_string();
+        ASSERT_FALSE(read.has_value())
+            << "took " << read->size()
+            << " bytes for the text: " << read->substr(read->size() > 7 ? read->size() - 7 : 0);
+        EXPECT_EQ(read.error().message, "X11 clipboard error : Selection timed out");
+    }
+    // The next owner's answer is taken, not the late chunks of the abandoned reads.
+    for (const char* text : {"after the slow owner", "and again"}) {
+        ScriptedOwner next(
+            server.display(),
+            {.reply = ScriptedOwner::Script::Reply::value, .type = "UTF8_STRING", .bytes = text});
+        for (int i = 0; i < 5; ++i) {
+            auto read = clipboard.get_string();
+            ASSERT_TRUE(read.has_value()) << read.error().message;
+            EXPECT_EQ(read->substr(0, 40), text);
+            std::this_thread::sleep_for(150ms);
+        }
+    }
 }
 
 TEST_F(X11ClipLayer, AnotherClientTakingClipboardWins) {
