@@ -24,6 +24,7 @@ class XvfbServer {
     // Starts a fresh server on the same display number.
     void restart();
     bool running() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
 
   private:
     // Starts Xvfb on `number`; false when that server did not come up.
