@@ -15,9 +15,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <stdio.h>
 #include <optional>
 #include <stdexcept>
+#include <stdio.h>
 #include <string>
 #include <thread>
 #include <vector>

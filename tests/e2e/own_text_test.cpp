@@ -52,13 +52,12 @@ class OwnTextOnThreeDisplays : public ::testing::Test {
 
     std::vector<Display> displays() const {
         std::vector<Display> all;
-        all.push_back({wayland_.socket_name,
-                       [this](const std::string& text) {
-                           quillfen::testing::wl_copy(wayland_, text);
-                       },
-                       [this](std::chrono::milliseconds limit) {
-                           return quillfen::testing::wl_paste(wayland_, limit);
-                       }});
+        all.push_back(
+            {wayland_.socket_name,
+             [this](const std::string& text) { quillfen::testing::wl_copy(wayland_, text); },
+             [this](std::chrono::milliseconds limit) {
+                 return quillfen::testing::wl_paste(wayland_, limit);
+             }});
         for (const auto* x : {&x1_, &x2_}) {
             all.push_back({x->display(),
                            [x](const std::string& text) {

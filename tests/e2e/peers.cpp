@@ -119,8 +119,7 @@ void wl_copy(const WaylandPeer& compositor, std::string_view text) {
 }
 
 std::string wl_paste(const WaylandPeer& compositor, std::chrono::milliseconds limit) {
-    auto result =
-        run_tool({"wl-paste", "--no-newline"}, wayland_env(compositor), "", true, limit);
+    auto result = run_tool({"wl-paste", "--no-newline"}, wayland_env(compositor), "", true, limit);
     return WIFEXITED(result.status) && WEXITSTATUS(result.status) == 0 ? result.out : "";
 }
 

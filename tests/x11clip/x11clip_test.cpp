@@ -323,7 +323,8 @@ TEST_F(X11ClipLayer, AfterOurOwnTextAnotherOwnersAnswerIsRead) {
         {"a text", {ScriptedOwner::Script::Reply::value, "UTF8_STRING", "theirs"}, "theirs"},
         {"the empty text", {ScriptedOwner::Script::Reply::value, "UTF8_STRING", ""}, ""},
         {"a refusal", {ScriptedOwner::Script::Reply::refusal, "UTF8_STRING", ""}, ""},
-        {"bytes that are not UTF-8", {ScriptedOwner::Script::Reply::value, "UTF8_STRING", "\xff"},
+        {"bytes that are not UTF-8",
+         {ScriptedOwner::Script::Reply::value, "UTF8_STRING", "\xff"},
          std::nullopt},
     };
     auto clipboard = open();
