@@ -1,5 +1,8 @@
 #include "utf8_lossy.hpp"
 
+#include <cstdint>
+#include <cstring>
+
 namespace quillfen {
 
 namespace {
@@ -34,12 +37,21 @@ Lead lead_of(unsigned char b) {
 
 std::string utf8_lossy(std::string_view bytes) {
     std::string text;
-    text.reserve(bytes.size());
+    std::size_t copied = 0; // bytes[copied, i) are valid and not yet in `text`
     std::size_t i = 0;
     while (i < bytes.size()) {
+        // Texts are mostly ASCII: skip it eight bytes at a time.
+        while (i + 8 <= bytes.size()) {
+            std::uint64_t word;
+            std::memcpy(&word, bytes.data() + i, sizeof word);
+            if ((word & 0x8080808080808080u) != 0)
+                break;
+            i += 8;
+        }
+        if (i >= bytes.size())
+            break;
         auto b = static_cast<unsigned char>(bytes[i]);
         if (b < 0x80) {
-            text.push_back(static_cast<char>(b));
             ++i;
             continue;
         }
@@ -56,13 +68,19 @@ std::string utf8_lossy(std::string_view bytes) {
             ++valid;
         }
         if (lead.length && valid == static_cast<std::size_t>(lead.length)) {
-            text.append(bytes.substr(i, valid));
             i += valid;
-        } else {
-            text.append(replacement);
-            i += valid ? valid : 1;
+            continue;
         }
+        if (text.empty())
+            text.reserve(bytes.size() + 2);
+        text.append(bytes.substr(copied, i - copied));
+        text.append(replacement);
+        i += valid ? valid : 1;
+        copied = i;
     }
+    if (copied == 0)
+        return std::string(bytes); // valid throughout: one copy
+    text.append(bytes.substr(copied));
     return text;
 }
 

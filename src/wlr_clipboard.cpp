@@ -33,6 +33,10 @@ void WlrClipboard::debug_fmt(Formatter& f) const {
 std::expected<std::string, MyError> WlrClipboard::get() {
     // The layer connects to the compositor that the environment names.
     ::setenv("WAYLAND_DISPLAY", display_.c_str(), 1);
+    // While our own offer is still the selection, its text needs no pipe through the
+    // compositor; it goes through the same conversion a transfer's bytes would.
+    if (auto own = wlclip::own_selection())
+        return utf8_lossy(*own);
     auto contents = wlclip::get_contents();
     if (!contents) {
         if (reads_as_empty(contents.error()))

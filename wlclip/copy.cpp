@@ -16,6 +16,7 @@
 #include "wlclip/device.hpp"
 #include "wlclip/globals.hpp"
 #include "wlclip/mime.hpp"
+#include "wlclip/offered.hpp"
 #include "wlclip/source.hpp"
 #include "wlclip/transfers.hpp"
 #include "wlclip/wlclip.hpp"
@@ -74,7 +75,8 @@ struct Offering {
 
 // Serves read requests until the compositor withdraws every source or the connection
 // breaks. Nothing here is reported: there is nobody left to report to.
-void serve_until_withdrawn(Connection& connection, const Offering& offering, Transfers& transfers) {
+void serve_until_withdrawn(Connection& connection, const Offering& offering, Transfers& transfers,
+                           SelectionChecks& checks) {
     wl_display* d = connection.display();
     std::vector<pollfd> fds;
     for (;;) {
@@ -92,6 +94,7 @@ void serve_until_withdrawn(Connection& connection, const Offering& offering, Tra
         }
         fds.clear();
         fds.push_back({connection.fd(), events, 0});
+        fds.push_back({checks.fd(), POLLIN, 0});
         transfers.append_pollfds(fds);
         if (::poll(fds.data(), fds.size(), -1) < 0) {
             wl_display_cancel_read(d);
@@ -105,13 +108,16 @@ void serve_until_withdrawn(Connection& connection, const Offering& offering, Tra
         } else {
             wl_display_cancel_read(d);
         }
-        transfers.service(fds.data() + 1);
+        transfers.service(fds.data() + 2);
+        if (fds[1].revents & POLLIN)
+            checks.start(d);
     }
 }
 
 // Offers the bytes and serves them until the selection is taken; the transfers that began
 // are left in `transfers`.
-void offer_until_withdrawn(Address address, Transfers& transfers, Report& report) {
+void offer_until_withdrawn(Address address, Transfers& transfers,
+                           std::shared_ptr<Offered> offered, Report& report) {
     auto connection = Connection::open(std::move(address), round_trip_limit);
     if (!connection) {
         report.deliver(std::unexpected(to_copy_error(connection.error())));
@@ -136,6 +142,7 @@ void offer_until_withdrawn(Address address, Transfers& transfers, Report& report
         }
         zwlr_data_control_device_v1_set_selection(device->proxy(), source->proxy());
     }
+    SelectionChecks checks(std::move(offered), *offering.sources.front());
     // Success means the compositor has processed the selection requests, so a read
     // right after this call sees the new text.
     if (auto done = connection->roundtrip(round_trip_limit, report.stop.get()); !done) {
@@ -144,20 +151,21 @@ void offer_until_withdrawn(Address address, Transfers& transfers, Report& report
     }
     if (!report.deliver({}))
         return;
-    serve_until_withdrawn(*connection, offering, transfers);
+    serve_until_withdrawn(*connection, offering, transfers, checks);
 }
 
-void offer_and_serve(Address address, std::shared_ptr<const std::string> bytes, Report& report) {
+void offer_and_serve(Address address, std::shared_ptr<const std::string> bytes,
+                     std::shared_ptr<Offered> offered, Report& report) {
     // Outlives the offering, whose sources' handlers add to it.
     Transfers transfers(std::move(bytes));
-    offer_until_withdrawn(std::move(address), transfers, report);
+    offer_until_withdrawn(std::move(address), transfers, std::move(offered), report);
     // The compositor connection is closed; a reader part way through still gets the whole
     // text, not a prefix that looks like all of it.
     transfers.finish(pipe_idle_limit);
 }
 
 void serving_thread(Address address, std::shared_ptr<const std::string> bytes,
-                    std::shared_ptr<Report> report) noexcept {
+                    std::shared_ptr<Offered> offered, std::shared_ptr<Report> report) noexcept {
     pthread_setname_np(pthread_self(), "wlclip-serve");
     // A requester that closes its end early must not end the process through SIGPIPE.
     sigset_t pipe_only;
@@ -165,7 +173,7 @@ void serving_thread(Address address, std::shared_ptr<const std::string> bytes,
     sigaddset(&pipe_only, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &pipe_only, nullptr);
     try {
-        offer_and_serve(std::move(address), std::move(bytes), *report);
+        offer_and_serve(std::move(address), std::move(bytes), std::move(offered), *report);
     } catch (const std::exception& e) {
         std::lock_guard lock(report->mutex);
         report->crash = e.what();
@@ -189,8 +197,12 @@ Result copy_text(std::string bytes) {
     if (!report->stop)
         throw std::system_error(errno, std::generic_category(), "eventfd");
     auto shared_bytes = std::make_shared<const std::string>(std::move(bytes));
+    auto offered = std::make_shared<Offered>(shared_bytes);
+    auto* socket_path = std::get_if<std::string>(&*address);
+    const std::string compositor = socket_path ? *socket_path : std::string();
     // Detached: the thread owns everything it uses and outlives this call by design.
-    std::thread(serving_thread, std::move(*address), std::move(shared_bytes), report).detach();
+    std::thread(serving_thread, std::move(*address), std::move(shared_bytes), offered, report)
+        .detach();
 
     std::unique_lock lock(report->mutex);
     bool reported = report->changed.wait_for(lock, copy_report_limit,
@@ -202,6 +214,8 @@ Result copy_text(std::string bytes) {
     }
     if (report->crash)
         throw std::runtime_error("the clipboard serving thread failed: " + *report->crash);
+    if (*report->result && !compositor.empty())
+        remember_offer(compositor, offered);
     return *report->result;
 }
 

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <expected>
+#include <memory>
 #include <string>
 
 #include "wlclip/error.hpp"
@@ -40,5 +41,10 @@ read_to_end(int fd, std::chrono::milliseconds idle_limit = pipe_idle_limit);
 // Returns once the compositor has processed the selection request. Throws when the
 // thread cannot be started or ends without reporting.
 std::expected<void, copy::Error> copy_text(std::string bytes);
+
+// The bytes this process offers on the compositor the environment names, while that offer
+// is still the first seat's selection there (the serving connection has answered a round
+// trip since the question); none otherwise, and none for WAYLAND_SOCKET.
+std::shared_ptr<const std::string> own_selection();
 
 } // namespace wlclip

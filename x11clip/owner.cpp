@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "x11clip/causes.hpp"
+#include "x11clip/utf8.hpp"
 
 namespace x11clip {
 
@@ -238,6 +239,15 @@ void Owner::wake() const {
     [[maybe_unused]] auto n = ::write(wake_.get(), &one, sizeof one);
 }
 
+std::optional<Owner::Held> Owner::held() {
+    if (ended_)
+        return std::nullopt;
+    std::lock_guard lock(mutex_);
+    if (!served_.text)
+        return std::nullopt;
+    return Held{served_.text, served_.utf8};
+}
+
 std::expected<void, ClipboardError> Owner::serve(std::string_view text) {
     if (ended_)
         return std::unexpected(
@@ -245,9 +255,12 @@ std::expected<void, ClipboardError> Owner::serve(std::string_view text) {
     xcb_connection_t* xcb = serving_.get();
     const auto bound = serving_.bounded();
     auto served = std::make_shared<const std::string>(text);
+    // Checked once here rather than on every read of our own text.
+    const bool utf8 = is_valid_utf8(*served);
     {
         std::lock_guard lock(mutex_);
         served_.text = std::move(served);
+        served_.utf8 = utf8;
         served_.ownership_sequence =
             xcb_set_selection_owner(xcb, serving_.window, serving_.atoms.clipboard,
                                     XCB_CURRENT_TIME)

@@ -6,6 +6,7 @@
 #include <expected>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -36,9 +37,21 @@ class Owner {
     // Texts this long or longer go by incremental transfer.
     std::size_t incr_threshold() const { return incr_threshold_; }
 
+    // The window that owns CLIPBOARD while we serve.
+    xcb_window_t window() const { return serving_.window; }
+
+    struct Held {
+        std::shared_ptr<const std::string> text;
+        bool utf8; // whether a reader would take the bytes for UTF-8
+    };
+    // The text being served, unless a SelectionClear dropped it or the thread has ended.
+    // Whether the server still names our window as the owner is the caller's question.
+    std::optional<Held> held();
+
   private:
     struct Served {
         std::shared_ptr<const std::string> text; // none: nothing to serve
+        bool utf8 = false;
         // The request that last took CLIPBOARD; a SelectionClear the server generated
         // before it concerns an earlier ownership and must not drop the new text.
         std::uint32_t ownership_sequence = 0;

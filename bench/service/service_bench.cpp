@@ -2,6 +2,7 @@
 // worker) on two Xvfb displays and one headless sway. The clipboards are written and read from
 // this process through the project's own clipboard layers.
 
+#include "process_stats.hpp"
 #include "tests/servers/display_namespace.hpp"
 #include "tests/servers/sway_server.hpp"
 #include "tests/servers/watched_process.hpp"
@@ -30,6 +31,9 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using bench::child_of;
+using bench::cpu_ticks;
+using bench::percent_of_a_core;
 using quillfen::test::SwayServer;
 using quillfen::test::XvfbServer;
 using quillfen::testing::WatchedProcess;
@@ -90,47 +94,6 @@ Peer wayland_peer(const SwayServer& sway) {
                 }};
 }
 
-// Clock ticks of user and system time of a process, all its threads included.
-long cpu_ticks(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    std::istringstream fields(line.substr(line.rfind(')') + 2));
-    std::string field;
-    long utime = 0, stime = 0;
-    for (int i = 3; fields >> field; ++i) {
-        if (i == 14) {
-            utime = std::stol(field);
-        } else if (i == 15) {
-            stime = std::stol(field);
-            break;
-        }
-    }
-    return utime + stime;
-}
-
-std::optional<pid_t> child_of(pid_t parent) {
-    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-        const std::string name = entry.path().filename();
-        if (name.find_first_not_of("0123456789") != std::string::npos) {
-            continue;
-        }
-        std::ifstream stat(entry.path() / "stat");
-        std::string line;
-        if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) {
-            continue;
-        }
-        std::istringstream fields(line.substr(line.rfind(')') + 2));
-        std::string state;
-        pid_t ppid = 0;
-        fields >> state >> ppid;
-        if (ppid == parent) {
-            return std::stoi(name);
-        }
-    }
-    return std::nullopt;
-}
-
 struct Footprint {
     long rss_kib = 0;
     long threads = 0;
@@ -154,11 +117,6 @@ Footprint footprint(pid_t pid) {
         ++f.descriptors;
     }
     return f;
-}
-
-double percent_of_a_core(long ticks, std::chrono::duration<double> period) {
-    return 100.0 * static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK)) /
-           period.count();
 }
 
 double quantile(std::vector<double> values, double q) {

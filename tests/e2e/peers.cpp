@@ -108,9 +108,9 @@ void xclip_copy(const std::string& display, std::string_view text) {
         "xclip -in");
 }
 
-std::string xclip_paste(const std::string& display) {
+std::string xclip_paste(const std::string& display, std::chrono::milliseconds limit) {
     auto result =
-        run_tool({"xclip", "-selection", "clipboard", "-out"}, x_env(display), "", true, 5s);
+        run_tool({"xclip", "-selection", "clipboard", "-out"}, x_env(display), "", true, limit);
     return WIFEXITED(result.status) && WEXITSTATUS(result.status) == 0 ? result.out : "";
 }
 
@@ -118,8 +118,8 @@ void wl_copy(const WaylandPeer& compositor, std::string_view text) {
     expect_success(run_tool({"wl-copy"}, wayland_env(compositor), text, false), "wl-copy");
 }
 
-std::string wl_paste(const WaylandPeer& compositor) {
-    auto result = run_tool({"wl-paste", "--no-newline"}, wayland_env(compositor), "", true, 5s);
+std::string wl_paste(const WaylandPeer& compositor, std::chrono::milliseconds limit) {
+    auto result = run_tool({"wl-paste", "--no-newline"}, wayland_env(compositor), "", true, limit);
     return WIFEXITED(result.status) && WEXITSTATUS(result.status) == 0 ? result.out : "";
 }
 

@@ -2,6 +2,7 @@
 // compositor. Copies return once the program serves the text from its background process.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <string_view>
 
@@ -13,10 +14,12 @@ struct WaylandPeer {
 };
 
 void xclip_copy(const std::string& display, std::string_view text);
-// The empty text when the clipboard has no owner or cannot be read.
-std::string xclip_paste(const std::string& display);
+// The empty text when the clipboard has no owner or cannot be read within `limit`.
+std::string xclip_paste(const std::string& display,
+                        std::chrono::milliseconds limit = std::chrono::seconds(5));
 
 void wl_copy(const WaylandPeer& compositor, std::string_view text);
-std::string wl_paste(const WaylandPeer& compositor);
+std::string wl_paste(const WaylandPeer& compositor,
+                     std::chrono::milliseconds limit = std::chrono::seconds(5));
 
 } // namespace quillfen::testing

@@ -112,6 +112,44 @@ TEST_F(WlrClipboardOnSway, SetThenGetAndOtherReaders) {
     EXPECT_EQ(test::serving_threads(), 1);
 }
 
+// Our own offer is answered from memory; once another client has replaced it, the read is
+// theirs at once.
+TEST_F(WlrClipboardOnSway, AfterOurOwnTextAnotherClientsSelectionIsRead) {
+    struct Case {
+        const char* what;
+        std::string args; // of the other client's wl-copy
+        std::string bytes;
+        std::string text;
+    };
+    const Case cases[] = {
+        {"a text", "", "theirs", "theirs"},
+        {"an image only", "-t image/png", "\x89PNG\r\n", ""},
+        {"a cleared selection", "--clear", "", ""},
+    };
+    for (int round = 0; round < 3; ++round) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + ", round " + std::to_string(round));
+            const std::string ours = "ours " + std::to_string(round);
+            ASSERT_TRUE(clipboard_.set(ours));
+            ASSERT_EQ(clipboard_.get(), ours);
+            wl_copy(c.bytes, c.args);
+            EXPECT_EQ(clipboard_.get(), c.text);
+        }
+    }
+}
+
+// Our own bytes read as a transfer of them reads: invalid UTF-8 is replaced the same way.
+TEST_F(WlrClipboardOnSway, OwnBytesReadAsATransferOfThemReads) {
+    const std::string r = "\xEF\xBF\xBD";
+    const std::string bytes = "a\xF1\x80\x80\xE1\x80\xC2"
+                              "b\x80"
+                              "c\x80\xBF"
+                              "d";
+    ASSERT_TRUE(clipboard_.set(bytes));
+    EXPECT_EQ(clipboard_.get(), "a" + r + r + r + "b" + r + "c" + r + r + "d");
+    EXPECT_EQ(wl_paste(), bytes) << "other readers get the bytes unchanged";
+}
+
 TEST_F(WlrClipboardOnSway, TwoSetsInARowLeaveOneServingThread) {
     ASSERT_TRUE(clipboard_.set("one"));
     ASSERT_TRUE(clipboard_.set("two"));

@@ -415,6 +415,76 @@ TEST_F(X11ClipLayer, AnotherClientTakingClipboardWins) {
     }
 }
 
+// Our own text is answered without a transfer; it must read exactly as a transfer of it
+// does, which another object on the display shows.
+TEST_F(X11ClipLayer, OwnTextReadsAsATransferOfItReads) {
+    auto ours = open();
+    auto other = open();
+    for (std::string text : {"", "plain", "gr\u00fc\u00dfe", "bad \xff byte", "cut \xe2\x82"}) {
+        SCOPED_TRACE(text);
+        ASSERT_TRUE(ours.set_string(text));
+        auto own = ours.get_string();
+        auto transferred = other.get_string();
+        ASSERT_EQ(own.has_value(), transferred.has_value());
+        if (own) {
+            EXPECT_EQ(*own, *transferred);
+        } else {
+            EXPECT_EQ(own.error().message, transferred.error().message);
+        }
+    }
+}
+
+// Reading our own text back through the server costs a transfer that grows with the text;
+// one this large takes longer than a read may.
+TEST_F(X11ClipLayer, OwnTextFarLongerThanOneReadCouldFetchReadsBackWhole) {
+    auto clipboard = open();
+    const std::string text = patterned_text(160 * 1024 * 1024);
+    ASSERT_TRUE(clipboard.set_string(text));
+    auto read = clipboard.get_string();
+    ASSERT_TRUE(read.has_value()) << read.error().message;
+    EXPECT_EQ(read->size(), text.size());
+    EXPECT_TRUE(*read == text);
+}
+
+// Whatever another client answers once it has taken CLIPBOARD from us is what a read gives;
+// never our own text.
+TEST_F(X11ClipLayer, AfterOurOwnTextAnotherOwnersAnswerIsRead) {
+    struct Case {
+        const char* name;
+        ScriptedOwner::Script script;
+        std::optional<std::string> text; // none: the read fails
+    };
+    const Case cases[] = {
+        {"a text", {ScriptedOwner::Script::Reply::value, "UTF8_STRING", "theirs"}, "theirs"},
+        {"the empty text", {ScriptedOwner::Script::Reply::value, "UTF8_STRING", ""}, ""},
+        {"a refusal", {ScriptedOwner::Script::Reply::refusal, "UTF8_STRING", ""}, ""},
+        {"bytes that are not UTF-8",
+         {ScriptedOwner::Script::Reply::value, "UTF8_STRING", "\xff"},
+         std::nullopt},
+    };
+    auto clipboard = open();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(clipboard.set_string("ours"));
+        ASSERT_EQ(clipboard.get_string().value_or("?"), "ours");
+        ScriptedOwner theirs(server.display(), c.script);
+        auto read = clipboard.get_string();
+        ASSERT_EQ(read.has_value(), c.text.has_value());
+        if (c.text) {
+            EXPECT_EQ(*read, *c.text);
+        }
+    }
+    // And once more with xclip, several times in a row.
+    for (int round = 0; round < 5; ++round) {
+        const std::string ours = "ours " + std::to_string(round);
+        const std::string theirs = "theirs " + std::to_string(round);
+        ASSERT_TRUE(clipboard.set_string(ours));
+        ASSERT_EQ(clipboard.get_string().value_or("?"), ours);
+        XclipOwner owner(server.display(), theirs);
+        EXPECT_EQ(clipboard.get_string().value_or("?"), theirs);
+    }
+}
+
 TEST_F(X11ClipLayer, TwoObjectsOnOneDisplayHandOver) {
     auto first = open();
     auto second = open();
