@@ -47,8 +47,7 @@ WorkerSteps production_worker_steps(SharedTextRecord& record) {
     // What the latest discovery gave every clipboard, for the sync loop that follows it.
     auto start_text = std::make_shared<std::string>();
     return WorkerSteps{
-        .discover =
-            [&record, start_text]() -> std::expected<ClipboardList, MyError> {
+        .discover = [&record, start_text]() -> std::expected<ClipboardList, MyError> {
             auto discovered = discover(backend_probes(), [&record] { return record.load(); });
             if (!discovered)
                 return std::unexpected(std::move(discovered.error()));

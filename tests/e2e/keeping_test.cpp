@@ -190,9 +190,9 @@ TEST_F(Keeping, SecondServiceStartedAtOnceEndsAndTouchesNoClipboard) {
                         << second->out() << second->err();
     ASSERT_TRUE(WIFEXITED(*status)) << *status;
     EXPECT_EQ(WEXITSTATUS(*status), 101);
-    EXPECT_TRUE(std::regex_match(ended->err(),
-                                 std::regex("quillfen is already running for user \\d+; not "
-                                            "starting another one\n")))
+    EXPECT_TRUE(
+        std::regex_match(ended->err(), std::regex("quillfen is already running for user \\d+; not "
+                                                  "starting another one\n")))
         << ended->err();
     EXPECT_EQ(ended->out(), "");
 

@@ -115,8 +115,8 @@ std::string xclip_paste(const std::string& display) {
 }
 
 void xclip_copy_as(const std::string& display, const std::string& type, std::string_view bytes) {
-    expect_success(run_tool({"xclip", "-selection", "clipboard", "-t", type, "-in"},
-                            x_env(display), bytes, false),
+    expect_success(run_tool({"xclip", "-selection", "clipboard", "-t", type, "-in"}, x_env(display),
+                            bytes, false),
                    "xclip -t -in");
 }
 

@@ -196,7 +196,8 @@ TEST_P(KeepSyncedSettle, ReReadOfTheFirstClipboardAfterAChange) {
     add("b", "x");
     add("c", "x");
     user_copies("b", "new", "pause 200ms");
-    world.on("pause 100ms", [this, &c] { c.meanwhile(held.at("a")->text); }, 2);
+    world.on(
+        "pause 100ms", [this, &c] { c.meanwhile(held.at("a")->text); }, 2);
     stop_after("pause 200ms", 2);
 
     EXPECT_EQ(debug_text(run()), debug_text(stop_error));
@@ -216,29 +217,28 @@ const Journal new_written{"set a 'new'", "set b 'new'", "set c 'new'"};
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, KeepSyncedSettle,
-    ::testing::Values(
-        SettleCase{"WrittenTextIsTheBaseline",
-                   [](std::string&) {},
-                   {"new", "new", "new"},
-                   new_written,
-                   {"b"}},
-        SettleCase{"CopyOnTheFirstIsPropagatedNotReverted",
-                   [](std::string& a) { a = "mine"; },
-                   {"mine", "mine", "mine"},
-                   {"set a 'new'", "set b 'new'", "set c 'new'", "set a 'mine'", "set b 'mine'",
-                    "set c 'mine'"},
-                   {"b", "a"}},
-        SettleCase{"NoTextOnTheFirstIsNoBaselineAndStaysUnwritten",
-                   [](std::string& a) { a.clear(); },
-                   {"", "new", "new"},
-                   new_written,
-                   {"b"}},
-        SettleCase{"WriteThatDidNotTakeIsMadeAgain",
-                   [](std::string& a) { a = "x"; },
-                   {"new", "new", "new"},
-                   {"set a 'new'", "set b 'new'", "set c 'new'", "set a 'new'", "set b 'new'",
-                    "set c 'new'"},
-                   {"b", "b"}}),
+    ::testing::Values(SettleCase{"WrittenTextIsTheBaseline",
+                                 [](std::string&) {},
+                                 {"new", "new", "new"},
+                                 new_written,
+                                 {"b"}},
+                      SettleCase{"CopyOnTheFirstIsPropagatedNotReverted",
+                                 [](std::string& a) { a = "mine"; },
+                                 {"mine", "mine", "mine"},
+                                 {"set a 'new'", "set b 'new'", "set c 'new'", "set a 'mine'",
+                                  "set b 'mine'", "set c 'mine'"},
+                                 {"b", "a"}},
+                      SettleCase{"NoTextOnTheFirstIsNoBaselineAndStaysUnwritten",
+                                 [](std::string& a) { a.clear(); },
+                                 {"", "new", "new"},
+                                 new_written,
+                                 {"b"}},
+                      SettleCase{"WriteThatDidNotTakeIsMadeAgain",
+                                 [](std::string& a) { a = "x"; },
+                                 {"new", "new", "new"},
+                                 {"set a 'new'", "set b 'new'", "set c 'new'", "set a 'new'",
+                                  "set b 'new'", "set c 'new'"},
+                                 {"b", "b"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A clipboard without text (an image, nothing, an owner that does not answer) is never a source
@@ -253,10 +253,9 @@ TEST_F(KeepSynced, ClipboardsWithoutTextArePassedOver) {
 
     EXPECT_EQ(debug_text(run()), debug_text(stop_error));
     EXPECT_EQ(texts(), (std::vector<std::string>{"", "x", ""}));
-    EXPECT_EQ(world.journal,
-              (Journal{"pause 100ms", "get a", "get a", "get b", "get c", "pause 200ms", "get a",
-                       "get b", "get c", "pause 200ms", "get a", "get b", "get c", "pause 200ms",
-                       "get a"}));
+    EXPECT_EQ(world.journal, (Journal{"pause 100ms", "get a", "get a", "get b", "get c",
+                                      "pause 200ms", "get a", "get b", "get c", "pause 200ms",
+                                      "get a", "get b", "get c", "pause 200ms", "get a"}));
     EXPECT_TRUE(lines.empty());
 }
 
@@ -315,10 +314,10 @@ TEST_P(KeepSyncedStart, FirstReadAgainstTheStartText) {
     std::vector<std::string> shared;
 
     CapturedOutput output;
-    const MyError error = keep_synced(
-        clipboards, world.pause(),
-        SyncStart{.written = "start",
-                  .shared = [&](std::string_view text) { shared.emplace_back(text); }});
+    const MyError error =
+        keep_synced(clipboards, world.pause(),
+                    SyncStart{.written = "start",
+                              .shared = [&](std::string_view text) { shared.emplace_back(text); }});
     lines = output.lines();
 
     EXPECT_EQ(debug_text(error), debug_text(stop_error));
@@ -333,14 +332,13 @@ TEST_P(KeepSyncedStart, FirstReadAgainstTheStartText) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, KeepSyncedStart,
-    ::testing::Values(
-        StartCase{"StartTextIsTheBaseline", "start", {"start", "start"}, {}, {}},
-        StartCase{"CopyBeforeTheFirstReadIsPropagated",
-                  "mine",
-                  {"mine", "mine"},
-                  {"set a 'mine'", "set b 'mine'"},
-                  {"mine"}},
-        StartCase{"NoTextBeforeTheFirstReadIsNoBaseline", "", {"", "start"}, {}, {}}),
+    ::testing::Values(StartCase{"StartTextIsTheBaseline", "start", {"start", "start"}, {}, {}},
+                      StartCase{"CopyBeforeTheFirstReadIsPropagated",
+                                "mine",
+                                {"mine", "mine"},
+                                {"set a 'mine'", "set b 'mine'"},
+                                {"mine"}},
+                      StartCase{"NoTextBeforeTheFirstReadIsNoBaseline", "", {"", "start"}, {}, {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(KeepSynced, EveryPropagatedTextIsSharedBeforeItIsWritten) {
@@ -351,10 +349,9 @@ TEST_F(KeepSynced, EveryPropagatedTextIsSharedBeforeItIsWritten) {
     stop_after("pause 200ms", 3);
 
     const MyError error = keep_synced(
-        clipboards, world.pause(),
-        SyncStart{.written = "s", .shared = [&](std::string_view text) {
-                      world.record("shared '" + std::string(text) + "'");
-                  }});
+        clipboards, world.pause(), SyncStart{.written = "s", .shared = [&](std::string_view text) {
+                                                 world.record("shared '" + std::string(text) + "'");
+                                             }});
 
     EXPECT_EQ(debug_text(error), debug_text(stop_error));
     Journal events;

@@ -23,8 +23,8 @@ TEST(SharedTextRecord, ForkedProcessesSeeTheLastStoredText) {
     EXPECT_EQ(record.load(), "");
 
     // Growing, shrinking and growing again, as texts come.
-    const std::string texts[] = {"first", std::string(3 << 20, 'b'), "short", "",
-                                 std::string(5 << 20, 'c') + "end", "ünïcödé\n\0x"};
+    const std::string texts[] = {"first", std::string(3 << 20, 'b'),         "short",
+                                 "",      std::string(5 << 20, 'c') + "end", "ünïcödé\n\0x"};
     for (const std::string& text : texts) {
         const pid_t child = fork();
         ASSERT_GE(child, 0);
