@@ -249,13 +249,24 @@ ClipboardList retain_unique(ClipboardList clipboards, const DuplicateSet& duplic
 }
 
 std::expected<ClipboardList, MyError> get_clipboards(const Probes& probes) {
+    auto discovered = discover(probes, [] { return std::string(); });
+    if (!discovered)
+        return std::unexpected(std::move(discovered.error()));
+    return std::move(discovered->clipboards);
+}
+
+std::expected<Discovered, MyError> discover(const Probes& probes,
+                                            const std::function<std::string()>& last_shared) {
     QF_DEBUG("identifying unique clipboards...");
     ClipboardList clipboards = probe_wayland(probes);
     for (auto& clipboard : probe_x11(probes))
         clipboards.push_back(std::move(clipboard));
 
-    // Read before any display name is written, so it is what the user had copied.
-    const std::string start_text = first_nonempty_content(clipboards);
+    // Read before any display name is written, so it is what the user had copied. When nothing
+    // holds a text, the selections most likely went away with the worker that owned them.
+    std::string start_text = first_nonempty_content(clipboards);
+    if (start_text.empty())
+        start_text = last_shared();
     QF_SENSITIVE("Clipboard contents at the start: '{}'", start_text);
 
     Deduplication deduplication(clipboards, start_text);
@@ -280,7 +291,7 @@ std::expected<ClipboardList, MyError> get_clipboards(const Probes& probes) {
     }
 
     QF_INFO("Using clipboards: {}", debug_text(unique));
-    return unique;
+    return Discovered{std::move(unique), std::move(start_text)};
 }
 
 } // namespace quillfen

@@ -1,5 +1,6 @@
-// The polling loop: read every clipboard in list order, and when one differs from the text they
-// were last known to share, write its text to all of them.
+// The polling loop: read every clipboard in list order, and when one holds a text other than the
+// one they were last known to share, write that text to all of them.
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -17,6 +18,83 @@ constexpr std::chrono::nanoseconds before_first_read = 100ms;
 constexpr std::chrono::nanoseconds after_unchanged_pass = 200ms;
 constexpr std::chrono::nanoseconds after_propagation = 100ms;
 
+struct Change {
+    Clipboard* source;
+    std::string text;
+};
+
+// The first clipboard to read after every clipboard was given `written` over `before`. What it
+// reports is the new baseline unless it is a copy made since: a text that is neither the one
+// written nor the one before (a write that did not take). The empty text is never a baseline.
+std::optional<Change> settle(Clipboard& first, std::string reread, const std::string& written,
+                             std::string& baseline) {
+    if (reread == written || reread.empty()) {
+        baseline = written;
+        return std::nullopt;
+    }
+    if (reread == baseline)
+        return std::nullopt;
+    baseline = written;
+    return Change{&first, std::move(reread)};
+}
+
+MyError run_loop(const ClipboardList& clipboards, const Pause& pause,
+                 const std::optional<SyncStart>& start) {
+    if (clipboards.empty())
+        return MyError::NoClipboards{};
+    Clipboard& first = *clipboards.front();
+
+    pause(before_first_read);
+    auto read = first.get();
+    if (!read)
+        return std::move(read.error());
+    std::string baseline;
+    std::optional<Change> change;
+    if (start) {
+        baseline = start->written;
+        change = settle(first, std::move(*read), start->written, baseline);
+    } else {
+        baseline = std::move(*read);
+    }
+
+    for (;;) {
+        if (!change) {
+            for (const auto& clipboard : clipboards) {
+                auto current = clipboard->get();
+                if (!current)
+                    return std::move(current.error());
+                // A clipboard without text (empty, an image, an owner that does not answer)
+                // keeps what it holds; only texts travel.
+                if (current->empty() || *current == baseline)
+                    continue;
+                change = Change{clipboard.get(), std::move(*current)};
+                break;
+            }
+        }
+        if (!change) {
+            pause(after_unchanged_pass);
+            continue;
+        }
+
+        const std::string text = std::move(change->text);
+        QF_INFO("clipboard updated from display {}", change->source->display());
+        QF_SENSITIVE("clipboard contents: '{}'", text);
+        change.reset();
+        if (start && start->shared)
+            start->shared(text);
+        for (const auto& clipboard : clipboards) {
+            if (auto written = clipboard->set(text); !written)
+                return std::move(written.error());
+        }
+
+        pause(after_propagation);
+        auto settled = first.get();
+        if (!settled)
+            return std::move(settled.error());
+        change = settle(first, std::move(*settled), text, baseline);
+    }
+}
+
 } // namespace
 
 void sleep_pause(std::chrono::nanoseconds duration) {
@@ -28,48 +106,11 @@ MyError keep_synced(const ClipboardList& clipboards) {
 }
 
 MyError keep_synced(const ClipboardList& clipboards, const Pause& pause) {
-    if (clipboards.empty())
-        return MyError::NoClipboards{};
+    return run_loop(clipboards, pause, std::nullopt);
+}
 
-    pause(before_first_read);
-    // The baseline is always what the first clipboard reports, never the text last written:
-    // a write that did not take is then noticed as a difference in the next pass.
-    auto first = clipboards.front()->get();
-    if (!first)
-        return std::move(first.error());
-    std::string baseline = std::move(*first);
-
-    for (;;) {
-        Clipboard* source = nullptr;
-        std::string text;
-        for (const auto& clipboard : clipboards) {
-            auto current = clipboard->get();
-            if (!current)
-                return std::move(current.error());
-            if (*current != baseline) {
-                source = clipboard.get();
-                text = std::move(*current);
-                break;
-            }
-        }
-        if (source == nullptr) {
-            pause(after_unchanged_pass);
-            continue;
-        }
-
-        QF_INFO("clipboard updated from display {}", source->display());
-        QF_SENSITIVE("clipboard contents: '{}'", text);
-        for (const auto& clipboard : clipboards) {
-            if (auto written = clipboard->set(text); !written)
-                return std::move(written.error());
-        }
-
-        pause(after_propagation);
-        auto settled = clipboards.front()->get();
-        if (!settled)
-            return std::move(settled.error());
-        baseline = std::move(*settled);
-    }
+MyError keep_synced(const ClipboardList& clipboards, const Pause& pause, const SyncStart& start) {
+    return run_loop(clipboards, pause, start);
 }
 
 } // namespace quillfen

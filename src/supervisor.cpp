@@ -45,7 +45,7 @@ WaitStatus wait_for_end(pid_t pid) {
 
 } // namespace
 
-void supervise(void (*worker)(), unsigned timer_seconds) {
+void supervise(const std::function<void()>& worker, unsigned timer_seconds) {
     QF_INFO("started quillfen manager");
 
     std::int32_t aborts = 0;

@@ -8,6 +8,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include "clipboard.hpp"
 #include "error.hpp"
@@ -32,6 +33,17 @@ Probes backend_probes();
 std::expected<ClipboardList, MyError> get_clipboards();
 std::expected<ClipboardList, MyError> get_clipboards(const Probes& probes);
 
+// The clipboards that discovery found and the text it gave every one of them.
+struct Discovered {
+    ClipboardList clipboards;
+    std::string start_text;
+};
+
+// Discovery as above. When every clipboard reads empty (a previous worker's selections went away
+// with it), the start text is `last_shared()`, the text the clipboards last shared.
+std::expected<Discovered, MyError> discover(const Probes& probes,
+                                            const std::function<std::string()>& last_shared);
+
 // The first non-empty text that a clipboard of the list yields, in list order; else the empty
 // text. Read errors are passed over.
 std::string first_nonempty_content(const ClipboardList& clipboards);
@@ -47,8 +59,17 @@ using Pause = std::function<void(std::chrono::nanoseconds)>;
 void sleep_pause(std::chrono::nanoseconds duration);
 
 // Polls the clipboards and writes every change to all of them. Returns only with an error:
-// NoClipboards for an empty list, else the first error of a read or a write.
+// NoClipboards for an empty list, else the first error of a read or a write. A clipboard that
+// reads the empty text is passed over: it is never the source of a change.
 MyError keep_synced(const ClipboardList& clipboards);
 MyError keep_synced(const ClipboardList& clipboards, const Pause& pause);
+
+// Where the loop begins right after a discovery: the text discovery gave every clipboard, and who
+// is told of each text the loop chooses to give them all (before it writes it).
+struct SyncStart {
+    std::string written;
+    std::function<void(std::string_view)> shared;
+};
+MyError keep_synced(const ClipboardList& clipboards, const Pause& pause, const SyncStart& start);
 
 } // namespace quillfen

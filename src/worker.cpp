@@ -6,6 +6,9 @@
 #include "sync.hpp"
 
 #include <cmath>
+#include <memory>
+#include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -40,10 +43,26 @@ double error_score(std::span<const WallTime> times, WallTime now) {
     return sum;
 }
 
-WorkerSteps production_worker_steps() {
+WorkerSteps production_worker_steps(SharedTextRecord& record) {
+    // What the latest discovery gave every clipboard, for the sync loop that follows it.
+    auto start_text = std::make_shared<std::string>();
     return WorkerSteps{
-        .discover = [] { return get_clipboards(); },
-        .sync = [](const ClipboardList& clipboards) { return keep_synced(clipboards); },
+        .discover = [&record, start_text]() -> std::expected<ClipboardList, MyError> {
+            auto discovered = discover(backend_probes(), [&record] { return record.load(); });
+            if (!discovered)
+                return std::unexpected(std::move(discovered.error()));
+            *start_text = std::move(discovered->start_text);
+            if (!start_text->empty())
+                record.store(*start_text);
+            return std::move(discovered->clipboards);
+        },
+        .sync =
+            [&record, start_text](const ClipboardList& clipboards) {
+                return keep_synced(
+                    clipboards, sleep_pause,
+                    SyncStart{.written = *start_text,
+                              .shared = [&record](std::string_view text) { record.store(text); }});
+            },
         .now = [] { return std::chrono::system_clock::now(); },
         .pause = [](std::chrono::nanoseconds d) { std::this_thread::sleep_for(d); },
     };
@@ -90,8 +109,8 @@ void run_with(const WorkerSteps& steps) {
     fatal(message);
 }
 
-void run() {
-    run_with(production_worker_steps());
+void run(SharedTextRecord& record) {
+    run_with(production_worker_steps(record));
 }
 
 } // namespace quillfen

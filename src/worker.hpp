@@ -4,6 +4,7 @@
 
 #include "clipboard.hpp"
 #include "error.hpp"
+#include "shared_text_record.hpp"
 
 #include <chrono>
 #include <expected>
@@ -27,12 +28,14 @@ struct WorkerSteps {
     std::function<void(std::chrono::nanoseconds)> pause;
 };
 
-WorkerSteps production_worker_steps();
+// Discovery puts `record`'s text back when every clipboard reads empty, and the text the
+// clipboards share goes into `record` after discovery and with every change.
+WorkerSteps production_worker_steps(SharedTextRecord& record);
 
 // Ends only through a fatal condition (exit status 101), or when a signal ends the process.
 [[noreturn]] void run_with(const WorkerSteps& steps);
 
 // The worker loop on the real clipboards.
-[[noreturn]] void run();
+[[noreturn]] void run(SharedTextRecord& record);
 
 } // namespace quillfen

@@ -114,6 +114,18 @@ std::string xclip_paste(const std::string& display, std::chrono::milliseconds li
     return WIFEXITED(result.status) && WEXITSTATUS(result.status) == 0 ? result.out : "";
 }
 
+void xclip_copy_as(const std::string& display, const std::string& type, std::string_view bytes) {
+    expect_success(run_tool({"xclip", "-selection", "clipboard", "-t", type, "-in"}, x_env(display),
+                            bytes, false),
+                   "xclip -t -in");
+}
+
+std::string xclip_targets(const std::string& display) {
+    auto result = run_tool({"xclip", "-selection", "clipboard", "-t", "TARGETS", "-out"},
+                           x_env(display), "", true, 5s);
+    return WIFEXITED(result.status) && WEXITSTATUS(result.status) == 0 ? result.out : "";
+}
+
 void wl_copy(const WaylandPeer& compositor, std::string_view text) {
     expect_success(run_tool({"wl-copy"}, wayland_env(compositor), text, false), "wl-copy");
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include <pty.h>
+#include <sched.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,6 +30,9 @@ ChildResult run_quillfen(const std::vector<std::string>& arguments, ChildOptions
     options.default_sigpipe = true; // the binary must ignore SIGPIPE by itself
     return run_in_child(
         [&] {
+            // A network namespace of its own where it can be had, so that the service's
+            // one-per-user name does not meet a service that runs beside this test.
+            (void)unshare(CLONE_NEWNET);
             for (const auto& [name, value] : environment)
                 setenv(name.c_str(), value.c_str(), 1);
             std::vector<char*> argv{const_cast<char*>(QUILLFEN_BINARY)};

@@ -327,6 +327,49 @@ TEST_F(Discovery, StartTextMayComeFromAnEntryLaterRemoved) {
               (Lines{" INFO - Sensitive: Clipboard contents at the start: 'hello'"}));
 }
 
+// After a worker ends its selections are gone: every clipboard reads empty, and the text they
+// last shared is put back. A text that a clipboard still holds wins over it.
+struct RememberedCase {
+    const char* name;
+    std::string wayland; // what wayland-0 holds at the start
+    std::string x11;     // what :0 holds at the start
+    std::string start_text;
+    bool remembered_asked;
+};
+
+void PrintTo(const RememberedCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class DiscoveryRemembered : public Discovery,
+                            public ::testing::WithParamInterface<RememberedCase> {};
+
+TEST_P(DiscoveryRemembered, StartText) {
+    const RememberedCase& c = GetParam();
+    auto wayland = selection(c.wayland), x11 = selection(c.x11);
+    answer("wayland-0", wayland);
+    answer(":0", x11);
+    bool asked = false;
+    CapturedOutput output;
+    auto found = quillfen::discover(probes(), [&] {
+        asked = true;
+        return std::string("shared before");
+    });
+    ASSERT_TRUE(found);
+    EXPECT_EQ(names(found->clipboards), (std::vector<std::string>{"wayland-0", ":0"}));
+    EXPECT_EQ(found->start_text, c.start_text);
+    EXPECT_EQ(wayland->text, c.start_text);
+    EXPECT_EQ(x11->text, c.start_text);
+    EXPECT_EQ(asked, c.remembered_asked);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DiscoveryRemembered,
+    ::testing::Values(RememberedCase{"EveryClipboardEmpty", "", "", "shared before", true},
+                      RememberedCase{"TextOnTheSecondWins", "", "copied", "copied", false},
+                      RememberedCase{"TextOnTheFirstWins", "copied", "", "copied", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(FirstNonemptyContent, SkipsErrorsAndEmptyTextsAndStopsAtTheFirstText) {
     World world;
     ClipboardList clipboards;

@@ -139,7 +139,6 @@ INSTANTIATE_TEST_SUITE_P(
                    "b",
                    "from b",
                    {"get a", "get b"}},
-        SourceCase{"EmptyTextIsAChange", {"x", "x"}, {{"b", ""}}, "b", "", {"get a", "get b"}},
         SourceCase{"WithEmptyBaselineFirstNonEmptyIsTheSource",
                    {"", "", ""},
                    {{"c", "y"}},
@@ -175,34 +174,192 @@ TEST_F(KeepSynced, ChangeAfterItsWriteIsPropagatedByTheNextPass) {
                                                " INFO - clipboard updated from display b"}));
 }
 
-TEST_F(KeepSynced, FirstClipboardChangedBeforeRebaseliningIsOverwrittenAgain) {
-    add("a", "x");
-    add("b", "x");
-    user_copies("a", "new", "pause 200ms");
-    user_copies("a", "mine", "pause 100ms", 2);
-    stop_after("pause 100ms", 3);
+// What the first clipboard reports 100 ms after "new" was written to all over "x": the text
+// written, a copy the user made meanwhile, no text, or the old text of a write that did not take.
+struct SettleCase {
+    const char* name;
+    std::function<void(std::string&)> meanwhile; // what becomes of a's text during the pause
+    std::vector<std::string> texts;              // of a, b, c in the end
+    Journal writes;                              // every write, in order
+    std::vector<std::string> sources;            // of the "clipboard updated" lines
+};
 
-    EXPECT_EQ(debug_text(run()), debug_text(stop_error));
-    // The baseline is "mine", so b's "new" counts as the next change.
-    EXPECT_EQ(texts(), (std::vector<std::string>{"new", "new"}));
-    EXPECT_EQ(lines, (std::vector<std::string>{" INFO - clipboard updated from display a",
-                                               " INFO - clipboard updated from display b"}));
+void PrintTo(const SettleCase& c, std::ostream* os) {
+    *os << c.name;
 }
 
-TEST_F(KeepSynced, BaselineIsWhatTheFirstClipboardReportsNotWhatWasWritten) {
+class KeepSyncedSettle : public KeepSynced, public ::testing::WithParamInterface<SettleCase> {};
+
+TEST_P(KeepSyncedSettle, ReReadOfTheFirstClipboardAfterAChange) {
+    const SettleCase& c = GetParam();
+    add("a", "x");
+    add("b", "x");
+    add("c", "x");
+    user_copies("b", "new", "pause 200ms");
+    world.on(
+        "pause 100ms", [this, &c] { c.meanwhile(held.at("a")->text); }, 2);
+    stop_after("pause 200ms", 2);
+
+    EXPECT_EQ(debug_text(run()), debug_text(stop_error));
+    EXPECT_EQ(texts(), c.texts);
+    Journal writes;
+    for (const auto& entry : world.journal)
+        if (entry.starts_with("set "))
+            writes.push_back(entry);
+    EXPECT_EQ(writes, c.writes);
+    std::vector<std::string> expected_lines;
+    for (const auto& source : c.sources)
+        expected_lines.push_back(" INFO - clipboard updated from display " + source);
+    EXPECT_EQ(lines, expected_lines);
+}
+
+const Journal new_written{"set a 'new'", "set b 'new'", "set c 'new'"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, KeepSyncedSettle,
+    ::testing::Values(SettleCase{"WrittenTextIsTheBaseline",
+                                 [](std::string&) {},
+                                 {"new", "new", "new"},
+                                 new_written,
+                                 {"b"}},
+                      SettleCase{"CopyOnTheFirstIsPropagatedNotReverted",
+                                 [](std::string& a) { a = "mine"; },
+                                 {"mine", "mine", "mine"},
+                                 {"set a 'new'", "set b 'new'", "set c 'new'", "set a 'mine'",
+                                  "set b 'mine'", "set c 'mine'"},
+                                 {"b", "a"}},
+                      SettleCase{"NoTextOnTheFirstIsNoBaselineAndStaysUnwritten",
+                                 [](std::string& a) { a.clear(); },
+                                 {"", "new", "new"},
+                                 new_written,
+                                 {"b"}},
+                      SettleCase{"WriteThatDidNotTakeIsMadeAgain",
+                                 [](std::string& a) { a = "x"; },
+                                 {"new", "new", "new"},
+                                 {"set a 'new'", "set b 'new'", "set c 'new'", "set a 'new'",
+                                  "set b 'new'", "set c 'new'"},
+                                 {"b", "b"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A clipboard without text (an image, nothing, an owner that does not answer) is never a source
+// and is not written, until a text is copied somewhere.
+TEST_F(KeepSynced, ClipboardsWithoutTextArePassedOver) {
+    add("a", "x");
+    add("b", "x");
+    add("c", "x");
+    user_copies("a", "", "pause 200ms");
+    user_copies("c", "", "pause 200ms");
+    stop_after("pause 200ms", 3);
+
+    EXPECT_EQ(debug_text(run()), debug_text(stop_error));
+    EXPECT_EQ(texts(), (std::vector<std::string>{"", "x", ""}));
+    EXPECT_EQ(world.journal, (Journal{"pause 100ms", "get a", "get a", "get b", "get c",
+                                      "pause 200ms", "get a", "get b", "get c", "pause 200ms",
+                                      "get a", "get b", "get c", "pause 200ms", "get a"}));
+    EXPECT_TRUE(lines.empty());
+}
+
+TEST_F(KeepSynced, TextCopiedLaterReachesTheClipboardsWithoutText) {
+    add("a", "x");
+    add("b", "x");
+    add("c", "x");
+    user_copies("b", "", "pause 200ms");
+    user_copies("c", "y", "pause 200ms", 2);
+    stop_after("pause 200ms", 3);
+
+    EXPECT_EQ(debug_text(run()), debug_text(stop_error));
+    EXPECT_EQ(texts(), (std::vector<std::string>{"y", "y", "y"}));
+    EXPECT_EQ(lines, (std::vector<std::string>{" INFO - clipboard updated from display c"}));
+}
+
+TEST_F(KeepSynced, FirstClipboardThatNeverTakesAWriteAndReadsNoTextIsNoBaseline) {
     // a's writes do not take: it keeps reading the empty text.
     held["a"] = selection();
     clipboards.push_back(std::make_unique<ScriptedClipboard>(
         "a", world, held["a"], std::vector<std::shared_ptr<Selection>>{}));
     add("b");
     user_copies("b", "x", "pause 200ms");
-    stop_after("pause 100ms", 3);
+    stop_after("pause 200ms", 2);
+    stop_after("pause 100ms", 3); // ends a loop that would write "x" again and again
 
     EXPECT_EQ(debug_text(run()), debug_text(stop_error));
     EXPECT_EQ(world.journal,
               (Journal{"pause 100ms", "get a", "get a", "get b", "pause 200ms", "get a", "get b",
                        "display b", "set a 'x'", "set b 'x'", "pause 100ms", "get a", "get a",
-                       "get b", "display b", "set a 'x'", "set b 'x'", "pause 100ms", "get a"}));
+                       "get b", "pause 200ms", "get a"}));
+}
+
+// Right after a discovery the loop knows the text discovery gave every clipboard; its first read
+// of the first clipboard follows the same rule as a re-read after a change.
+struct StartCase {
+    const char* name;
+    std::string first_read; // what a holds at the loop's first read
+    std::vector<std::string> texts;
+    Journal writes;
+    std::vector<std::string> shared; // texts handed to the record
+};
+
+void PrintTo(const StartCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class KeepSyncedStart : public KeepSynced, public ::testing::WithParamInterface<StartCase> {};
+
+TEST_P(KeepSyncedStart, FirstReadAgainstTheStartText) {
+    const StartCase& c = GetParam();
+    add("a", "start");
+    add("b", "start");
+    user_copies("a", c.first_read, "pause 100ms");
+    stop_after("pause 200ms");
+    std::vector<std::string> shared;
+
+    CapturedOutput output;
+    const MyError error =
+        keep_synced(clipboards, world.pause(),
+                    SyncStart{.written = "start",
+                              .shared = [&](std::string_view text) { shared.emplace_back(text); }});
+    lines = output.lines();
+
+    EXPECT_EQ(debug_text(error), debug_text(stop_error));
+    EXPECT_EQ(texts(), c.texts);
+    Journal writes;
+    for (const auto& entry : world.journal)
+        if (entry.starts_with("set "))
+            writes.push_back(entry);
+    EXPECT_EQ(writes, c.writes);
+    EXPECT_EQ(shared, c.shared);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, KeepSyncedStart,
+    ::testing::Values(StartCase{"StartTextIsTheBaseline", "start", {"start", "start"}, {}, {}},
+                      StartCase{"CopyBeforeTheFirstReadIsPropagated",
+                                "mine",
+                                {"mine", "mine"},
+                                {"set a 'mine'", "set b 'mine'"},
+                                {"mine"}},
+                      StartCase{"NoTextBeforeTheFirstReadIsNoBaseline", "", {"", "start"}, {}, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(KeepSynced, EveryPropagatedTextIsSharedBeforeItIsWritten) {
+    add("a", "s");
+    add("b", "s");
+    user_copies("b", "one", "pause 200ms");
+    user_copies("a", "two", "pause 200ms", 2);
+    stop_after("pause 200ms", 3);
+
+    const MyError error = keep_synced(
+        clipboards, world.pause(), SyncStart{.written = "s", .shared = [&](std::string_view text) {
+                                                 world.record("shared '" + std::string(text) + "'");
+                                             }});
+
+    EXPECT_EQ(debug_text(error), debug_text(stop_error));
+    Journal events;
+    for (const auto& entry : world.journal)
+        if (entry.starts_with("set ") || entry.starts_with("shared "))
+            events.push_back(entry);
+    EXPECT_EQ(events, (Journal{"shared 'one'", "set a 'one'", "set b 'one'", "shared 'two'",
+                               "set a 'two'", "set b 'two'"}));
 }
 
 struct LoggingCase {

@@ -1,0 +1,204 @@
+// What the service does with the user's text where it could be lost: a worker replaced, a copy
+// made right after a change was spread, a copy without text (an image), and a second service
+// started beside the first. Two Xvfb displays and one headless sway, xclip and wl-copy/wl-paste
+// as the user's programs.
+
+#include "isolation.hpp"
+#include "peers.hpp"
+#include "tests/servers/sway_server.hpp"
+#include "tests/servers/watched_process.hpp"
+#include "tests/servers/xvfb_server.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <memory>
+#include <optional>
+#include <regex>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+using quillfen::test::SwayServer;
+using quillfen::test::XvfbServer;
+using quillfen::testing::count_of;
+using quillfen::testing::WatchedProcess;
+using quillfen::testing::WatchOptions;
+using quillfen::testing::WaylandPeer;
+namespace peers = quillfen::testing;
+
+#define SKIP_UNLESS_ISOLATED()                                                                     \
+    if (!quillfen::testing::isolation_failure().empty())                                           \
+    GTEST_SKIP() << "cannot isolate from the machine's display servers: "                          \
+                 << quillfen::testing::isolation_failure()
+
+std::size_t lists_logged(const std::string& out) {
+    return count_of(out, " INFO - Using clipboards: ");
+}
+
+class Keeping : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        SKIP_UNLESS_ISOLATED();
+        x1_ = std::make_unique<XvfbServer>();
+        x2_ = std::make_unique<XvfbServer>();
+        sway_ = std::make_unique<SwayServer>();
+        wayland_ = WaylandPeer{sway_->runtime_dir(), sway_->socket_name()};
+    }
+
+    std::unique_ptr<WatchedProcess> start_service() const {
+        return std::make_unique<WatchedProcess>(
+            std::vector<std::string>{QUILLFEN_BINARY, "--hide-timestamp", "--log-level", "debug"},
+            WatchOptions{.environment = {"XDG_RUNTIME_DIR=" + sway_->runtime_dir()}});
+    }
+
+    // Waits until `service` has logged its n-th list of clipboards (from 1).
+    static bool wait_for_list(WatchedProcess& service, std::size_t n) {
+        const bool listed =
+            service.wait_until([&] { return lists_logged(service.out()) >= n; }, 60s);
+        EXPECT_TRUE(listed) << service.out() << service.err();
+        return listed;
+    }
+
+    // What wl-paste, then xclip on each display, read.
+    std::vector<std::string> holdings() const {
+        return {peers::wl_paste(wayland_), peers::xclip_paste(x1_->display()),
+                peers::xclip_paste(x2_->display())};
+    }
+
+    // Whether every display holds `text` within the limit; the service's output is collected
+    // meanwhile.
+    bool everywhere(WatchedProcess& service, const std::string& text,
+                    std::chrono::milliseconds limit = 10s) {
+        const std::vector<std::string> wanted(3, text);
+        std::vector<std::string> held;
+        const bool arrived = service.wait_until(
+            [&] {
+                held = holdings();
+                return held == wanted;
+            },
+            limit);
+        if (!arrived) {
+            std::string all;
+            for (const auto& h : held)
+                all += " \"" + h + "\"";
+            ADD_FAILURE() << "\"" << text << "\" is not everywhere; the displays hold:" << all
+                          << "\nthe service logged:\n"
+                          << service.out() << service.err();
+        }
+        return arrived;
+    }
+
+    static pid_t latest_worker(const WatchedProcess& service) {
+        static const std::regex started(R"(child process (\d+) successfully initialized\.)");
+        pid_t id = -1;
+        const std::string& out = service.out();
+        for (auto it = std::sregex_iterator(out.begin(), out.end(), started);
+             it != std::sregex_iterator(); ++it)
+            id = std::stoi((*it)[1]);
+        return id;
+    }
+
+    std::unique_ptr<XvfbServer> x1_;
+    std::unique_ptr<XvfbServer> x2_;
+    std::unique_ptr<SwayServer> sway_;
+    WaylandPeer wayland_;
+};
+
+TEST_F(Keeping, SharedTextSurvivesTheReplacementOfAWorker) {
+    auto service = start_service();
+    ASSERT_TRUE(wait_for_list(*service, 1));
+    peers::xclip_copy(x1_->display(), "kept across workers");
+    ASSERT_TRUE(everywhere(*service, "kept across workers"));
+
+    // The worker owns every selection now (it wrote the text to all, the source included), and
+    // they go with it.
+    const pid_t worker = latest_worker(*service);
+    ASSERT_GT(worker, 0);
+    kill(worker, SIGTERM);
+    ASSERT_TRUE(wait_for_list(*service, 2));
+    EXPECT_TRUE(everywhere(*service, "kept across workers"));
+    EXPECT_EQ(service->out().find("kept across workers"), std::string::npos) << service->out();
+    EXPECT_EQ(service->err().find("kept across workers"), std::string::npos) << service->err();
+}
+
+TEST_F(Keeping, CopyRightAfterAChangeWasSpreadIsNotReverted) {
+    auto service = start_service();
+    ASSERT_TRUE(wait_for_list(*service, 1));
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        const std::string from_x = "from X, round " + std::to_string(round);
+        const std::string from_sway = "from sway, round " + std::to_string(round);
+        peers::xclip_copy(x1_->display(), from_x);
+        // Sway's clipboard is the first in the list: the service re-reads it 100 ms after it
+        // wrote there, and the user copies within that time.
+        ASSERT_TRUE(service->wait_until([&] { return peers::wl_paste(wayland_) == from_x; }, 10s))
+            << service->out() << service->err();
+        peers::wl_copy(wayland_, from_sway);
+        ASSERT_TRUE(everywhere(*service, from_sway));
+        // Settled: a revert would come within a few passes.
+        service->wait_until([] { return false; }, 1s);
+        ASSERT_EQ(holdings(), std::vector<std::string>(3, from_sway)) << service->out();
+    }
+}
+
+TEST_F(Keeping, ImageCopiedOnOneDisplayStaysAndTakesNoTextAway) {
+    auto service = start_service();
+    ASSERT_TRUE(wait_for_list(*service, 1));
+    peers::xclip_copy(x2_->display(), "text before the image");
+    ASSERT_TRUE(everywhere(*service, "text before the image"));
+
+    const std::string png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
+    peers::xclip_copy_as(x1_->display(), "image/png", png);
+    // Several passes of the service.
+    service->wait_until([] { return false; }, 1500ms);
+    EXPECT_NE(peers::xclip_targets(x1_->display()).find("image/png"), std::string::npos)
+        << peers::xclip_targets(x1_->display()) << service->out();
+    EXPECT_EQ(peers::xclip_paste(x2_->display()), "text before the image");
+    EXPECT_EQ(peers::wl_paste(wayland_), "text before the image");
+
+    // A text copied later goes everywhere as usual, over the image too.
+    peers::wl_copy(wayland_, "text after the image");
+    EXPECT_TRUE(everywhere(*service, "text after the image"));
+}
+
+TEST_F(Keeping, SecondServiceStartedAtOnceEndsAndTouchesNoClipboard) {
+    peers::xclip_copy(x1_->display(), "the user's text");
+    auto first = start_service();
+    auto second = start_service();
+
+    // One of the two ends at once; which one is a matter of timing.
+    std::optional<int> status;
+    WatchedProcess* ended = nullptr;
+    WatchedProcess* running = nullptr;
+    first->wait_until(
+        [&] {
+            if ((status = second->wait_exit(0ms))) {
+                ended = second.get(), running = first.get();
+            } else if ((status = first->wait_exit(0ms))) {
+                ended = first.get(), running = second.get();
+            }
+            return status.has_value();
+        },
+        10s);
+    ASSERT_TRUE(status) << "neither ended:\n"
+                        << first->out() << first->err() << "\n---\n"
+                        << second->out() << second->err();
+    ASSERT_TRUE(WIFEXITED(*status)) << *status;
+    EXPECT_EQ(WEXITSTATUS(*status), 101);
+    EXPECT_TRUE(
+        std::regex_match(ended->err(), std::regex("quillfen is already running for user \\d+; not "
+                                                  "starting another one\n")))
+        << ended->err();
+    EXPECT_EQ(ended->out(), "");
+
+    ASSERT_TRUE(wait_for_list(*running, 1));
+    EXPECT_TRUE(everywhere(*running, "the user's text"));
+    EXPECT_FALSE(running->wait_exit(0ms));
+}
+
+} // namespace
