@@ -92,6 +92,18 @@ TEST(ServiceAsDesktopUser, UsesOnlyItsOwnAndRootsDisplaysAndIsNotHeldUpBySilentO
         service.wait_until([] { return false; }, 100ms);
     EXPECT_EQ(quillfen::testing::wl_paste(wayland), "victim secret 42") << service.err();
 
+    // And back: a copy on the user's compositor reaches root's display, and still not the other
+    // account's.
+    quillfen::testing::wl_copy(wayland, "from the user's own compositor");
+    const auto back = std::chrono::steady_clock::now() + 10s;
+    while (quillfen::testing::xclip_paste(root_display.display()) !=
+               "from the user's own compositor" &&
+           std::chrono::steady_clock::now() < back)
+        service.wait_until([] { return false; }, 100ms);
+    EXPECT_EQ(quillfen::testing::xclip_paste(root_display.display()),
+              "from the user's own compositor")
+        << service.out() << service.err();
+
     EXPECT_EQ(quillfen::testing::xclip_paste(foreign_display.display()), "");
     const std::string log = service.out() + service.err();
     EXPECT_EQ(log.find("victim secret"), std::string::npos) << log;
