@@ -1,0 +1,61 @@
+#include "util/utf8.hpp"
+
+#include <cstdint>
+#include <cstring>
+
+namespace util {
+
+namespace {
+
+constexpr std::string_view replacement = "\xEF\xBF\xBD";
+
+// Texts are mostly ASCII: the first position from `i` on that is not ASCII, or near the end,
+// found eight bytes at a time.
+std::size_t skip_ascii(std::string_view bytes, std::size_t i) {
+    while (i + 8 <= bytes.size()) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes.data() + i, sizeof word);
+        if ((word & 0x8080808080808080u) != 0)
+            break;
+        i += 8;
+    }
+    return i;
+}
+
+} // namespace
+
+bool is_valid_utf8(std::string_view bytes) {
+    std::size_t i = 0;
+    while ((i = skip_ascii(bytes, i)) < bytes.size()) {
+        const Utf8Sequence sequence = decode_utf8(bytes, i);
+        if (!sequence.valid)
+            return false;
+        i += sequence.length;
+    }
+    return true;
+}
+
+std::string utf8_lossy(std::string_view bytes) {
+    std::string text;
+    std::size_t copied = 0; // bytes[copied, i) are valid and not yet in `text`
+    std::size_t i = 0;
+    while ((i = skip_ascii(bytes, i)) < bytes.size()) {
+        const Utf8Sequence sequence = decode_utf8(bytes, i);
+        if (sequence.valid) {
+            i += sequence.length;
+            continue;
+        }
+        if (text.empty())
+            text.reserve(bytes.size() + 2);
+        text.append(bytes.substr(copied, i - copied));
+        text.append(replacement);
+        i += sequence.length;
+        copied = i;
+    }
+    if (copied == 0)
+        return std::string(bytes); // valid throughout: one copy
+    text.append(bytes.substr(copied));
+    return text;
+}
+
+} // namespace util

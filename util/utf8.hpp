@@ -1,0 +1,81 @@
+// UTF-8 decoding under the two policies the clipboards need: strict, for X11, where bytes that are
+// not UTF-8 read as the empty text; lossy, for Wayland, where each ill-formed part becomes U+FFFD.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace util {
+
+inline constexpr char32_t replacement_character = U'\uFFFD';
+
+// One sequence as it stands in the bytes.
+struct Utf8Sequence {
+    char32_t code;      // the code point; replacement_character when ill-formed
+    std::size_t length; // bytes it covers; when ill-formed, its maximal ill-formed subpart (>= 1)
+    bool valid;
+};
+
+namespace detail {
+
+struct Lead {
+    unsigned char length;               // bytes of the whole sequence; 0: not a lead byte
+    unsigned char second_lo, second_hi; // the second byte's range excludes overlong forms,
+                                        // surrogates and code points past U+10FFFF
+    unsigned char payload;              // the lead byte's bits that belong to the code point
+};
+
+constexpr Lead lead_of(unsigned char b) {
+    if (b >= 0xC2 && b <= 0xDF)
+        return {2, 0x80, 0xBF, 0x1F};
+    if (b == 0xE0)
+        return {3, 0xA0, 0xBF, 0x0F};
+    if (b == 0xED)
+        return {3, 0x80, 0x9F, 0x0F};
+    if (b >= 0xE1 && b <= 0xEF)
+        return {3, 0x80, 0xBF, 0x0F};
+    if (b == 0xF0)
+        return {4, 0x90, 0xBF, 0x07};
+    if (b == 0xF4)
+        return {4, 0x80, 0x8F, 0x07};
+    if (b >= 0xF1 && b <= 0xF3)
+        return {4, 0x80, 0xBF, 0x07};
+    return {0, 0, 0, 0};
+}
+
+} // namespace detail
+
+// Decodes the sequence that starts at bytes[pos]; pos < bytes.size(). Inline: both policies run
+// it once per non-ASCII character.
+constexpr Utf8Sequence decode_utf8(std::string_view bytes, std::size_t pos) {
+    const auto b = static_cast<unsigned char>(bytes[pos]);
+    if (b < 0x80)
+        return {b, 1, true};
+    const detail::Lead lead = detail::lead_of(b);
+    if (lead.length == 0)
+        return {replacement_character, 1, false};
+    char32_t code = b & lead.payload;
+    std::size_t taken = 1;
+    while (taken < lead.length && pos + taken < bytes.size()) {
+        const auto c = static_cast<unsigned char>(bytes[pos + taken]);
+        const bool fits =
+            taken == 1 ? (c >= lead.second_lo && c <= lead.second_hi) : (c >= 0x80 && c <= 0xBF);
+        if (!fits)
+            break;
+        code = (code << 6) | (c & 0x3F);
+        ++taken;
+    }
+    if (taken == lead.length)
+        return {code, taken, true};
+    return {replacement_character, taken, false};
+}
+
+// Strict: false for overlong forms, surrogates, code points above U+10FFFF and truncated
+// sequences.
+bool is_valid_utf8(std::string_view bytes);
+
+// Lossy: valid UTF-8 stays as it is; each maximal ill-formed subpart becomes one U+FFFD.
+std::string utf8_lossy(std::string_view bytes);
+
+} // namespace util
