@@ -9,8 +9,8 @@ namespace {
 
 constexpr std::string_view replacement = "\xEF\xBF\xBD";
 
-// Texts are mostly ASCII: the first position from `i` on that is not ASCII, or near the end,
-// found eight bytes at a time.
+// Texts are mostly ASCII: skipped eight bytes at a time from `i` on, up to the first word that
+// holds a byte of another kind (or the last few bytes).
 std::size_t skip_ascii(std::string_view bytes, std::size_t i) {
     while (i + 8 <= bytes.size()) {
         std::uint64_t word;
@@ -26,7 +26,11 @@ std::size_t skip_ascii(std::string_view bytes, std::size_t i) {
 
 bool is_valid_utf8(std::string_view bytes) {
     std::size_t i = 0;
-    while ((i = skip_ascii(bytes, i)) < bytes.size()) {
+    while (i < bytes.size()) {
+        if (static_cast<unsigned char>(bytes[i]) < 0x80) {
+            i = skip_ascii(bytes, i + 1);
+            continue;
+        }
         const Utf8Sequence sequence = decode_utf8(bytes, i);
         if (!sequence.valid)
             return false;
@@ -39,7 +43,11 @@ std::string utf8_lossy(std::string_view bytes) {
     std::string text;
     std::size_t copied = 0; // bytes[copied, i) are valid and not yet in `text`
     std::size_t i = 0;
-    while ((i = skip_ascii(bytes, i)) < bytes.size()) {
+    while (i < bytes.size()) {
+        if (static_cast<unsigned char>(bytes[i]) < 0x80) {
+            i = skip_ascii(bytes, i + 1);
+            continue;
+        }
         const Utf8Sequence sequence = decode_utf8(bytes, i);
         if (sequence.valid) {
             i += sequence.length;

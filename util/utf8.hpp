@@ -26,7 +26,7 @@ struct Lead {
     unsigned char payload;              // the lead byte's bits that belong to the code point
 };
 
-constexpr Lead lead_of(unsigned char b) {
+constexpr Lead classify(unsigned char b) {
     if (b >= 0xC2 && b <= 0xDF)
         return {2, 0x80, 0xBF, 0x1F};
     if (b == 0xE0)
@@ -44,31 +44,40 @@ constexpr Lead lead_of(unsigned char b) {
     return {0, 0, 0, 0};
 }
 
+// Looked up rather than classified: the chain of comparisons costs more than the character.
+struct LeadTable {
+    Lead entries[128];
+    constexpr LeadTable() : entries{} {
+        for (unsigned b = 0; b < 128; ++b)
+            entries[b] = classify(static_cast<unsigned char>(0x80 + b));
+    }
+};
+inline constexpr LeadTable leads;
+
 } // namespace detail
 
 // Decodes the sequence that starts at bytes[pos]; pos < bytes.size(). Inline: both policies run
 // it once per non-ASCII character.
-constexpr Utf8Sequence decode_utf8(std::string_view bytes, std::size_t pos) {
-    const auto b = static_cast<unsigned char>(bytes[pos]);
+inline Utf8Sequence decode_utf8(std::string_view bytes, std::size_t pos) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data()) + pos;
+    const std::size_t left = bytes.size() - pos;
+    const unsigned char b = p[0];
     if (b < 0x80)
         return {b, 1, true};
-    const detail::Lead lead = detail::lead_of(b);
-    if (lead.length == 0)
+    const detail::Lead lead = detail::leads.entries[b - 0x80];
+    if (lead.length == 0 || left < 2 || p[1] < lead.second_lo || p[1] > lead.second_hi)
         return {replacement_character, 1, false};
-    char32_t code = b & lead.payload;
-    std::size_t taken = 1;
-    while (taken < lead.length && pos + taken < bytes.size()) {
-        const auto c = static_cast<unsigned char>(bytes[pos + taken]);
-        const bool fits =
-            taken == 1 ? (c >= lead.second_lo && c <= lead.second_hi) : (c >= 0x80 && c <= 0xBF);
-        if (!fits)
-            break;
-        code = (code << 6) | (c & 0x3F);
-        ++taken;
-    }
-    if (taken == lead.length)
-        return {code, taken, true};
-    return {replacement_character, taken, false};
+    const char32_t two = static_cast<char32_t>(b & lead.payload) << 6 | (p[1] & 0x3F);
+    if (lead.length == 2)
+        return {two, 2, true};
+    if (left < 3 || (p[2] & 0xC0) != 0x80)
+        return {replacement_character, 2, false};
+    const char32_t three = two << 6 | (p[2] & 0x3F);
+    if (lead.length == 3)
+        return {three, 3, true};
+    if (left < 4 || (p[3] & 0xC0) != 0x80)
+        return {replacement_character, 3, false};
+    return {three << 6 | (p[3] & 0x3F), 4, true};
 }
 
 // Strict: false for overlong forms, surrogates, code points above U+10FFFF and truncated
