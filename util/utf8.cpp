@@ -22,9 +22,10 @@ std::size_t skip_ascii(std::string_view bytes, std::size_t i) {
     return i;
 }
 
-} // namespace
-
-bool is_valid_utf8(std::string_view bytes) {
+// Walks the bytes sequence by sequence and hands every ill-formed part, in order, to
+// `on_ill_formed(position, sequence)` until it returns false. The two policies differ only there.
+template <class OnIllFormed>
+void walk(std::string_view bytes, OnIllFormed on_ill_formed) {
     std::size_t i = 0;
     while (i < bytes.size()) {
         if (static_cast<unsigned char>(bytes[i]) < 0x80) {
@@ -32,34 +33,34 @@ bool is_valid_utf8(std::string_view bytes) {
             continue;
         }
         const Utf8Sequence sequence = decode_utf8(bytes, i);
-        if (!sequence.valid)
-            return false;
+        if (!sequence.valid && !on_ill_formed(i, sequence))
+            return;
         i += sequence.length;
     }
-    return true;
+}
+
+} // namespace
+
+bool is_valid_utf8(std::string_view bytes) {
+    bool valid = true;
+    walk(bytes, [&valid](std::size_t, const Utf8Sequence&) {
+        valid = false; // the first ill-formed part decides
+        return false;
+    });
+    return valid;
 }
 
 std::string utf8_lossy(std::string_view bytes) {
     std::string text;
-    std::size_t copied = 0; // bytes[copied, i) are valid and not yet in `text`
-    std::size_t i = 0;
-    while (i < bytes.size()) {
-        if (static_cast<unsigned char>(bytes[i]) < 0x80) {
-            i = skip_ascii(bytes, i + 1);
-            continue;
-        }
-        const Utf8Sequence sequence = decode_utf8(bytes, i);
-        if (sequence.valid) {
-            i += sequence.length;
-            continue;
-        }
+    std::size_t copied = 0; // bytes before `copied` are in `text`
+    walk(bytes, [&](std::size_t at, const Utf8Sequence& sequence) {
         if (text.empty())
             text.reserve(bytes.size() + 2);
-        text.append(bytes.substr(copied, i - copied));
+        text.append(bytes.substr(copied, at - copied));
         text.append(replacement);
-        i += sequence.length;
-        copied = i;
-    }
+        copied = at + sequence.length;
+        return true;
+    });
     if (copied == 0)
         return std::string(bytes); // valid throughout: one copy
     text.append(bytes.substr(copied));

@@ -26,30 +26,29 @@ struct Lead {
     unsigned char payload;              // the lead byte's bits that belong to the code point
 };
 
-constexpr Lead classify(unsigned char b) {
-    if (b >= 0xC2 && b <= 0xDF)
-        return {2, 0x80, 0xBF, 0x1F};
-    if (b == 0xE0)
-        return {3, 0xA0, 0xBF, 0x0F};
-    if (b == 0xED)
-        return {3, 0x80, 0x9F, 0x0F};
-    if (b >= 0xE1 && b <= 0xEF)
-        return {3, 0x80, 0xBF, 0x0F};
-    if (b == 0xF0)
-        return {4, 0x90, 0xBF, 0x07};
-    if (b == 0xF4)
-        return {4, 0x80, 0x8F, 0x07};
-    if (b >= 0xF1 && b <= 0xF3)
-        return {4, 0x80, 0xBF, 0x07};
-    return {0, 0, 0, 0};
-}
+// The well-formed sequences by their lead byte; every byte not listed never leads.
+struct LeadRange {
+    unsigned char first, last;
+    Lead lead;
+};
+inline constexpr LeadRange lead_ranges[] = {
+    {0xC2, 0xDF, {2, 0x80, 0xBF, 0x1F}},
+    {0xE0, 0xE0, {3, 0xA0, 0xBF, 0x0F}}, // no overlong forms
+    {0xE1, 0xEC, {3, 0x80, 0xBF, 0x0F}},
+    {0xED, 0xED, {3, 0x80, 0x9F, 0x0F}}, // no surrogates
+    {0xEE, 0xEF, {3, 0x80, 0xBF, 0x0F}},
+    {0xF0, 0xF0, {4, 0x90, 0xBF, 0x07}}, // no overlong forms
+    {0xF1, 0xF3, {4, 0x80, 0xBF, 0x07}},
+    {0xF4, 0xF4, {4, 0x80, 0x8F, 0x07}}, // nothing past U+10FFFF
+};
 
-// Looked up rather than classified: the chain of comparisons costs more than the character.
+// Indexed by the lead byte less 0x80: one load instead of a chain of comparisons per character.
 struct LeadTable {
     Lead entries[128];
     constexpr LeadTable() : entries{} {
-        for (unsigned b = 0; b < 128; ++b)
-            entries[b] = classify(static_cast<unsigned char>(0x80 + b));
+        for (const LeadRange& range : lead_ranges)
+            for (unsigned b = range.first; b <= range.last; ++b)
+                entries[b - 0x80] = range.lead;
     }
 };
 inline constexpr LeadTable leads;
