@@ -1,6 +1,7 @@
 #include "debug_text.hpp"
 
 #include "unicode_tables.hpp"
+#include "util/utf8.hpp"
 
 namespace quillfen {
 
@@ -9,44 +10,6 @@ namespace {
 constexpr DebugBuilder::Shape struct_shape{" { ", " {", " }", "}", ""};
 constexpr DebugBuilder::Shape tuple_shape{"(", "(", ")", ")", ""};
 constexpr DebugBuilder::Shape list_shape{"", "", "]", "]", "]"};
-
-// Decodes one UTF-8 sequence at `pos`; an ill-formed byte decodes as U+FFFD
-// and consumes one byte, so any byte string renders.
-char32_t decode_utf8(std::string_view text, std::size_t& pos) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(pos);
-    if (lead < 0x80) {
-        ++pos;
-        return lead;
-    }
-    std::size_t length = 0;
-    char32_t code = 0, minimum = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2, code = lead & 0x1F, minimum = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3, code = lead & 0x0F, minimum = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4, code = lead & 0x07, minimum = 0x10000;
-    }
-    if (length == 0 || pos + length > text.size()) {
-        ++pos;
-        return 0xFFFD;
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        const unsigned char next = byte(pos + i);
-        if ((next & 0xC0) != 0x80) {
-            ++pos;
-            return 0xFFFD;
-        }
-        code = (code << 6) | (next & 0x3F);
-    }
-    if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-        ++pos;
-        return 0xFFFD;
-    }
-    pos += length;
-    return code;
-}
 
 void append_utf8(std::string& out, char32_t code) {
     if (code < 0x80) {
@@ -73,7 +36,10 @@ void write_quoted(Formatter& f, std::string_view text) {
     out.reserve(text.size() + 2);
     out.push_back('"');
     for (std::size_t pos = 0; pos < text.size();) {
-        const char32_t code = decode_utf8(text, pos);
+        // An ill-formed byte shows as U+FFFD and takes one byte, so any byte string renders.
+        const util::Utf8Sequence sequence = util::decode_utf8(text, pos);
+        const char32_t code = sequence.code;
+        pos += sequence.valid ? sequence.length : 1;
         switch (code) {
         case U'\t':
             out += "\\t";

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "debug_text.hpp"
+#include "discovery.hpp"
 #include "log.hpp"
-#include "sync.hpp"
 
 namespace quillfen {
 

@@ -1,9 +1,10 @@
 #include "error.hpp"
 
 #include <cerrno>
-#include <cstring>
 
 #include <fmt/format.h>
+
+#include "util/errno_text.hpp"
 
 namespace quillfen {
 
@@ -13,12 +14,6 @@ template <class... Fs>
 struct Overloaded : Fs... {
     using Fs::operator()...;
 };
-
-std::string system_message(int code) {
-    if (const char* text = strerrordesc_np(code))
-        return text;
-    return fmt::format("Unknown error {}", code);
-}
 
 void name_only(Formatter& f, std::string_view name) {
     f.write(name);
@@ -211,7 +206,7 @@ std::string_view io_error_kind(int code) {
 // ---- display texts ----
 
 std::string display_text(const wlclip::IoError& error) {
-    return fmt::format("{} (os error {})", system_message(error.code), error.code);
+    return util::os_error_text(error.code);
 }
 
 std::string display_text(const wlclip::paste::Error& error) {
@@ -254,7 +249,7 @@ void debug_fmt(Formatter& f, const wlclip::IoError& error) {
     f.debug_struct("Os")
         .field("code", error.code)
         .field("kind", DebugName{io_error_kind(error.code)})
-        .field("message", system_message(error.code))
+        .field("message", util::errno_description(error.code))
         .finish();
 }
 

@@ -5,8 +5,8 @@
 #include <thread>
 #include <utility>
 
+#include "keep_synced.hpp"
 #include "log.hpp"
-#include "sync.hpp"
 
 namespace quillfen {
 

@@ -1,9 +1,9 @@
 #include "kill_after.hpp"
 
 #include "debug_text.hpp"
-#include "errno_text.hpp"
 #include "fatal.hpp"
 #include "log.hpp"
+#include "util/errno_text.hpp"
 
 #include <chrono>
 #include <fmt/format.h>
@@ -20,7 +20,8 @@ void run_timer(std::uint64_t seconds, const WorkerHandle& worker) {
 
     const auto status = worker.look();
     if (!status) {
-        QF_ERROR("error getting status of child process {}: {}", pid, errno_full(status.error()));
+        QF_ERROR("error getting status of child process {}: {}", pid,
+                 util::errno_full(status.error()));
         return;
     }
     if (!std::holds_alternative<WaitStatus::StillAlive>(status->value)) {
@@ -31,7 +32,7 @@ void run_timer(std::uint64_t seconds, const WorkerHandle& worker) {
     QF_DEBUG("child {} is still alive, as expected.", pid);
     QF_DEBUG("routinely attempting to kill child process {}.", pid);
     if (const auto sent = worker.terminate(); !sent) {
-        QF_ERROR("error killing child process {}: {}", pid, errno_full(sent.error()));
+        QF_ERROR("error killing child process {}: {}", pid, util::errno_full(sent.error()));
     }
 }
 
@@ -39,7 +40,7 @@ void kill_after(std::uint64_t seconds, pid_t pid) {
     auto worker = WorkerHandle::open(pid);
     if (!worker) {
         fatal(fmt::format("failed to start the timer of child process {}: {}", pid,
-                          errno_name(worker.error())));
+                          util::errno_name(worker.error())));
     }
     try {
         std::thread([seconds, worker = std::move(*worker)] {
@@ -52,7 +53,7 @@ void kill_after(std::uint64_t seconds, pid_t pid) {
         }).detach();
     } catch (const std::system_error& error) {
         fatal(fmt::format("failed to start the timer of child process {}: {}", pid,
-                          errno_name(error.code().value())));
+                          util::errno_name(error.code().value())));
     }
 }
 

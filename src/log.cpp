@@ -11,8 +11,9 @@
 #include <pthread.h>
 #include <unistd.h>
 
-#include "error.hpp"
 #include "fatal.hpp"
+#include "util/errno_text.hpp"
+#include "util/unique_fd.hpp"
 
 namespace quillfen {
 
@@ -145,8 +146,7 @@ void write_line(Stream& stream, std::string_view line) {
         failure = write_all(stream.fd, line);
     }
     if (failure != 0)
-        fatal(fmt::format("failed printing to {}: {}", stream.name,
-                          display_text(wlclip::IoError{failure})));
+        fatal(fmt::format("failed printing to {}: {}", stream.name, util::os_error_text(failure)));
 }
 
 void append_local_time(std::string& line) {
@@ -217,10 +217,11 @@ void fill_closed_standard_descriptors() {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
         if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
             continue;
-        // Lower descriptors are open by now, so this lands on `fd`.
-        const int opened = open("/dev/null", O_RDWR);
-        if (opened >= 0 && opened != fd)
-            close(opened);
+        // Lower descriptors are open by now, so this lands on `fd`; one that lands elsewhere
+        // is closed again.
+        util::UniqueFd opened(open("/dev/null", O_RDWR));
+        if (opened.get() == fd)
+            opened.release();
     }
 }
 

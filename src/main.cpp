@@ -1,10 +1,10 @@
 #include "args.hpp"
-#include "errno_text.hpp"
 #include "fatal.hpp"
 #include "log.hpp"
 #include "shared_text_record.hpp"
 #include "single_instance.hpp"
 #include "supervisor.hpp"
+#include "util/errno_text.hpp"
 #include "worker.hpp"
 
 #include <fmt/format.h>
@@ -25,9 +25,10 @@ int main(int argc, char** argv) {
         log::log_sensitive_information::set(args.log_clipboard_contents);
     }
     // Held open for the life of the service, by the supervisor and every worker.
-    const wlclip::UniqueFd instance = claim_single_instance();
+    const util::UniqueFd instance = claim_single_instance();
     auto record = SharedTextRecord::create();
     if (!record)
-        fatal(fmt::format("Failed to make the shared text record: {}", errno_name(record.error())));
+        fatal(fmt::format("Failed to make the shared text record: {}",
+                          util::errno_name(record.error())));
     supervise([&record] { run(*record); }, worker_lifetime_seconds);
 }

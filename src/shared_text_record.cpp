@@ -73,7 +73,7 @@ std::atomic_ref<std::uint32_t> switch_of(Header& header) {
 
 std::expected<SharedTextRecord, int> SharedTextRecord::create() {
     // Close-on-exec: workers are forked, never executed, and keep it.
-    wlclip::UniqueFd fd(memfd_create("quillfen-shared-text", MFD_CLOEXEC));
+    util::UniqueFd fd(memfd_create("quillfen-shared-text", MFD_CLOEXEC));
     if (!fd)
         return std::unexpected(errno);
     if (ftruncate(fd.get(), data_start) != 0)

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "wlclip/unique_fd.hpp"
+#include "util/unique_fd.hpp"
 
 namespace quillfen {
 
@@ -24,9 +24,9 @@ class SharedTextRecord {
     void store(std::string_view text);
 
   private:
-    explicit SharedTextRecord(wlclip::UniqueFd fd) : fd_(std::move(fd)) {}
+    explicit SharedTextRecord(util::UniqueFd fd) : fd_(std::move(fd)) {}
 
-    wlclip::UniqueFd fd_;
+    util::UniqueFd fd_;
 };
 
 } // namespace quillfen

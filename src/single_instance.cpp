@@ -9,16 +9,16 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "errno_text.hpp"
 #include "fatal.hpp"
+#include "util/errno_text.hpp"
 
 namespace quillfen {
 
-wlclip::UniqueFd claim_single_instance() {
+util::UniqueFd claim_single_instance() {
     const uid_t uid = geteuid();
-    wlclip::UniqueFd socket_fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    util::UniqueFd socket_fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!socket_fd)
-        fatal(fmt::format("Failed to claim this user's service name: {}", errno_name(errno)));
+        fatal(fmt::format("Failed to claim this user's service name: {}", util::errno_name(errno)));
 
     // An abstract address: a leading NUL byte, then the name, without a terminator.
     const std::string name = fmt::format("quillfen-{}", uid);
@@ -30,7 +30,7 @@ wlclip::UniqueFd claim_single_instance() {
         if (errno == EADDRINUSE)
             fatal(fmt::format("quillfen is already running for user {}; not starting another one",
                               uid));
-        fatal(fmt::format("Failed to claim this user's service name: {}", errno_name(errno)));
+        fatal(fmt::format("Failed to claim this user's service name: {}", util::errno_name(errno)));
     }
     return socket_fd;
 }

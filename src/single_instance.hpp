@@ -2,7 +2,7 @@
 // names) for the user's text and spread them.
 #pragma once
 
-#include "wlclip/unique_fd.hpp"
+#include "util/unique_fd.hpp"
 
 namespace quillfen {
 
@@ -10,6 +10,6 @@ namespace quillfen {
 // in any process (workers inherit it, so an orphaned worker still counts). Nothing is left on
 // disk: the name is an abstract unix socket address, "quillfen-" and the effective user id.
 // When another process holds the name, or it cannot be claimed, this is a fatal condition.
-wlclip::UniqueFd claim_single_instance();
+util::UniqueFd claim_single_instance();
 
 } // namespace quillfen

@@ -1,10 +1,10 @@
 #include "supervisor.hpp"
 
 #include "debug_text.hpp"
-#include "errno_text.hpp"
 #include "fatal.hpp"
 #include "kill_after.hpp"
 #include "log.hpp"
+#include "util/errno_text.hpp"
 #include "wait_status.hpp"
 
 #include <cerrno>
@@ -24,7 +24,7 @@ constexpr std::int32_t aborts_tolerated = 3;
 [[noreturn]] void fail_managing(pid_t pid, int code) {
     fatal(fmt::format("there was a problem managing the child process, so the service is exiting. "
                       "check that pid {} is not running before restarting this service: {}",
-                      pid, errno_name(code)));
+                      pid, util::errno_name(code)));
 }
 
 WaitStatus wait_for_end(pid_t pid) {
@@ -52,7 +52,7 @@ void supervise(const std::function<void()>& worker, unsigned timer_seconds) {
     for (;;) {
         const pid_t pid = fork();
         if (pid < 0) {
-            fatal(fmt::format("Failed to fork: {}", errno_name(errno)));
+            fatal(fmt::format("Failed to fork: {}", util::errno_name(errno)));
         }
         if (pid == 0) {
             worker();

@@ -5,7 +5,7 @@
 #include <exception>
 
 #include "log.hpp"
-#include "utf8_lossy.hpp"
+#include "util/utf8.hpp"
 
 namespace quillfen {
 
@@ -36,7 +36,7 @@ std::expected<std::string, MyError> WlrClipboard::get() {
     // While our own offer is still the selection, its text needs no pipe through the
     // compositor; it goes through the same conversion a transfer's bytes would.
     if (auto own = wlclip::own_selection())
-        return utf8_lossy(*own);
+        return util::utf8_lossy(*own);
     auto contents = wlclip::get_contents();
     if (!contents) {
         if (reads_as_empty(contents.error()))
@@ -47,7 +47,7 @@ std::expected<std::string, MyError> WlrClipboard::get() {
     auto bytes = wlclip::read_to_end(contents->pipe.get());
     if (!bytes)
         return std::unexpected(MyError::Io{bytes.error()});
-    return utf8_lossy(*bytes);
+    return util::utf8_lossy(*bytes);
 }
 
 std::expected<void, MyError> WlrClipboard::set(std::string_view text) {

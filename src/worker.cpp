@@ -1,9 +1,11 @@
 #include "worker.hpp"
 
+#include "backend_probes.hpp"
 #include "debug_text.hpp"
+#include "discovery.hpp"
 #include "fatal.hpp"
+#include "keep_synced.hpp"
 #include "log.hpp"
-#include "sync.hpp"
 
 #include <cmath>
 #include <memory>

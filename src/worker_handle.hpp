@@ -2,10 +2,12 @@
 // A handle on one worker process that cannot outlive it: a process id may be given to another
 // process once the worker's end has been collected, a pidfd never names anything else.
 
+#include "util/unique_fd.hpp"
 #include "wait_status.hpp"
 
 #include <expected>
 #include <sys/types.h>
+#include <utility>
 
 namespace quillfen {
 
@@ -14,10 +16,6 @@ class WorkerHandle {
     // Fails with the error number. A worker whose end was already collected gives an empty
     // handle, which reads as collected (ECHILD) and signals nothing (ESRCH).
     static std::expected<WorkerHandle, int> open(pid_t pid);
-
-    WorkerHandle(WorkerHandle&& other) noexcept;
-    WorkerHandle& operator=(WorkerHandle&& other) noexcept;
-    ~WorkerHandle();
 
     pid_t pid() const { return pid_; }
 
@@ -30,10 +28,10 @@ class WorkerHandle {
     std::expected<void, int> terminate() const;
 
   private:
-    WorkerHandle(pid_t pid, int fd) : pid_(pid), fd_(fd) {}
+    WorkerHandle(pid_t pid, util::UniqueFd fd) : pid_(pid), fd_(std::move(fd)) {}
 
     pid_t pid_;
-    int fd_;
+    util::UniqueFd fd_;
 };
 
 } // namespace quillfen

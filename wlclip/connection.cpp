@@ -30,7 +30,7 @@ std::expected<Address, ConnectError> inherited_socket(const char* text) {
     int flags = ::fcntl(fd, F_GETFD);
     if (flags < 0 || ::fcntl(fd, F_SETFD, flags | FD_CLOEXEC) < 0)
         return std::unexpected(ConnectError::InvalidFd);
-    return Address{UniqueFd(fd)};
+    return Address{util::UniqueFd(fd)};
 }
 
 int remaining_ms(Clock::time_point deadline) {
@@ -40,15 +40,15 @@ int remaining_ms(Clock::time_point deadline) {
 
 // A compositor that stopped accepting leaves connect() blocked for good once its listen
 // queue is full; a non-blocking connect says so at once, and we retry until the limit.
-std::expected<UniqueFd, SetupFailure> connect_path(const std::string& path,
-                                                   std::chrono::milliseconds limit) {
+std::expected<util::UniqueFd, SetupFailure> connect_path(const std::string& path,
+                                                         std::chrono::milliseconds limit) {
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     if (path.size() >= sizeof addr.sun_path)
         return std::unexpected(ConnectError::InvalidName);
     std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
 
-    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    util::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!fd)
         return std::unexpected(IoError{errno});
     auto deadline = Clock::now() + limit;
@@ -81,14 +81,14 @@ std::expected<Address, ConnectError> resolve_address() {
 
 std::expected<Connection, SetupFailure> Connection::open(Address address,
                                                          std::chrono::milliseconds limit) {
-    UniqueFd fd;
+    util::UniqueFd fd;
     if (auto* path = std::get_if<std::string>(&address)) {
         auto connected = connect_path(*path, limit);
         if (!connected)
             return std::unexpected(connected.error());
         fd = std::move(*connected);
     } else {
-        fd = std::move(std::get<UniqueFd>(address));
+        fd = std::move(std::get<util::UniqueFd>(address));
     }
     // Checked before the handshake: another user's compositor gets no request from us.
     if (!util::trusted_peer(fd.get()))

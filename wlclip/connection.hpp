@@ -7,16 +7,16 @@
 #include <string>
 #include <variant>
 
+#include "util/unique_fd.hpp"
 #include "wlclip/error.hpp"
 #include "wlclip/failure.hpp"
 #include "wlclip/protocol.hpp"
-#include "wlclip/unique_fd.hpp"
 
 namespace wlclip {
 
 // Where the compositor is: the path of its socket, or a connected descriptor handed down
 // in WAYLAND_SOCKET.
-using Address = std::variant<std::string, UniqueFd>;
+using Address = std::variant<std::string, util::UniqueFd>;
 
 // Reads WAYLAND_SOCKET (removing it from the environment), else XDG_RUNTIME_DIR and
 // WAYLAND_DISPLAY. Touches the environment, so call it on the thread that sets it.

@@ -34,7 +34,7 @@ struct Report {
     std::optional<Result> result;
     std::optional<std::string> crash; // the thread failed before it could report
     bool abandoned = false;
-    UniqueFd stop; // an eventfd, readable once the caller gave up
+    util::UniqueFd stop; // an eventfd, readable once the caller gave up
 
     // False when the caller has given up already: the thread must not serve then.
     bool deliver(Result r) {
@@ -46,18 +46,6 @@ struct Report {
         return result->has_value();
     }
 };
-
-copy::Error to_copy_error(const SetupFailure& failure) {
-    struct Visitor {
-        copy::Error operator()(ConnectError kind) const { return copy::WaylandConnection{kind}; }
-        copy::Error operator()(IoError io) const { return copy::WaylandCommunication{io}; }
-        copy::Error operator()(MissingManager) const {
-            return copy::MissingProtocol{manager_interface_name, manager_version};
-        }
-        copy::Error operator()(NoUsableSeat) const { return copy::NoSeats{}; }
-    };
-    return std::visit(Visitor{}, failure);
-}
 
 Result communication_error(IoError io) {
     return std::unexpected(copy::WaylandCommunication{io});
@@ -120,22 +108,23 @@ void offer_until_withdrawn(Address address, Transfers& transfers,
                            std::shared_ptr<Offered> offered, Report& report) {
     auto connection = Connection::open(std::move(address), round_trip_limit);
     if (!connection) {
-        report.deliver(std::unexpected(to_copy_error(connection.error())));
+        report.deliver(std::unexpected(setup_error<copy::Error>(connection.error())));
         return;
     }
     auto globals = bind_globals(*connection, round_trip_limit, report.stop.get());
     if (!globals) {
-        report.deliver(std::unexpected(to_copy_error(globals.error())));
+        report.deliver(std::unexpected(setup_error<copy::Error>(globals.error())));
         return;
     }
     Offering offering;
     for (auto& seat : globals->seats) {
         auto& device = offering.devices.emplace_back(
             std::make_unique<Device>(globals->manager.get(), seat.get()));
-        auto& source = offering.sources.emplace_back(std::make_unique<Source>(
-            globals->manager.get(), copy_mime_types, [&transfers](const char*, UniqueFd write_end) {
-                transfers.add(std::move(write_end));
-            }));
+        auto& source = offering.sources.emplace_back(
+            std::make_unique<Source>(globals->manager.get(), copy_mime_types,
+                                     [&transfers](const char*, util::UniqueFd write_end) {
+                                         transfers.add(std::move(write_end));
+                                     }));
         if (!device->proxy() || !source->proxy()) {
             report.deliver(communication_error(connection->error()));
             return;

@@ -24,7 +24,10 @@ enum class ConnectError {
     ForeignCompositor,
 };
 
-// Kinds that both a paste and a copy can end in.
+// Kinds that both a paste and a copy can end in: members of wlclip, taken into each of the two
+// namespaces below.
+inline namespace common {
+
 struct NoSeats {};
 struct WaylandConnection {
     ConnectError kind;
@@ -39,14 +42,12 @@ struct MissingProtocol {
 struct PrimarySelectionUnsupported {};
 struct SeatNotFound {};
 
+} // namespace common
+
 namespace paste {
 
-using wlclip::MissingProtocol;
-using wlclip::NoSeats;
-using wlclip::PrimarySelectionUnsupported;
-using wlclip::SeatNotFound;
-using wlclip::WaylandCommunication;
-using wlclip::WaylandConnection;
+using namespace common;
+
 struct ClipboardEmpty {};
 struct NoMimeType {};
 struct PipeCreation {
@@ -62,12 +63,8 @@ using Error =
 
 namespace copy {
 
-using wlclip::MissingProtocol;
-using wlclip::NoSeats;
-using wlclip::PrimarySelectionUnsupported;
-using wlclip::SeatNotFound;
-using wlclip::WaylandCommunication;
-using wlclip::WaylandConnection;
+using namespace common;
+
 struct TempCopy {
     IoError io;
 };

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "util/unique_fd.hpp"
 #include "wlclip/protocol.hpp"
-#include "wlclip/unique_fd.hpp"
 
 namespace wlclip {
 
@@ -18,7 +18,7 @@ class Offer {
     const std::vector<std::string>& mime_types() const noexcept { return mime_types_; }
     // Asks the owner to write the content in `mime_type` into `write_end`, which is
     // closed here once the request is queued.
-    void receive(const std::string& mime_type, UniqueFd write_end);
+    void receive(const std::string& mime_type, util::UniqueFd write_end);
     zwlr_data_control_offer_v1* proxy() const noexcept { return proxy_.get(); }
 
   private:

@@ -11,9 +11,9 @@
 #include <mutex>
 #include <string>
 
+#include "util/unique_fd.hpp"
 #include "wlclip/protocol.hpp"
 #include "wlclip/source.hpp"
-#include "wlclip/unique_fd.hpp"
 
 namespace wlclip {
 
@@ -29,7 +29,7 @@ class Offered {
   private:
     friend class SelectionChecks;
     std::shared_ptr<const std::string> bytes_;
-    UniqueFd asked_fd_; // an eventfd, readable while a question waits for its round trip
+    util::UniqueFd asked_fd_; // an eventfd, readable while a question waits for its round trip
     std::mutex mutex_;
     std::condition_variable changed_;
     std::uint64_t asked_ = 0;    // questions so far

@@ -11,32 +11,16 @@
 
 namespace wlclip {
 
-namespace {
-
-paste::Error to_paste_error(const SetupFailure& failure) {
-    struct Visitor {
-        paste::Error operator()(ConnectError kind) const { return paste::WaylandConnection{kind}; }
-        paste::Error operator()(IoError io) const { return paste::WaylandCommunication{io}; }
-        paste::Error operator()(MissingManager) const {
-            return paste::MissingProtocol{manager_interface_name, manager_version};
-        }
-        paste::Error operator()(NoUsableSeat) const { return paste::NoSeats{}; }
-    };
-    return std::visit(Visitor{}, failure);
-}
-
-} // namespace
-
 std::expected<Contents, paste::Error> get_contents() {
     auto address = resolve_address();
     if (!address)
         return std::unexpected(paste::WaylandConnection{address.error()});
     auto connection = Connection::open(std::move(*address), round_trip_limit);
     if (!connection)
-        return std::unexpected(to_paste_error(connection.error()));
+        return std::unexpected(setup_error<paste::Error>(connection.error()));
     auto globals = bind_globals(*connection, round_trip_limit);
     if (!globals)
-        return std::unexpected(to_paste_error(globals.error()));
+        return std::unexpected(setup_error<paste::Error>(globals.error()));
 
     // The device announces the seat's current selection right after it is made.
     Device device(globals->manager.get(), globals->seats.front().get());
@@ -55,8 +39,8 @@ std::expected<Contents, paste::Error> get_contents() {
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) < 0)
         return std::unexpected(paste::PipeCreation{IoError{errno}});
-    UniqueFd read_end(ends[0]);
-    offer->receive(*type, UniqueFd(ends[1]));
+    util::UniqueFd read_end(ends[0]);
+    offer->receive(*type, util::UniqueFd(ends[1]));
     if (auto done = connection->roundtrip(round_trip_limit); !done)
         return std::unexpected(paste::WaylandCommunication{done.error()});
     return Contents{std::move(read_end), std::move(*type)};

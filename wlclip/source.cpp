@@ -22,7 +22,7 @@ Source::Source(zwlr_data_control_manager_v1* manager, std::span<const char* cons
 
 void Source::on_send(void* data, zwlr_data_control_source_v1*, const char* mime_type,
                      std::int32_t fd) {
-    UniqueFd write_end(fd);
+    util::UniqueFd write_end(fd);
     // libwayland receives descriptors close-on-exec already; make sure of it.
     ::fcntl(fd, F_SETFD, FD_CLOEXEC);
     auto* self = static_cast<Source*>(data);

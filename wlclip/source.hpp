@@ -5,15 +5,15 @@
 #include <span>
 #include <string>
 
+#include "util/unique_fd.hpp"
 #include "wlclip/protocol.hpp"
-#include "wlclip/unique_fd.hpp"
 
 namespace wlclip {
 
 class Source {
   public:
     // Called for every read request, with the requested type and the requester's write end.
-    using SendHandler = std::function<void(const char* mime_type, UniqueFd write_end)>;
+    using SendHandler = std::function<void(const char* mime_type, util::UniqueFd write_end)>;
 
     Source(zwlr_data_control_manager_v1* manager, std::span<const char* const> mime_types,
            SendHandler on_send);

@@ -25,7 +25,7 @@ void discard_pending_sigpipe() {
 
 } // namespace
 
-void Transfers::add(UniqueFd write_end) {
+void Transfers::add(util::UniqueFd write_end) {
     int flags = ::fcntl(write_end.get(), F_GETFL);
     if (flags < 0 || ::fcntl(write_end.get(), F_SETFL, flags | O_NONBLOCK) < 0)
         return; // not a descriptor we can serve; dropping it ends the reader's wait

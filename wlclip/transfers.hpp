@@ -9,7 +9,7 @@
 
 #include <poll.h>
 
-#include "wlclip/unique_fd.hpp"
+#include "util/unique_fd.hpp"
 
 namespace wlclip {
 
@@ -18,7 +18,7 @@ class Transfers {
     explicit Transfers(std::shared_ptr<const std::string> bytes) : bytes_(std::move(bytes)) {}
 
     // Starts serving a requester's write end (made non-blocking here).
-    void add(UniqueFd write_end);
+    void add(util::UniqueFd write_end);
     std::size_t size() const noexcept { return pending_.size(); }
 
     // One entry per transfer, in order, for poll().
@@ -34,7 +34,7 @@ class Transfers {
   private:
     using Clock = std::chrono::steady_clock;
     struct Pending {
-        UniqueFd fd;
+        util::UniqueFd fd;
         std::size_t written = 0;
         Clock::time_point progressed{}; // when a write last took bytes
     };

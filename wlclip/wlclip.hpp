@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "util/unique_fd.hpp"
 #include "wlclip/error.hpp"
-#include "wlclip/unique_fd.hpp"
 
 namespace wlclip {
 
@@ -23,7 +23,7 @@ inline constexpr std::chrono::milliseconds copy_report_limit =
     3 * round_trip_limit + std::chrono::milliseconds(1000);
 
 struct Contents {
-    UniqueFd pipe; // read end, blocking and close-on-exec; end of data when the owner closes
+    util::UniqueFd pipe; // read end, blocking and close-on-exec; end of data when the owner closes
     std::string mime_type;
 };
 

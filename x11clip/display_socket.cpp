@@ -38,8 +38,8 @@ Outcome connect_bounded(int fd, const sockaddr_un& address, socklen_t length,
 
 } // namespace
 
-std::expected<UniqueFd, ClipboardError> connect_display_socket(int number,
-                                                               std::chrono::milliseconds limit) {
+std::expected<util::UniqueFd, ClipboardError>
+connect_display_socket(int number, std::chrono::milliseconds limit) {
     const std::string path = "/tmp/.X11-unix/X" + std::to_string(number);
     const auto deadline = Clock::now() + limit;
     bool foreign = false;
@@ -51,7 +51,7 @@ std::expected<UniqueFd, ClipboardError> connect_display_socket(int number,
         std::memcpy(address.sun_path + offset, path.data(), path.size());
         const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset +
                                                    path.size() + (abstract ? 0 : 1));
-        UniqueFd fd{::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0)};
+        util::UniqueFd fd{::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0)};
         if (!fd)
             return std::unexpected(connection_error(XCB_CONN_ERROR));
         if (connect_bounded(fd.get(), address, length, deadline) != Outcome::connected)

@@ -5,8 +5,8 @@
 #include <chrono>
 #include <expected>
 
+#include "util/unique_fd.hpp"
 #include "x11clip/error.hpp"
-#include "x11clip/unique_fd.hpp"
 
 namespace x11clip {
 
@@ -14,7 +14,7 @@ namespace x11clip {
 // "@/tmp/.X11-unix/XN" and on the path "/tmp/.X11-unix/XN"; the first whose server runs as
 // our user or as root is taken. Fails with the connection error when nothing accepts within
 // `limit`, and with served_by_another_user() when only another user's server does.
-std::expected<UniqueFd, ClipboardError> connect_display_socket(int number,
-                                                               std::chrono::milliseconds limit);
+std::expected<util::UniqueFd, ClipboardError>
+connect_display_socket(int number, std::chrono::milliseconds limit);
 
 } // namespace x11clip

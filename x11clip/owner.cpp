@@ -5,12 +5,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <system_error>
 #include <vector>
 
+#include "util/errno_text.hpp"
+#include "util/utf8.hpp"
 #include "x11clip/causes.hpp"
-#include "x11clip/utf8.hpp"
 
 namespace x11clip {
 
@@ -204,15 +204,15 @@ std::size_t incremental_threshold(xcb_connection_t* xcb) {
 
 } // namespace
 
-Owner::Owner(Connection serving, UniqueFd wake)
+Owner::Owner(Connection serving, util::UniqueFd wake)
     : serving_(std::move(serving)), wake_(std::move(wake)),
       incr_threshold_(incremental_threshold(serving_.get())) {}
 
 std::expected<std::unique_ptr<Owner>, ClipboardError> Owner::start(Connection serving) {
-    UniqueFd wake{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
+    util::UniqueFd wake{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
     if (!wake)
-        return std::unexpected(
-            clipboard_error(std::string("XCB generic error: eventfd: ") + std::strerror(errno)));
+        return std::unexpected(clipboard_error(std::string("XCB generic error: eventfd: ") +
+                                               util::errno_description(errno)));
     std::unique_ptr<Owner> owner{new Owner(std::move(serving), std::move(wake))};
     if (xcb_connection_has_error(owner->serving_.get()) != 0)
         return std::unexpected(connection_error(owner->serving_.get()));
@@ -256,7 +256,7 @@ std::expected<void, ClipboardError> Owner::serve(std::string_view text) {
     const auto bound = serving_.bounded();
     auto served = std::make_shared<const std::string>(text);
     // Checked once here rather than on every read of our own text.
-    const bool utf8 = is_valid_utf8(*served);
+    const bool utf8 = util::is_valid_utf8(*served);
     {
         std::lock_guard lock(mutex_);
         served_.text = std::move(served);

@@ -11,8 +11,8 @@
 #include <string_view>
 #include <thread>
 
+#include "util/unique_fd.hpp"
 #include "x11clip/connection.hpp"
-#include "x11clip/unique_fd.hpp"
 
 namespace x11clip {
 
@@ -58,11 +58,11 @@ class Owner {
     };
     class Thread;
 
-    Owner(Connection serving, UniqueFd wake);
+    Owner(Connection serving, util::UniqueFd wake);
     void wake() const;
 
     Connection serving_;
-    UniqueFd wake_;
+    util::UniqueFd wake_;
     std::size_t incr_threshold_;
     std::mutex mutex_;
     Served served_;

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "util/utf8.hpp"
 #include "x11clip/causes.hpp"
-#include "x11clip/utf8.hpp"
 
 namespace x11clip {
 
@@ -185,7 +185,7 @@ std::expected<std::string, ClipboardError> read_clipboard(const Connection& conn
     } else {
         return std::unexpected(unexpected_type((*reply)->type));
     }
-    if (!is_valid_utf8(text))
+    if (!util::is_valid_utf8(text))
         return std::unexpected(ClipboardError{"error interpreting as UTF8"});
     return text;
 }

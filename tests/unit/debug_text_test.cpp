@@ -40,7 +40,15 @@ INSTANTIATE_TEST_SUITE_P(
         QuoteCase{"del\x7f", R"("del\u{7f}")"},
         QuoteCase{"zero\xE2\x80\x8Bwidth", R"("zero\u{200b}width")"},
         QuoteCase{"emoji \xF0\x9F\x98\x80", "\"emoji \xF0\x9F\x98\x80\""},
-        QuoteCase{"\xE6\x97\xA5\xE6\x9C\xAC", "\"\xE6\x97\xA5\xE6\x9C\xAC\""}));
+        QuoteCase{"\xE6\x97\xA5\xE6\x9C\xAC", "\"\xE6\x97\xA5\xE6\x9C\xAC\""},
+        // Bytes that are not UTF-8 show one U+FFFD each.
+        QuoteCase{"\xE2\x82"
+                  "a",
+                  "\"\xEF\xBF\xBD\xEF\xBF\xBD"
+                  "a\""},
+        QuoteCase{"\xC0\xAF\xFF", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},
+        QuoteCase{"\xF0\x9F\x98", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},
+        QuoteCase{"\xED\xA0\x80", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""}));
 
 struct Pair {
     int number;

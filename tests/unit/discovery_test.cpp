@@ -10,9 +10,9 @@
 #include <gtest/gtest.h>
 
 #include "captured_output.hpp"
+#include "discovery.hpp"
 #include "log.hpp"
 #include "scripted_clipboard.hpp"
-#include "sync.hpp"
 
 namespace quillfen::testing {
 namespace {

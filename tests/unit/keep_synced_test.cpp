@@ -9,9 +9,9 @@
 #include <gtest/gtest.h>
 
 #include "captured_output.hpp"
+#include "keep_synced.hpp"
 #include "log.hpp"
 #include "scripted_clipboard.hpp"
-#include "sync.hpp"
 
 namespace quillfen::testing {
 namespace {

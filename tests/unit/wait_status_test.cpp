@@ -1,11 +1,9 @@
-#include "errno_text.hpp"
 #include "wait_status.hpp"
 
 #include "debug_text.hpp"
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <csignal>
 #include <string>
 
@@ -40,26 +38,6 @@ TEST(WaitStatus, DecodedStatusesReadAsTheSupervisorLogsThem) {
     }
     EXPECT_EQ(quillfen::debug_text(WaitStatus{WaitStatus::StillAlive{}}), "StillAlive");
     EXPECT_FALSE(quillfen::decode_wait_status(812, W_STOPCODE(SIGSTOP)));
-}
-
-TEST(WaitStatus, ErrorNumbersInShortAndFullForm) {
-    struct Case {
-        int code;
-        const char* name;
-        const char* full;
-    };
-    const Case cases[] = {
-        {ECHILD, "ECHILD", "ECHILD: No child processes"},
-        {ESRCH, "ESRCH", "ESRCH: No such process"},
-        {EPERM, "EPERM", "EPERM: Operation not permitted"},
-        {EINVAL, "EINVAL", "EINVAL: Invalid argument"},
-        {EAGAIN, "EAGAIN", "EAGAIN: Resource temporarily unavailable"},
-        {4000, "UnknownErrno", "UnknownErrno: Unknown errno"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(quillfen::errno_name(c.code), c.name);
-        EXPECT_EQ(quillfen::errno_full(c.code), c.full);
-    }
 }
 
 } // namespace

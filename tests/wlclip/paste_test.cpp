@@ -72,7 +72,7 @@ TEST_F(PasteOnSway, OnlyImageTypesIsNoMimeType) {
 
 // Each type answers with its own name, so the text shows which type was asked for.
 TestOwner::Handler answer_with_type() {
-    return [](const std::string& type, wlclip::UniqueFd fd) {
+    return [](const std::string& type, util::UniqueFd fd) {
         [[maybe_unused]] auto n = ::write(fd.get(), type.data(), type.size());
     };
 }
@@ -97,7 +97,7 @@ TEST_F(PasteOnSway, ChoosesAmongTheOfferedTypes) {
 }
 
 TEST_F(PasteOnSway, AnHtmlOnlySelectionIsReadAsMarkup) {
-    TestOwner owner({"text/html"}, [](const std::string&, wlclip::UniqueFd fd) {
+    TestOwner owner({"text/html"}, [](const std::string&, util::UniqueFd fd) {
         [[maybe_unused]] auto n = ::write(fd.get(), "<b>bold</b>", 11);
     });
     auto contents = wlclip::get_contents();
@@ -126,8 +126,8 @@ TEST_F(PasteOnSway, ThePipeIsBlockingAndCloseOnExec) {
 
 TEST_F(PasteOnSway, AStuckOwnerEndsTheReadWithATimeOut) {
     std::mutex held_mutex;
-    std::vector<wlclip::UniqueFd> held; // never written, never closed while the test runs
-    TestOwner owner({"text/plain;charset=utf-8"}, [&](const std::string&, wlclip::UniqueFd fd) {
+    std::vector<util::UniqueFd> held; // never written, never closed while the test runs
+    TestOwner owner({"text/plain;charset=utf-8"}, [&](const std::string&, util::UniqueFd fd) {
         std::lock_guard lock(held_mutex);
         held.push_back(std::move(fd));
     });

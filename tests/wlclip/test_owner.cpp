@@ -25,9 +25,8 @@ TestOwner::TestOwner(std::vector<std::string> mime_types, Handler on_send)
     for (const auto& t : mime_types)
         types.push_back(t.c_str());
     device_.emplace(globals_->manager.get(), globals_->seats.front().get());
-    source_.emplace(globals_->manager.get(), types, [this](const char* type, wlclip::UniqueFd fd) {
-        on_send_(type, std::move(fd));
-    });
+    source_.emplace(globals_->manager.get(), types,
+                    [this](const char* type, util::UniqueFd fd) { on_send_(type, std::move(fd)); });
     zwlr_data_control_device_v1_set_selection(device_->proxy(), source_->proxy());
     if (!connection_->roundtrip(wlclip::round_trip_limit))
         throw std::runtime_error("test owner: the compositor did not answer");

@@ -19,7 +19,7 @@ namespace quillfen::test {
 class TestOwner {
   public:
     // Called on the owner's thread for every read request.
-    using Handler = std::function<void(const std::string& mime_type, wlclip::UniqueFd write_end)>;
+    using Handler = std::function<void(const std::string& mime_type, util::UniqueFd write_end)>;
 
     // Takes the first seat's selection in the compositor the environment names and returns
     // once the compositor has processed that. Throws std::runtime_error on failure.
@@ -36,7 +36,7 @@ class TestOwner {
     std::optional<wlclip::Globals> globals_;
     std::optional<wlclip::Device> device_;
     std::optional<wlclip::Source> source_;
-    wlclip::UniqueFd stop_;
+    util::UniqueFd stop_;
     std::thread thread_;
 };
 

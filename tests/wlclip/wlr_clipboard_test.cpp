@@ -81,7 +81,7 @@ TEST_F(WlrClipboardOnSway, TextComesBackWhole) {
 }
 
 TEST_F(WlrClipboardOnSway, AnHtmlOnlySelectionReadsAsItsMarkup) {
-    test::TestOwner owner({"text/html"}, [](const std::string&, wlclip::UniqueFd fd) {
+    test::TestOwner owner({"text/html"}, [](const std::string&, util::UniqueFd fd) {
         [[maybe_unused]] auto n = ::write(fd.get(), "<p>hi</p>", 9);
     });
     EXPECT_EQ(clipboard_.get(), "<p>hi</p>");
@@ -89,8 +89,8 @@ TEST_F(WlrClipboardOnSway, AnHtmlOnlySelectionReadsAsItsMarkup) {
 
 TEST_F(WlrClipboardOnSway, AStuckOwnerGivesATimedOutIoError) {
     std::mutex mutex;
-    std::vector<wlclip::UniqueFd> held;
-    test::TestOwner owner({"UTF8_STRING"}, [&](const std::string&, wlclip::UniqueFd fd) {
+    std::vector<util::UniqueFd> held;
+    test::TestOwner owner({"UTF8_STRING"}, [&](const std::string&, util::UniqueFd fd) {
         std::lock_guard lock(mutex);
         held.push_back(std::move(fd));
     });

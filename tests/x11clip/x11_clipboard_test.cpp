@@ -8,7 +8,6 @@
 #include <optional>
 #include <thread>
 
-#include "borrow_cell.hpp"
 #include "error.hpp"
 #include "tests/servers/xvfb_server.hpp"
 #include "tests/x11clip/peers.hpp"
@@ -145,27 +144,6 @@ TEST(X11Clipboard, WatchReturnsTheChangedText) {
     XclipOwner other(server.display(), "new");
     ASSERT_EQ(watched.wait_for(10s), std::future_status::ready);
     EXPECT_EQ(watched.get().value_or("?"), "new");
-}
-
-TEST(BorrowCell, SharedBorrowsExcludeTheExclusiveOneAndBack) {
-    BorrowCell<int> cell(7);
-    {
-        auto a = cell.try_borrow();
-        auto b = cell.try_borrow();
-        ASSERT_TRUE(a && b);
-        EXPECT_EQ(**a, 7);
-        EXPECT_FALSE(cell.try_borrow_mut());
-    }
-    {
-        auto m = cell.try_borrow_mut();
-        ASSERT_TRUE(m);
-        **m = 8;
-        EXPECT_FALSE(cell.try_borrow());
-        EXPECT_FALSE(cell.try_borrow_mut());
-    }
-    auto again = cell.try_borrow_mut();
-    ASSERT_TRUE(again);
-    EXPECT_EQ(**again, 8);
 }
 
 } // namespace

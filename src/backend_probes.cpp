@@ -2,7 +2,7 @@
 #include <memory>
 #include <utility>
 
-#include "sync.hpp"
+#include "backend_probes.hpp"
 #include "wlr_clipboard.hpp"
 #include "x11_clipboard.hpp"
 

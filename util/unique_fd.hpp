@@ -3,7 +3,7 @@
 
 #include <utility>
 
-namespace wlclip {
+namespace util {
 
 class UniqueFd {
   public:
@@ -28,4 +28,4 @@ class UniqueFd {
     int fd_ = -1;
 };
 
-} // namespace wlclip
+} // namespace util

@@ -1,8 +1,8 @@
-#include "wlclip/unique_fd.hpp"
+#include "util/unique_fd.hpp"
 
 #include <unistd.h>
 
-namespace wlclip {
+namespace util {
 
 void UniqueFd::reset(int fd) noexcept {
     if (fd_ >= 0)
@@ -10,4 +10,4 @@ void UniqueFd::reset(int fd) noexcept {
     fd_ = fd;
 }
 
-} // namespace wlclip
+} // namespace util

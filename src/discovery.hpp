@@ -1,0 +1,52 @@
+// Discovery of the clipboards on this machine: one per distinct clipboard, all given one start
+// text.
+#pragma once
+
+#include <cstddef>
+#include <expected>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "clipboard.hpp"
+#include "error.hpp"
+
+namespace quillfen {
+
+// How discovery makes a clipboard for a display name. The default is the two real backends
+// (backend_probes.hpp); tests hand in scripted ones.
+struct Probes {
+    // A Wayland clipboard for "wayland-N". Building it does no input or output; discovery's
+    // first read is what connects to the socket.
+    std::function<std::unique_ptr<Clipboard>(std::string display)> wayland;
+    // An X11 clipboard for ":N". Creating it connects to the display.
+    std::function<std::expected<std::unique_ptr<Clipboard>, MyError>(std::string display)> x11;
+};
+
+// Builds the ordered list of distinct clipboards (Wayland sockets by number, then X11 displays by
+// number) and gives every one of them the same start text.
+std::expected<ClipboardList, MyError> get_clipboards(const Probes& probes);
+
+// The clipboards that discovery found and the text it gave every one of them.
+struct Discovered {
+    ClipboardList clipboards;
+    std::string start_text;
+};
+
+// Discovery as above. When every clipboard reads empty (a previous worker's selections went away
+// with it), the start text is `last_shared()`, the text the clipboards last shared.
+std::expected<Discovered, MyError> discover(const Probes& probes,
+                                            const std::function<std::string()>& last_shared);
+
+// The first non-empty text that a clipboard of the list yields, in list order; else the empty
+// text. Read errors are passed over.
+std::string first_nonempty_content(const ClipboardList& clipboards);
+
+// Positions, in the combined list, of clipboards found to be a later name of an earlier one.
+using DuplicateSet = std::set<std::size_t>;
+
+// The entries whose positions are not in `duplicates`, in order; the others are destroyed.
+ClipboardList retain_unique(ClipboardList clipboards, const DuplicateSet& duplicates);
+
+} // namespace quillfen

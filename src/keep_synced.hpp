@@ -1,0 +1,32 @@
+// The loop that keeps the clipboards equal.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "clipboard.hpp"
+#include "error.hpp"
+
+namespace quillfen {
+
+// How the sync loop waits between its reads. Tests replace it to run without sleeping.
+using Pause = std::function<void(std::chrono::nanoseconds)>;
+void sleep_pause(std::chrono::nanoseconds duration);
+
+// Polls the clipboards and writes every change to all of them. Returns only with an error:
+// NoClipboards for an empty list, else the first error of a read or a write. A clipboard that
+// reads the empty text is passed over: it is never the source of a change.
+MyError keep_synced(const ClipboardList& clipboards);
+MyError keep_synced(const ClipboardList& clipboards, const Pause& pause);
+
+// Where the loop begins right after a discovery: the text discovery gave every clipboard, and who
+// is told of each text the loop chooses to give them all (before it writes it).
+struct SyncStart {
+    std::string written;
+    std::function<void(std::string_view)> shared;
+};
+MyError keep_synced(const ClipboardList& clipboards, const Pause& pause, const SyncStart& start);
+
+} // namespace quillfen
