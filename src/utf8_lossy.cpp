@@ -33,12 +33,9 @@ Lead lead_of(unsigned char b) {
     return {0, 0, 0};
 }
 
-} // namespace
-
-std::string utf8_lossy(std::string_view bytes) {
-    std::string text;
-    std::size_t copied = 0; // bytes[copied, i) are valid and not yet in `text`
-    std::size_t i = 0;
+// From `i` on, the position of the first byte that starts no valid sequence, or the end;
+// `bad` is then the length of the maximal ill-formed subpart there.
+std::size_t next_ill_formed(std::string_view bytes, std::size_t i, std::size_t& bad) {
     while (i < bytes.size()) {
         // Texts are mostly ASCII: skip it eight bytes at a time.
         while (i + 8 <= bytes.size()) {
@@ -71,17 +68,35 @@ std::string utf8_lossy(std::string_view bytes) {
             i += valid;
             continue;
         }
+        bad = valid ? valid : 1;
+        return i;
+    }
+    return bytes.size();
+}
+
+} // namespace
+
+std::string utf8_lossy(std::string_view bytes) {
+    std::string text;
+    std::size_t copied = 0; // bytes[copied, i) are valid and not yet in `text`
+    std::size_t bad = 0;
+    for (std::size_t i = next_ill_formed(bytes, 0, bad); i < bytes.size();
+         i = next_ill_formed(bytes, copied, bad)) {
         if (text.empty())
             text.reserve(bytes.size() + 2);
         text.append(bytes.substr(copied, i - copied));
         text.append(replacement);
-        i += valid ? valid : 1;
-        copied = i;
+        copied = i + bad;
     }
     if (copied == 0)
         return std::string(bytes); // valid throughout: one copy
     text.append(bytes.substr(copied));
     return text;
+}
+
+bool is_valid_utf8(std::string_view bytes) {
+    std::size_t bad = 0;
+    return next_ill_formed(bytes, 0, bad) == bytes.size();
 }
 
 } // namespace quillfen
