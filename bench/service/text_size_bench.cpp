@@ -3,7 +3,7 @@
 // and the servers spend while the text is left alone, for texts of 1 KiB to 64 MiB.
 
 #include "log.hpp"
-#include "process_stats.hpp"
+#include "bench/process_stats.hpp"
 #include "sync.hpp"
 #include "tests/servers/display_namespace.hpp"
 #include "tests/servers/sway_server.hpp"
