@@ -52,8 +52,7 @@ std::optional<Change> settle(Clipboard& first, std::string reread, const std::st
 
 // Whether `clipboard` holds the baseline, known without reading it: it still holds, unchanged,
 // the text this process last wrote there, and that was the baseline.
-std::expected<bool, MyError> holds_baseline_unread(Clipboard& clipboard,
-                                                   const Baseline& baseline) {
+std::expected<bool, MyError> holds_baseline_unread(Clipboard& clipboard, const Baseline& baseline) {
     if (!baseline.written)
         return false;
     return clipboard.holds_own_text();

@@ -369,7 +369,7 @@ class KeepSyncedOwnText;
 struct OwnTextCase {
     const char* name;
     std::function<void(KeepSyncedOwnText&)> meanwhile; // copies by users, and where the loop ends
-    Journal after;                              // the journal after the settling read of "new"
+    Journal after; // the journal after the settling read of "new"
     std::vector<std::string> texts;
 };
 
@@ -393,8 +393,8 @@ TEST_P(KeepSyncedOwnText, PassAfterAPropagation) {
 
     EXPECT_EQ(debug_text(run()), debug_text(stop_error));
     // Before its first write the loop knows no clipboard's text but by reading it.
-    Journal expected{"pause 100ms", "get a",       "get a",       "get b",       "get c",
-                     "pause 200ms", "get a",       "get b",       "display b",   "set a 'new'",
+    Journal expected{"pause 100ms", "get a",       "get a",       "get b",     "get c",
+                     "pause 200ms", "get a",       "get b",       "display b", "set a 'new'",
                      "set b 'new'", "set c 'new'", "pause 100ms", "get a"};
     expected.insert(expected.end(), c.after.begin(), c.after.end());
     EXPECT_EQ(world.journal, expected);
@@ -405,50 +405,49 @@ const std::vector<std::string> all_new{"new", "new", "new"};
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, KeepSyncedOwnText,
-    ::testing::Values(
-        OwnTextCase{"UnchangedPassReadsNothing",
-                    [](KeepSyncedOwnText& t) { t.stop_after("pause 200ms", 3); },
-                    {"holds a", "holds b", "holds c", "pause 200ms", "holds a", "holds b",
-                     "holds c", "pause 200ms", "holds a"},
-                    all_new},
-        OwnTextCase{"CopyOnTheLastIsFoundByTheNextPass",
-                    [](KeepSyncedOwnText& t) {
-                        t.user_copies("c", "mine", "pause 200ms", 2);
-                        t.stop_after("pause 100ms", 3);
-                    },
-                    {"holds a", "holds b", "holds c", "pause 200ms", "holds a", "holds b",
-                     "holds c", "get c", "display c", "set a 'mine'", "set b 'mine'",
-                     "set c 'mine'", "pause 100ms", "get a"},
-                    {"mine", "mine", "mine"}},
-        OwnTextCase{"CopyOnTheFirstIsFoundByTheNextPass",
-                    [](KeepSyncedOwnText& t) {
-                        t.user_copies("a", "mine", "pause 200ms", 2);
-                        t.stop_after("pause 100ms", 3);
-                    },
-                    {"holds a", "holds b", "holds c", "pause 200ms", "holds a", "get a",
-                     "display a", "set a 'mine'", "set b 'mine'", "set c 'mine'", "pause 100ms",
-                     "get a"},
-                    {"mine", "mine", "mine"}},
-        OwnTextCase{"ClipboardWithoutTextIsReadOnEveryPass",
-                    [](KeepSyncedOwnText& t) {
-                        t.user_copies("b", "", "pause 200ms", 2);
-                        t.stop_after("pause 200ms", 4);
-                    },
-                    {"holds a", "holds b", "holds c", "pause 200ms", "holds a", "holds b",
-                     "get b", "holds c", "pause 200ms", "holds a", "holds b", "get b", "holds c",
-                     "pause 200ms", "holds a"},
-                    {"new", "", "new"}},
-        // The first still shows the text before: the baseline was not written last, so every
-        // clipboard is read until a write takes.
-        OwnTextCase{"AfterAWriteThatDidNotTakeEveryClipboardIsRead",
-                    [](KeepSyncedOwnText& t) {
-                        t.user_copies("a", "x", "pause 100ms", 2);
-                        t.stop_after("pause 200ms", 2);
-                    },
-                    {"get a", "get b", "display b", "set a 'new'", "set b 'new'", "set c 'new'",
-                     "pause 100ms", "get a", "holds a", "holds b", "holds c", "pause 200ms",
-                     "holds a"},
-                    all_new}),
+    ::testing::Values(OwnTextCase{"UnchangedPassReadsNothing",
+                                  [](KeepSyncedOwnText& t) { t.stop_after("pause 200ms", 3); },
+                                  {"holds a", "holds b", "holds c", "pause 200ms", "holds a",
+                                   "holds b", "holds c", "pause 200ms", "holds a"},
+                                  all_new},
+                      OwnTextCase{"CopyOnTheLastIsFoundByTheNextPass",
+                                  [](KeepSyncedOwnText& t) {
+                                      t.user_copies("c", "mine", "pause 200ms", 2);
+                                      t.stop_after("pause 100ms", 3);
+                                  },
+                                  {"holds a", "holds b", "holds c", "pause 200ms", "holds a",
+                                   "holds b", "holds c", "get c", "display c", "set a 'mine'",
+                                   "set b 'mine'", "set c 'mine'", "pause 100ms", "get a"},
+                                  {"mine", "mine", "mine"}},
+                      OwnTextCase{"CopyOnTheFirstIsFoundByTheNextPass",
+                                  [](KeepSyncedOwnText& t) {
+                                      t.user_copies("a", "mine", "pause 200ms", 2);
+                                      t.stop_after("pause 100ms", 3);
+                                  },
+                                  {"holds a", "holds b", "holds c", "pause 200ms", "holds a",
+                                   "get a", "display a", "set a 'mine'", "set b 'mine'",
+                                   "set c 'mine'", "pause 100ms", "get a"},
+                                  {"mine", "mine", "mine"}},
+                      OwnTextCase{"ClipboardWithoutTextIsReadOnEveryPass",
+                                  [](KeepSyncedOwnText& t) {
+                                      t.user_copies("b", "", "pause 200ms", 2);
+                                      t.stop_after("pause 200ms", 4);
+                                  },
+                                  {"holds a", "holds b", "holds c", "pause 200ms", "holds a",
+                                   "holds b", "get b", "holds c", "pause 200ms", "holds a",
+                                   "holds b", "get b", "holds c", "pause 200ms", "holds a"},
+                                  {"new", "", "new"}},
+                      // The first still shows the text before: the baseline was not written last,
+                      // so every clipboard is read until a write takes.
+                      OwnTextCase{"AfterAWriteThatDidNotTakeEveryClipboardIsRead",
+                                  [](KeepSyncedOwnText& t) {
+                                      t.user_copies("a", "x", "pause 100ms", 2);
+                                      t.stop_after("pause 200ms", 2);
+                                  },
+                                  {"get a", "get b", "display b", "set a 'new'", "set b 'new'",
+                                   "set c 'new'", "pause 100ms", "get a", "holds a", "holds b",
+                                   "holds c", "pause 200ms", "holds a"},
+                                  all_new}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(KeepSynced, StartTextThatDiscoveryWroteIsNotReadAgain) {
@@ -460,13 +459,13 @@ TEST_F(KeepSynced, StartTextThatDiscoveryWroteIsNotReadAgain) {
     user_copies("b", "mine", "pause 200ms");
     stop_after("pause 100ms", 2);
 
-    const MyError error = keep_synced(clipboards, world.pause(), SyncStart{.written = "start", .shared = {}});
+    const MyError error =
+        keep_synced(clipboards, world.pause(), SyncStart{.written = "start", .shared = {}});
 
     EXPECT_EQ(debug_text(error), debug_text(stop_error));
-    EXPECT_EQ(world.journal,
-              (Journal{"pause 100ms", "get a", "holds a", "holds b", "pause 200ms", "holds a",
-                       "holds b", "get b", "display b", "set a 'mine'", "set b 'mine'",
-                       "pause 100ms", "get a"}));
+    EXPECT_EQ(world.journal, (Journal{"pause 100ms", "get a", "holds a", "holds b", "pause 200ms",
+                                      "holds a", "holds b", "get b", "display b", "set a 'mine'",
+                                      "set b 'mine'", "pause 100ms", "get a"}));
     EXPECT_EQ(texts(), (std::vector<std::string>{"mine", "mine"}));
 }
 
