@@ -17,4 +17,8 @@ std::expected<std::string, MyError> Clipboard::watch() {
     }
 }
 
+std::expected<bool, MyError> Clipboard::holds_own_text() {
+    return false;
+}
+
 } // namespace quillfen

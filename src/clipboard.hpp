@@ -26,6 +26,10 @@ class Clipboard {
     // Polls once a second until the text differs from the text at the call's
     // start; returns the first error of a read.
     virtual std::expected<std::string, MyError> watch();
+    // Whether the clipboard still holds, unchanged, the text this process last wrote there,
+    // checked with the display server now: a read would then return exactly that text. The
+    // default does not know and says no, so the caller reads.
+    virtual std::expected<bool, MyError> holds_own_text();
 };
 
 using ClipboardList = std::vector<std::unique_ptr<Clipboard>>;

@@ -1,5 +1,6 @@
 // The polling loop: read every clipboard in list order, and when one holds a text other than the
 // one they were last known to share, write that text to all of them.
+#include <expected>
 #include <optional>
 #include <string>
 #include <thread>
@@ -23,19 +24,38 @@ struct Change {
     std::string text;
 };
 
+// The text the clipboards were last known to share, and whether the loop (or discovery
+// before it) last wrote that very text to every clipboard. Only then may a clipboard that
+// still holds its own text stand for a read of it.
+struct Baseline {
+    std::string text;
+    bool written = false;
+};
+
 // The first clipboard to read after every clipboard was given `written` over `before`. What it
 // reports is the new baseline unless it is a copy made since: a text that is neither the one
 // written nor the one before (a write that did not take). The empty text is never a baseline.
 std::optional<Change> settle(Clipboard& first, std::string reread, const std::string& written,
-                             std::string& baseline) {
+                             Baseline& baseline) {
     if (reread == written || reread.empty()) {
-        baseline = written;
+        baseline = {written, true};
         return std::nullopt;
     }
-    if (reread == baseline)
+    if (reread == baseline.text) {
+        // The clipboards were last given `written`, not this.
+        baseline.written = false;
         return std::nullopt;
-    baseline = written;
+    }
+    baseline = {written, true};
     return Change{&first, std::move(reread)};
+}
+
+// Whether `clipboard` holds the baseline, known without reading it: it still holds, unchanged,
+// the text this process last wrote there, and that was the baseline.
+std::expected<bool, MyError> holds_baseline_unread(Clipboard& clipboard, const Baseline& baseline) {
+    if (!baseline.written)
+        return false;
+    return clipboard.holds_own_text();
 }
 
 MyError run_loop(const ClipboardList& clipboards, const Pause& pause,
@@ -48,24 +68,30 @@ MyError run_loop(const ClipboardList& clipboards, const Pause& pause,
     auto read = first.get();
     if (!read)
         return std::move(read.error());
-    std::string baseline;
+    Baseline baseline;
     std::optional<Change> change;
     if (start) {
-        baseline = start->written;
+        baseline.text = start->written;
         change = settle(first, std::move(*read), start->written, baseline);
     } else {
-        baseline = std::move(*read);
+        baseline.text = std::move(*read);
     }
 
     for (;;) {
         if (!change) {
             for (const auto& clipboard : clipboards) {
+                // Our own text, however long, is neither copied nor compared again.
+                auto unread = holds_baseline_unread(*clipboard, baseline);
+                if (!unread)
+                    return std::move(unread.error());
+                if (*unread)
+                    continue;
                 auto current = clipboard->get();
                 if (!current)
                     return std::move(current.error());
                 // A clipboard without text (empty, an image, an owner that does not answer)
                 // keeps what it holds; only texts travel.
-                if (current->empty() || *current == baseline)
+                if (current->empty() || *current == baseline.text)
                     continue;
                 change = Change{clipboard.get(), std::move(*current)};
                 break;

@@ -50,6 +50,18 @@ std::expected<std::string, MyError> WlrClipboard::get() {
     return util::utf8_lossy(*bytes);
 }
 
+std::expected<bool, MyError> WlrClipboard::holds_own_text() {
+    ::setenv("WAYLAND_DISPLAY", display_.c_str(), 1);
+    auto own = wlclip::own_selection();
+    if (!own)
+        return false;
+    if (checked_offer_.lock() != own) {
+        checked_valid_ = util::is_valid_utf8(*own);
+        checked_offer_ = own;
+    }
+    return checked_valid_;
+}
+
 std::expected<void, MyError> WlrClipboard::set(std::string_view text) {
     ::setenv("WAYLAND_DISPLAY", display_.c_str(), 1);
     auto copied = catch_copy(text);

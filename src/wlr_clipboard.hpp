@@ -1,8 +1,9 @@
 // The clipboard of one wlroots compositor: its regular selection, through the data-control
-// layer in wlclip/. Holds nothing but the socket name; every call connects anew.
+// layer in wlclip/. Holds the socket name and a note on our last offer; every call connects anew.
 #pragma once
 
 #include <expected>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -20,9 +21,15 @@ class WlrClipboard final : public Clipboard {
     std::string display() const override { return display_; }
     std::expected<std::string, MyError> get() override;
     std::expected<void, MyError> set(std::string_view text) override;
+    // Our offer is still the selection: a round trip of its serving thread, no transfer.
+    std::expected<bool, MyError> holds_own_text() override;
 
   private:
     std::string display_;
+    // The offer last checked for UTF-8, and the answer: a read converts, so only a valid
+    // offer reads as itself. Checked once per offer rather than on every pass.
+    std::weak_ptr<const std::string> checked_offer_;
+    bool checked_valid_ = false;
 };
 
 // A copy that failed: with an error kind of the layer, or by a failure raised on the

@@ -47,6 +47,13 @@ std::expected<std::string, MyError> X11Clipboard::get() {
     return std::string{};
 }
 
+std::expected<bool, MyError> X11Clipboard::holds_own_text() {
+    auto handle = handle_.try_borrow();
+    if (!handle)
+        return std::unexpected(MyError::BorrowError{});
+    return (*handle)->holds_own_text();
+}
+
 std::expected<void, MyError> X11Clipboard::set(std::string_view text) {
     auto handle = handle_.try_borrow_mut();
     if (!handle)

@@ -22,6 +22,8 @@ class X11Clipboard final : public Clipboard {
     // A broken connection is TerminalClipboard; every other failed read is the empty text.
     std::expected<std::string, MyError> get() override;
     std::expected<void, MyError> set(std::string_view text) override;
+    // One GetSelectionOwner round trip; the text is not copied.
+    std::expected<bool, MyError> holds_own_text() override;
 
     // Only `create` can make the key.
     class Key {

@@ -1,5 +1,7 @@
 #include "x11clip/x11clip.hpp"
 
+#include <optional>
+
 #include "x11clip/connection.hpp"
 #include "x11clip/owner.hpp"
 #include "x11clip/reader.hpp"
@@ -43,20 +45,30 @@ bool owns_clipboard(const Connection& connection, xcb_window_t window) {
     return reply && reply->owner == window;
 }
 
+// The text we serve, while the server still names our window as CLIPBOARD's owner. The owner
+// is asked after the server, so a text another client took over is never mistaken for ours.
+std::optional<Owner::Held> own_text(const Connection& reading, Owner& owner) {
+    if (!owns_clipboard(reading, owner.window()))
+        return std::nullopt;
+    return owner.held();
+}
+
 } // namespace
 
 std::expected<std::string, ClipboardError> Clipboard::get_string() {
     // Our own text is answered from memory: reading it back through the server costs a
-    // transfer that grows with the text. The owner is asked after the server, so a text
-    // another client took over is never mistaken for ours.
-    if (owns_clipboard(parts_->reading, parts_->owner->window())) {
-        if (auto held = parts_->owner->held()) {
-            if (!held->utf8)
-                return std::unexpected(ClipboardError{"error interpreting as UTF8"});
-            return *held->text;
-        }
+    // transfer that grows with the text.
+    if (auto held = own_text(parts_->reading, *parts_->owner)) {
+        if (!held->utf8)
+            return std::unexpected(ClipboardError{"error interpreting as UTF8"});
+        return *held->text;
     }
     return read_clipboard(parts_->reading);
+}
+
+bool Clipboard::holds_own_text() {
+    auto held = own_text(parts_->reading, *parts_->owner);
+    return held && held->utf8;
 }
 
 std::expected<void, ClipboardError> Clipboard::set_string(std::string_view text) {

@@ -25,6 +25,10 @@ class Clipboard {
     // CLIPBOARD's text; the empty text when it has no owner. Gives up after 2 seconds.
     std::expected<std::string, ClipboardError> get_string();
 
+    // Whether CLIPBOARD still holds the text we serve, as valid UTF-8: get_string would then
+    // return it unchanged. One round trip, no transfer; no answer counts as no.
+    bool holds_own_text();
+
     // Owns CLIPBOARD with the text; succeeds once the server names us as the owner.
     std::expected<void, ClipboardError> set_string(std::string_view text);
 

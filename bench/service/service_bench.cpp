@@ -2,7 +2,7 @@
 // worker) on two Xvfb displays and one headless sway. The clipboards are written and read from
 // this process through the project's own clipboard layers.
 
-#include "process_stats.hpp"
+#include "bench/process_stats.hpp"
 #include "tests/servers/display_namespace.hpp"
 #include "tests/servers/sway_server.hpp"
 #include "tests/servers/watched_process.hpp"

@@ -2,8 +2,8 @@
 // sync loop over two Xvfb displays and one headless sway, and the CPU that the running service
 // and the servers spend while the text is left alone, for texts of 1 KiB to 64 MiB.
 
+#include "bench/process_stats.hpp"
 #include "log.hpp"
-#include "process_stats.hpp"
 #include "sync.hpp"
 #include "tests/servers/display_namespace.hpp"
 #include "tests/servers/sway_server.hpp"
@@ -59,8 +59,10 @@ std::string text_of(std::size_t size, const std::string& tag) {
 struct EndOfMeasurement {};
 
 // The median time between the pauses the loop takes after an unchanged pass, over a few passes
-// (at most a minute); nothing when no pass was unchanged.
-std::optional<double> unchanged_pass_ms(const quillfen::ClipboardList& clipboards) {
+// (at most a minute); nothing when no pass was unchanged. The loop starts as a worker's does: it
+// knows `written`, the text just given to every clipboard.
+std::optional<double> unchanged_pass_ms(const quillfen::ClipboardList& clipboards,
+                                        const std::string& written) {
     std::vector<Clock::time_point> ends;
     std::optional<Clock::time_point> previous;
     std::vector<double> ms;
@@ -76,7 +78,8 @@ std::optional<double> unchanged_pass_ms(const quillfen::ClipboardList& clipboard
         }
     };
     try {
-        quillfen::keep_synced(clipboards, pause);
+        quillfen::keep_synced(clipboards, pause,
+                              quillfen::SyncStart{.written = written, .shared = {}});
     } catch (const EndOfMeasurement&) {
     }
     if (ms.empty()) {
@@ -105,7 +108,7 @@ std::vector<PassFigure> time_passes(const std::vector<std::string>& texts) {
                 throw std::runtime_error("cannot write " + clipboard->display());
             }
         }
-        PassFigure figure{unchanged_pass_ms(*clipboards), true};
+        PassFigure figure{unchanged_pass_ms(*clipboards, text), true};
         for (const auto& clipboard : *clipboards) {
             auto held = clipboard->get();
             figure.kept = figure.kept && held && *held == text;

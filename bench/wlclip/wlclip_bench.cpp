@@ -6,14 +6,14 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "bench/latency.hpp"
+#include "bench/process_stats.hpp"
+#include "bench/report.hpp"
 #include "debug_text.hpp"
 #include "error.hpp"
 #include "tests/servers/sway_server.hpp"
@@ -28,21 +28,7 @@ using bench::Figures;
 using bench::measure;
 
 void report(const char* what, Figures f, const char* target) {
-    std::printf("%-28s median %8.3f ms   p95 %8.3f ms   %s\n", what, f.median_ms, f.p95_ms, target);
-}
-
-// User plus system time of a process, in milliseconds.
-double cpu_ms(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(in, line);
-    std::istringstream fields(line.substr(line.rfind(')') + 2));
-    std::string skip;
-    for (int i = 3; i < 14; ++i)
-        fields >> skip;
-    double utime = 0, stime = 0;
-    fields >> utime >> stime;
-    return (utime + stime) * 1000.0 / static_cast<double>(::sysconf(_SC_CLK_TCK));
+    bench::report(what, f, target, 28);
 }
 
 quillfen::WlrClipboard* clipboard = nullptr;
@@ -78,13 +64,13 @@ int main() try {
            "(target: median <= 2 ms)");
 
     set(text);
-    double before = cpu_ms(sway.pid());
+    double before = bench::cpu_ms(sway.pid());
     auto start = Clock::now();
     for (int i = 0; i < 1000; ++i)
         get();
     double wall = Ms(Clock::now() - start).count();
     std::printf("sway CPU time per 1000 gets: %.0f ms (wall %.0f ms)\n",
-                cpu_ms(sway.pid()) - before, wall);
+                bench::cpu_ms(sway.pid()) - before, wall);
     return 0;
 } catch (const std::exception& e) {
     std::fprintf(stderr, "wlclip_bench: %s\n", e.what());

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bench/latency.hpp"
+#include "bench/report.hpp"
 #include "tests/servers/xvfb_server.hpp"
 #include "tests/x11clip/peers.hpp"
 #include "x11clip/x11clip.hpp"
@@ -25,7 +26,7 @@ using bench::Figures;
 using bench::measure;
 
 void report(const char* what, Figures f, const char* target) {
-    std::printf("%-34s median %8.3f ms   p95 %8.3f ms   %s\n", what, f.median_ms, f.p95_ms, target);
+    bench::report(what, f, target, 34);
 }
 
 void report_throughput(const char* what, std::size_t bytes, double ms) {

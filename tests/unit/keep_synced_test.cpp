@@ -362,6 +362,127 @@ TEST_F(KeepSynced, EveryPropagatedTextIsSharedBeforeItIsWritten) {
                                "set a 'two'", "set b 'two'"}));
 }
 
+// After a propagation every clipboard was written with the baseline by the loop: a clipboard
+// that still holds its own text stands for a read of it, any other is read as before.
+class KeepSyncedOwnText;
+
+struct OwnTextCase {
+    const char* name;
+    std::function<void(KeepSyncedOwnText&)> meanwhile; // copies by users, and where the loop ends
+    Journal after; // the journal after the settling read of "new"
+    std::vector<std::string> texts;
+};
+
+void PrintTo(const OwnTextCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class KeepSyncedOwnText : public KeepSynced, public ::testing::WithParamInterface<OwnTextCase> {
+  public:
+    using KeepSynced::stop_after;
+    using KeepSynced::user_copies;
+};
+
+TEST_P(KeepSyncedOwnText, PassAfterAPropagation) {
+    const OwnTextCase& c = GetParam();
+    add("a", "x").check_own_text();
+    add("b", "x").check_own_text();
+    add("c", "x").check_own_text();
+    user_copies("b", "new", "pause 200ms");
+    c.meanwhile(*this);
+
+    EXPECT_EQ(debug_text(run()), debug_text(stop_error));
+    // Before its first write the loop knows no clipboard's text but by reading it.
+    Journal expected{"pause 100ms", "get a",       "get a",       "get b",     "get c",
+                     "pause 200ms", "get a",       "get b",       "display b", "set a 'new'",
+                     "set b 'new'", "set c 'new'", "pause 100ms", "get a"};
+    expected.insert(expected.end(), c.after.begin(), c.after.end());
+    EXPECT_EQ(world.journal, expected);
+    EXPECT_EQ(texts(), c.texts);
+}
+
+const std::vector<std::string> all_new{"new", "new", "new"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, KeepSyncedOwnText,
+    ::testing::Values(OwnTextCase{"UnchangedPassReadsNothing",
+                                  [](KeepSyncedOwnText& t) { t.stop_after("pause 200ms", 3); },
+                                  {"holds a", "holds b", "holds c", "pause 200ms", "holds a",
+                                   "holds b", "holds c", "pause 200ms", "holds a"},
+                                  all_new},
+                      OwnTextCase{"CopyOnTheLastIsFoundByTheNextPass",
+                                  [](KeepSyncedOwnText& t) {
+                                      t.user_copies("c", "mine", "pause 200ms", 2);
+                                      t.stop_after("pause 100ms", 3);
+                                  },
+                                  {"holds a", "holds b", "holds c", "pause 200ms", "holds a",
+                                   "holds b", "holds c", "get c", "display c", "set a 'mine'",
+                                   "set b 'mine'", "set c 'mine'", "pause 100ms", "get a"},
+                                  {"mine", "mine", "mine"}},
+                      OwnTextCase{"CopyOnTheFirstIsFoundByTheNextPass",
+                                  [](KeepSyncedOwnText& t) {
+                                      t.user_copies("a", "mine", "pause 200ms", 2);
+                                      t.stop_after("pause 100ms", 3);
+                                  },
+                                  {"holds a", "holds b", "holds c", "pause 200ms", "holds a",
+                                   "get a", "display a", "set a 'mine'", "set b 'mine'",
+                                   "set c 'mine'", "pause 100ms", "get a"},
+                                  {"mine", "mine", "mine"}},
+                      OwnTextCase{"ClipboardWithoutTextIsReadOnEveryPass",
+                                  [](KeepSyncedOwnText& t) {
+                                      t.user_copies("b", "", "pause 200ms", 2);
+                                      t.stop_after("pause 200ms", 4);
+                                  },
+                                  {"holds a", "holds b", "holds c", "pause 200ms", "holds a",
+                                   "holds b", "get b", "holds c", "pause 200ms", "holds a",
+                                   "holds b", "get b", "holds c", "pause 200ms", "holds a"},
+                                  {"new", "", "new"}},
+                      // The first still shows the text before: the baseline was not written last,
+                      // so every clipboard is read until a write takes.
+                      OwnTextCase{"AfterAWriteThatDidNotTakeEveryClipboardIsRead",
+                                  [](KeepSyncedOwnText& t) {
+                                      t.user_copies("a", "x", "pause 100ms", 2);
+                                      t.stop_after("pause 200ms", 2);
+                                  },
+                                  {"get a", "get b", "display b", "set a 'new'", "set b 'new'",
+                                   "set c 'new'", "pause 100ms", "get a", "holds a", "holds b",
+                                   "holds c", "pause 200ms", "holds a"},
+                                  all_new}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(KeepSynced, StartTextThatDiscoveryWroteIsNotReadAgain) {
+    add("a").check_own_text();
+    add("b").check_own_text();
+    for (const auto& clipboard : clipboards)
+        ASSERT_TRUE(clipboard->set("start"));
+    world.journal.clear();
+    user_copies("b", "mine", "pause 200ms");
+    stop_after("pause 100ms", 2);
+
+    const MyError error =
+        keep_synced(clipboards, world.pause(), SyncStart{.written = "start", .shared = {}});
+
+    EXPECT_EQ(debug_text(error), debug_text(stop_error));
+    EXPECT_EQ(world.journal, (Journal{"pause 100ms", "get a", "holds a", "holds b", "pause 200ms",
+                                      "holds a", "holds b", "get b", "display b", "set a 'mine'",
+                                      "set b 'mine'", "pause 100ms", "get a"}));
+    EXPECT_EQ(texts(), (std::vector<std::string>{"mine", "mine"}));
+}
+
+TEST_F(KeepSynced, OwnTextCheckErrorEndsTheLoopAndNothingIsWritten) {
+    add("a", "x").check_own_text();
+    add("b", "x").check_own_text();
+    add("c", "x").check_own_text();
+    dynamic_cast<ScriptedClipboard&>(*clipboards[1]).fail_own_text(0, MyError::BorrowError{});
+    user_copies("a", "new", "pause 200ms");
+    user_copies("c", "later", "pause 100ms", 2);
+    stop_after("pause 200ms", 2); // a loop that never asks would run on
+
+    EXPECT_EQ(debug_text(run()), "BorrowError(BorrowError)");
+    EXPECT_EQ(world.journal.back(), "holds b");
+    EXPECT_EQ(texts(), (std::vector<std::string>{"new", "new", "later"}));
+}
+
 struct LoggingCase {
     const char* name;
     Level level;

@@ -83,6 +83,14 @@ class ScriptedClipboard final : public Clipboard {
         set_failures_.insert_or_assign(n, std::move(error));
     }
 
+    // From now on holds_own_text answers as a real clipboard does: whether the selection still
+    // holds the text this clipboard wrote last. Until then it keeps the default, without a trace.
+    void check_own_text() { checks_own_text_ = true; }
+    // The `n`-th own-text check (from 0) fails with `error`.
+    void fail_own_text(unsigned n, MyError error) {
+        own_text_failures_.insert_or_assign(n, std::move(error));
+    }
+
     // The display name, without a trace in the journal.
     const std::string& name() const { return name_; }
 
@@ -111,8 +119,21 @@ class ScriptedClipboard final : public Clipboard {
         }
         for (auto& selection : writes_)
             selection->text = text;
+        last_written_ = std::string(text);
         world_.record("set " + name_ + " '" + std::string(text) + "'");
         return {};
+    }
+    std::expected<bool, MyError> holds_own_text() override {
+        if (!checks_own_text_)
+            return Clipboard::holds_own_text();
+        const unsigned n = own_checks_++;
+        std::expected<bool, MyError> outcome = last_written_ && reads_->text == *last_written_;
+        if (world_.stop())
+            outcome = std::unexpected(*world_.stop());
+        else if (auto failure = own_text_failures_.find(n); failure != own_text_failures_.end())
+            outcome = std::unexpected(failure->second);
+        world_.record("holds " + name_);
+        return outcome;
     }
 
   private:
@@ -122,8 +143,12 @@ class ScriptedClipboard final : public Clipboard {
     std::vector<std::shared_ptr<Selection>> writes_;
     std::map<unsigned, std::expected<std::string, MyError>> get_script_;
     std::map<unsigned, MyError> set_failures_;
+    std::map<unsigned, MyError> own_text_failures_;
+    std::optional<std::string> last_written_;
+    bool checks_own_text_ = false;
     unsigned gets_ = 0;
     unsigned sets_ = 0;
+    unsigned own_checks_ = 0;
 };
 
 // The names of a list of scripted clipboards, without a trace in the journal.

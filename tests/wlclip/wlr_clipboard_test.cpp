@@ -132,7 +132,9 @@ TEST_F(WlrClipboardOnSway, AfterOurOwnTextAnotherClientsSelectionIsRead) {
             const std::string ours = "ours " + std::to_string(round);
             ASSERT_TRUE(clipboard_.set(ours));
             ASSERT_EQ(clipboard_.get(), ours);
+            ASSERT_EQ(clipboard_.holds_own_text(), true);
             wl_copy(c.bytes, c.args);
+            EXPECT_EQ(clipboard_.holds_own_text(), false);
             EXPECT_EQ(clipboard_.get(), c.text);
         }
     }
@@ -148,6 +150,11 @@ TEST_F(WlrClipboardOnSway, OwnBytesReadAsATransferOfThemReads) {
     ASSERT_TRUE(clipboard_.set(bytes));
     EXPECT_EQ(clipboard_.get(), "a" + r + r + r + "b" + r + "c" + r + r + "d");
     EXPECT_EQ(wl_paste(), bytes) << "other readers get the bytes unchanged";
+    // A read would not return our bytes, so they do not count as our text; each offer anew.
+    for (const std::string& offer : {bytes, std::string("valid"), bytes}) {
+        ASSERT_TRUE(clipboard_.set(offer));
+        EXPECT_EQ(clipboard_.holds_own_text(), offer == "valid");
+    }
 }
 
 TEST_F(WlrClipboardOnSway, TwoSetsInARowLeaveOneServingThread) {

@@ -63,6 +63,12 @@ TEST(X11Clipboard, SetThenGetAndPeersSeeTheText) {
     ASSERT_TRUE(clipboard->set("\u00e4 text"));
     EXPECT_EQ(clipboard->get().value_or("?"), "\u00e4 text");
     EXPECT_EQ(xclip_read(server.display()).out, "\u00e4 text");
+    EXPECT_EQ(clipboard->holds_own_text(), true);
+    {
+        XclipOwner theirs(server.display(), "theirs");
+        EXPECT_EQ(clipboard->holds_own_text(), false);
+        EXPECT_EQ(clipboard->get().value_or("?"), "theirs");
+    }
     ASSERT_TRUE(clipboard->set(""));
     EXPECT_EQ(clipboard->get().value_or("?"), "");
 }

@@ -426,6 +426,9 @@ TEST_F(X11ClipLayer, OwnTextReadsAsATransferOfItReads) {
         auto own = ours.get_string();
         auto transferred = other.get_string();
         ASSERT_EQ(own.has_value(), transferred.has_value());
+        // Whether our text reads as itself is known without copying it.
+        EXPECT_EQ(ours.holds_own_text(), own.has_value());
+        EXPECT_FALSE(other.holds_own_text());
         if (own) {
             EXPECT_EQ(*own, *transferred);
         } else {
@@ -467,7 +470,9 @@ TEST_F(X11ClipLayer, AfterOurOwnTextAnotherOwnersAnswerIsRead) {
         SCOPED_TRACE(c.name);
         ASSERT_TRUE(clipboard.set_string("ours"));
         ASSERT_EQ(clipboard.get_string().value_or("?"), "ours");
+        ASSERT_TRUE(clipboard.holds_own_text());
         ScriptedOwner theirs(server.display(), c.script);
+        EXPECT_FALSE(clipboard.holds_own_text());
         auto read = clipboard.get_string();
         ASSERT_EQ(read.has_value(), c.text.has_value());
         if (c.text) {
@@ -480,7 +485,9 @@ TEST_F(X11ClipLayer, AfterOurOwnTextAnotherOwnersAnswerIsRead) {
         const std::string theirs = "theirs " + std::to_string(round);
         ASSERT_TRUE(clipboard.set_string(ours));
         ASSERT_EQ(clipboard.get_string().value_or("?"), ours);
+        ASSERT_TRUE(clipboard.holds_own_text());
         XclipOwner owner(server.display(), theirs);
+        EXPECT_FALSE(clipboard.holds_own_text());
         EXPECT_EQ(clipboard.get_string().value_or("?"), theirs);
     }
 }
@@ -491,6 +498,8 @@ TEST_F(X11ClipLayer, TwoObjectsOnOneDisplayHandOver) {
     ASSERT_TRUE(first.set_string("from first"));
     EXPECT_EQ(second.get_string().value_or("?"), "from first");
     ASSERT_TRUE(second.set_string("from second"));
+    EXPECT_FALSE(first.holds_own_text());
+    EXPECT_TRUE(second.holds_own_text());
     EXPECT_EQ(first.get_string().value_or("?"), "from second");
     // The first object no longer answers for CLIPBOARD once the second took it.
     second = open();

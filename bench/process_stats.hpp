@@ -1,4 +1,4 @@
-// What the service benchmarks read about a running process from /proc.
+// What the benchmarks read about a running process from /proc.
 #pragma once
 
 #include <sys/types.h>
@@ -30,6 +30,11 @@ inline long cpu_ticks(pid_t pid) {
         }
     }
     return utime + stime;
+}
+
+// User plus system time of a process, in milliseconds.
+inline double cpu_ms(pid_t pid) {
+    return static_cast<double>(cpu_ticks(pid)) * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 // A child of `parent` (the service's worker under its supervisor).
