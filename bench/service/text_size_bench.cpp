@@ -29,8 +29,8 @@ using Clock = std::chrono::steady_clock;
 using Millis = std::chrono::duration<double, std::milli>;
 using quillfen::test::SwayServer;
 using quillfen::test::XvfbServer;
-using quillfen::testing::WatchedProcess;
-using quillfen::testing::WatchOptions;
+using quillfen::test::WatchedProcess;
+using quillfen::test::WatchOptions;
 
 constexpr std::size_t KiB = 1024;
 constexpr std::size_t MiB = 1024 * KiB;

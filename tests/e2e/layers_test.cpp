@@ -1,8 +1,8 @@
 // The service's clipboard layers from end to end: what the user's other clipboards hold when
 // one display goes away.
 
-#include "isolation.hpp"
-#include "peers.hpp"
+#include "tests/servers/isolation.hpp"
+#include "tests/servers/peers.hpp"
 #include "tests/servers/sway_server.hpp"
 #include "tests/servers/watched_process.hpp"
 #include "tests/servers/xvfb_server.hpp"
@@ -15,22 +15,17 @@
 #include <string>
 #include <vector>
 
+namespace quillfen::test {
 namespace {
 
 using namespace std::chrono_literals;
-using quillfen::test::SwayServer;
-using quillfen::test::XvfbServer;
-using quillfen::testing::count_of;
-using quillfen::testing::WatchedProcess;
-using quillfen::testing::WatchOptions;
-using quillfen::testing::WaylandPeer;
 
 class LayersOnThreeDisplays : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!quillfen::testing::isolation_failure().empty()) {
+        if (!isolation_failure().empty()) {
             GTEST_SKIP() << "cannot isolate from the machine's display servers: "
-                         << quillfen::testing::isolation_failure();
+                         << isolation_failure();
         }
         x1_ = std::make_unique<XvfbServer>();
         x2_ = std::make_unique<XvfbServer>();
@@ -47,8 +42,7 @@ class LayersOnThreeDisplays : public ::testing::Test {
 
     // What the clipboards that stay hold, the first X display's and the compositor's.
     std::vector<std::string> holdings() const {
-        return {quillfen::testing::xclip_paste(x1_->display()),
-                quillfen::testing::wl_paste(wayland_)};
+        return {xclip_paste(x1_->display()), wl_paste(wayland_)};
     }
 
     static std::string shown(const std::vector<std::string>& texts) {
@@ -68,13 +62,10 @@ class LayersOnThreeDisplays : public ::testing::Test {
 TEST_F(LayersOnThreeDisplays, ALostXServerLeavesEveryOtherClipboardAsItWas) {
     ASSERT_TRUE(service_->wait_until([&] { return listed(1); }, 60s)) << service_->out();
     const std::string text = "synced before the loss";
-    quillfen::testing::xclip_copy(x1_->display(), text);
+    xclip_copy(x1_->display(), text);
     const std::vector<std::string> synced{text, text};
     ASSERT_TRUE(service_->wait_until(
-        [&] {
-            return holdings() == synced && quillfen::testing::xclip_paste(x2_->display()) == text;
-        },
-        20s))
+        [&] { return holdings() == synced && xclip_paste(x2_->display()) == text; }, 20s))
         << shown(holdings()) << service_->out() << service_->err();
     // Rediscovery tells clipboards apart by writing their display names into them for a moment.
     const std::set<std::string> passing{text, x1_->display(), x2_->display(), wayland_.socket_name};
@@ -109,3 +100,4 @@ TEST_F(LayersOnThreeDisplays, ALostXServerLeavesEveryOtherClipboardAsItWas) {
 }
 
 } // namespace
+} // namespace quillfen::test

@@ -14,15 +14,15 @@
 #include <gtest/gtest.h>
 
 #include "args.hpp"
-#include "child_process.hpp"
+#include "tests/servers/child_process.hpp"
 
 namespace quillfen {
 namespace {
 
-using testing::ChildOptions;
-using testing::ChildResult;
-using testing::run_in_child;
-using testing::StdoutMode;
+using test::ChildOptions;
+using test::ChildResult;
+using test::run_in_child;
+using test::StdoutMode;
 
 // Runs the service with `arguments`; `environment` entries are set first.
 ChildResult run_quillfen(const std::vector<std::string>& arguments, ChildOptions options = {},

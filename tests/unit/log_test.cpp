@@ -15,17 +15,17 @@
 
 #include <gtest/gtest.h>
 
-#include "child_process.hpp"
 #include "fatal.hpp"
 #include "log.hpp"
+#include "tests/servers/child_process.hpp"
 
 namespace quillfen {
 namespace {
 
-using testing::ChildOptions;
-using testing::ChildResult;
-using testing::run_in_child;
-using testing::StdoutMode;
+using test::ChildOptions;
+using test::ChildResult;
+using test::run_in_child;
+using test::StdoutMode;
 
 void settings(Level level, bool timestamp, bool sensitive = false) {
     log::level::set(level);

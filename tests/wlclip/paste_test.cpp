@@ -12,9 +12,10 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/servers/peers.hpp"
 #include "tests/servers/sway_server.hpp"
-#include "tests/wlclip/peers.hpp"
 #include "tests/wlclip/test_owner.hpp"
+#include "tests/wlclip/use_compositor.hpp"
 #include "wlclip/mime.hpp"
 #include "wlclip/wlclip.hpp"
 
@@ -64,7 +65,7 @@ TEST_F(PasteOnSway, AnEmptySelectionIsClipboardEmpty) {
 }
 
 TEST_F(PasteOnSway, OnlyImageTypesIsNoMimeType) {
-    wl_copy("\x89PNG\r\n", "-t image/png");
+    wl_copy(environment_compositor, "\x89PNG\r\n", {"-t", "image/png"});
     auto contents = wlclip::get_contents();
     ASSERT_FALSE(contents);
     EXPECT_TRUE(std::holds_alternative<paste::NoMimeType>(contents.error()));
@@ -107,7 +108,7 @@ TEST_F(PasteOnSway, AnHtmlOnlySelectionIsReadAsMarkup) {
 
 TEST_F(PasteOnSway, BytesOfAnotherClientArriveUnchanged) {
     const std::string bytes = "line\n\xff\xc3 caf\xc3\xa9\n";
-    wl_copy(bytes);
+    wl_copy(environment_compositor, bytes);
     auto contents = wlclip::get_contents();
     ASSERT_TRUE(contents);
     EXPECT_EQ(contents->mime_type, "text/plain;charset=utf-8");
@@ -115,7 +116,7 @@ TEST_F(PasteOnSway, BytesOfAnotherClientArriveUnchanged) {
 }
 
 TEST_F(PasteOnSway, ThePipeIsBlockingAndCloseOnExec) {
-    wl_copy("x");
+    wl_copy(environment_compositor, "x");
     auto contents = wlclip::get_contents();
     ASSERT_TRUE(contents);
     int fd = contents->pipe.get();
