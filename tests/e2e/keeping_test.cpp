@@ -25,10 +25,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-#define SKIP_UNLESS_ISOLATED()                                                                     \
-    if (!isolation_failure().empty())                                                              \
-    GTEST_SKIP() << "cannot isolate from the machine's display servers: " << isolation_failure()
-
 std::size_t lists_logged(const std::string& out) {
     return count_of(out, " INFO - Using clipboards: ");
 }

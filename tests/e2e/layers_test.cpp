@@ -23,10 +23,7 @@ using namespace std::chrono_literals;
 class LayersOnThreeDisplays : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!isolation_failure().empty()) {
-            GTEST_SKIP() << "cannot isolate from the machine's display servers: "
-                         << isolation_failure();
-        }
+        SKIP_UNLESS_ISOLATED();
         x1_ = std::make_unique<XvfbServer>();
         x2_ = std::make_unique<XvfbServer>();
         sway_ = std::make_unique<SwayServer>();

@@ -24,10 +24,7 @@ using namespace std::chrono_literals;
 class OwnTextOnThreeDisplays : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!isolation_failure().empty()) {
-            GTEST_SKIP() << "cannot isolate from the machine's display servers: "
-                         << isolation_failure();
-        }
+        SKIP_UNLESS_ISOLATED();
         sway_ = std::make_unique<SwayServer>();
         wayland_ = WaylandPeer{sway_->runtime_dir(), sway_->socket_name()};
         WatchOptions options;

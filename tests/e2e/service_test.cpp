@@ -26,10 +26,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-#define SKIP_UNLESS_ISOLATED()                                                                     \
-    if (!isolation_failure().empty())                                                              \
-    GTEST_SKIP() << "cannot isolate from the machine's display servers: " << isolation_failure()
-
 std::unique_ptr<WatchedProcess> start_service(const std::string& runtime_dir,
                                               std::vector<std::string> extra_args = {},
                                               WatchOptions options = {}) {

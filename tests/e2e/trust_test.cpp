@@ -33,9 +33,7 @@ struct Stopped {
 };
 
 TEST(ServiceAsDesktopUser, UsesOnlyItsOwnAndRootsDisplaysAndIsNotHeldUpBySilentOnes) {
-    if (!isolation_failure().empty())
-        GTEST_SKIP() << "cannot isolate from the machine's display servers: "
-                     << isolation_failure();
+    SKIP_UNLESS_ISOLATED();
     const auto user = test_account(compositor_user);
     const auto other = test_account(other_user);
     SwayServer sway;
@@ -43,7 +41,7 @@ TEST(ServiceAsDesktopUser, UsesOnlyItsOwnAndRootsDisplaysAndIsNotHeldUpBySilentO
     XvfbServer root_display;
     XvfbServer foreign_display(other); // an unprivileged Xvfb makes its socket in the namespace
     XvfbServer stopped_display(user);
-    const int silent_number = quillfen::test::unused_display_number();
+    const int silent_number = unused_display_number();
     SilentListener silent(silent_number, user);
     const Stopped stopped(stopped_display.pid());
 

@@ -10,3 +10,9 @@ namespace quillfen::test {
 const std::string& isolation_failure();
 
 } // namespace quillfen::test
+
+// Skips the test (from SetUp or its body) when this process could not be isolated.
+#define SKIP_UNLESS_ISOLATED()                                                                     \
+    if (!::quillfen::test::isolation_failure().empty())                                            \
+    GTEST_SKIP() << "cannot isolate from the machine's display servers: "                          \
+                 << ::quillfen::test::isolation_failure()

@@ -69,8 +69,7 @@ int socket_number(const std::string& socket) {
 class SyncServers : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!isolation_failure().empty())
-            GTEST_SKIP() << isolation_failure();
+        SKIP_UNLESS_ISOLATED();
         log::level::set(Level::debug);
         log::timestamp::set(false);
         log::log_sensitive_information::set(false);

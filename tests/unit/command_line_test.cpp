@@ -16,13 +16,8 @@
 #include "args.hpp"
 #include "tests/servers/child_process.hpp"
 
-namespace quillfen {
+namespace quillfen::test {
 namespace {
-
-using test::ChildOptions;
-using test::ChildResult;
-using test::run_in_child;
-using test::StdoutMode;
 
 // Runs the service with `arguments`; `environment` entries are set first.
 ChildResult run_quillfen(const std::vector<std::string>& arguments, ChildOptions options = {},
@@ -312,4 +307,4 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
-} // namespace quillfen
+} // namespace quillfen::test

@@ -19,13 +19,8 @@
 #include "log.hpp"
 #include "tests/servers/child_process.hpp"
 
-namespace quillfen {
+namespace quillfen::test {
 namespace {
-
-using test::ChildOptions;
-using test::ChildResult;
-using test::run_in_child;
-using test::StdoutMode;
 
 void settings(Level level, bool timestamp, bool sensitive = false) {
     log::level::set(level);
@@ -147,17 +142,17 @@ struct Observed {
 };
 
 } // namespace
-} // namespace quillfen
+} // namespace quillfen::test
 
 template <>
-struct fmt::formatter<quillfen::Observed> : fmt::formatter<std::string_view> {
-    auto format(const quillfen::Observed& o, fmt::format_context& ctx) const {
+struct fmt::formatter<quillfen::test::Observed> : fmt::formatter<std::string_view> {
+    auto format(const quillfen::test::Observed& o, fmt::format_context& ctx) const {
         ++*o.renders;
         return fmt::formatter<std::string_view>::format("observed", ctx);
     }
 };
 
-namespace quillfen {
+namespace quillfen::test {
 namespace {
 
 TEST(LevelGate, LineBelowTheLevelIsNeverBuilt) {
@@ -454,4 +449,4 @@ TEST(LevelNames, ParseIsCaseSensitive) {
 }
 
 } // namespace
-} // namespace quillfen
+} // namespace quillfen::test
