@@ -1,5 +1,6 @@
 #include "tests/servers/sway_server.hpp"
 #include "tests/servers/exec_pointers.hpp"
+#include "tests/servers/watched_process.hpp"
 
 #include <fcntl.h>
 #include <grp.h>
@@ -67,19 +68,18 @@ bool answers(const std::string& path) {
     if (path.size() >= sizeof addr.sun_path)
         return false;
     std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
+    const OwnedFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!fd)
         return false;
     bool ok = false;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+    if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
         // wl_display (object 1), request 0 (sync), 12 bytes, new callback object 2.
         const std::uint32_t sync[3] = {1, 12u << 16, 2};
-        pollfd p{fd, POLLIN, 0};
+        pollfd p{fd.get(), POLLIN, 0};
         char reply[64];
-        ok = ::write(fd, sync, sizeof sync) == sizeof sync && ::poll(&p, 1, 1000) == 1 &&
-             ::read(fd, reply, sizeof reply) >= 12;
+        ok = ::write(fd.get(), sync, sizeof sync) == sizeof sync && ::poll(&p, 1, 1000) == 1 &&
+             ::read(fd.get(), reply, sizeof reply) >= 12;
     }
-    ::close(fd);
     return ok;
 }
 

@@ -58,7 +58,7 @@ struct WatchOptions {
     std::optional<std::string> input = std::nullopt;
     // Standard error goes to /dev/null (stderr_fd is then ignored).
     bool discard_stderr = false;
-    // The program's SIGPIPE is the default (a forked piece of test code keeps ours).
+    // SIGPIPE is reset to its default in the child; false: the child keeps this process's.
     bool default_sigpipe = true;
     // Copies leave a server behind that must outlive this object: the destructor then ends only
     // the program itself, not its process group.

@@ -14,6 +14,7 @@
 
 #include "tests/servers/peers.hpp"
 #include "tests/servers/sway_server.hpp"
+#include "tests/servers/watched_process.hpp"
 #include "tests/wlclip/test_owner.hpp"
 #include "tests/wlclip/use_compositor.hpp"
 #include "wlclip/mime.hpp"
@@ -205,13 +206,13 @@ TEST_F(EmptyRuntimeDir, ConnectionKinds) {
 
 // A compositor that accepts connections and never answers.
 TEST_F(EmptyRuntimeDir, AHungCompositorTimesOut) {
-    int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const OwnedFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     std::string path = dir_ + "/wayland-0";
     path.copy(addr.sun_path, sizeof addr.sun_path - 1);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_EQ(::listen(listener, 8), 0);
+    ASSERT_EQ(::bind(listener.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(listener.get(), 8), 0);
 
     auto start = std::chrono::steady_clock::now();
     paste::Error pasted = paste_error();
@@ -225,7 +226,6 @@ TEST_F(EmptyRuntimeDir, AHungCompositorTimesOut) {
     ASSERT_NE(copied_io, nullptr) << "error index " << copied.error().index();
     EXPECT_EQ(copied_io->io.code, ETIMEDOUT);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
-    ::close(listener);
 }
 
 TEST(PasteOnWeston, ACompositorWithoutDataControlIsMissingProtocol) {
