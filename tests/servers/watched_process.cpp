@@ -7,9 +7,11 @@
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/close_range.h>
 #include <poll.h>
 #include <pthread.h>
 #include <stdexcept>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -78,9 +80,20 @@ WatchedProcess::WatchedProcess(const std::vector<std::string>& argv, const Watch
         args.push_back(const_cast<char*>(arg.c_str()));
     }
     args.push_back(nullptr);
+    std::vector<char*> env;
+    for (const auto& entry : options.environment) {
+        env.push_back(const_cast<char*>(entry.c_str()));
+    }
+    env.push_back(nullptr);
     start(
         [&] {
-            execvp(args[0], args.data());
+            // Nothing of ours beyond the standard streams reaches the program.
+            close_range(3, ~0U, 0);
+            if (options.only_environment) {
+                execvpe(args[0], args.data(), env.data());
+            } else {
+                execvp(args[0], args.data());
+            }
             _exit(127);
         },
         options);
@@ -113,6 +126,15 @@ void WatchedProcess::start(const std::function<void()>& run, const WatchOptions&
             fail("/dev/null");
         }
     }
+    OwnedFd log;
+    if (!options.log_file.empty()) {
+        log = OwnedFd(
+            ::open(options.log_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+        if (!log) {
+            fail(options.log_file.c_str());
+        }
+    }
+    const pid_t parent = ::getpid();
     leave_descendants_ = options.leave_descendants;
 
     std::fflush(nullptr);
@@ -125,8 +147,10 @@ void WatchedProcess::start(const std::function<void()>& run, const WatchOptions&
         if (options.default_sigpipe) {
             std::signal(SIGPIPE, SIG_DFL);
         }
-        for (const auto& entry : options.environment) {
-            putenv(const_cast<char*>(entry.c_str()));
+        if (!options.only_environment) {
+            for (const auto& entry : options.environment) {
+                putenv(const_cast<char*>(entry.c_str()));
+            }
         }
         if (in.read) {
             dup2(in.read.get(), STDIN_FILENO);
@@ -149,8 +173,20 @@ void WatchedProcess::start(const std::function<void()>& run, const WatchOptions&
             dup2(null.get(), STDOUT_FILENO);
             break;
         }
+        if (log) {
+            dup2(log.get(), STDOUT_FILENO);
+            dup2(log.get(), STDERR_FILENO);
+        }
         if (options.user && (setgroups(0, nullptr) != 0 || setgid(options.user->second) != 0 ||
                              setuid(options.user->first) != 0)) {
+            _exit(126);
+        }
+        if (!options.directory.empty() && chdir(options.directory.c_str()) != 0) {
+            _exit(126);
+        }
+        // Armed after setuid, which clears it; a parent that is gone already is not waited for.
+        if (options.death_signal != 0 &&
+            (prctl(PR_SET_PDEATHSIG, options.death_signal) != 0 || getppid() != parent)) {
             _exit(126);
         }
         run();

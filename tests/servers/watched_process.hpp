@@ -60,6 +60,14 @@ struct WatchOptions {
     bool discard_stderr = false;
     // SIGPIPE is reset to its default in the child; false: the child keeps this process's.
     bool default_sigpipe = true;
+    // The environment is exactly `environment` instead of ours with it.
+    bool only_environment = false;
+    // When not empty: the working directory, and a file (made anew) for standard output and
+    // error, which a server fills faster than a test would read a pipe.
+    std::string directory = {};
+    std::string log_file = {};
+    // When not 0: sent to the program once this process ends (armed after the user change).
+    int death_signal = 0;
     // Copies leave a server behind that must outlive this object: the destructor then ends only
     // the program itself, not its process group.
     bool leave_descendants = false;
