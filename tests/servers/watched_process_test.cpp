@@ -32,5 +32,25 @@ TEST(WatchedProcess, DestructorReturnsOnceNoProcessOfTheGroupIsLeft) {
     }
 }
 
+// More than a pipe holds in both directions: feeding must not wait for a reader that itself
+// waits for its output to be read.
+TEST(Run, FeedsInputWhileCollectingOutput) {
+    std::string input;
+    for (int i = 0; input.size() < (1u << 20); ++i)
+        input += std::to_string(i) + "\n";
+    const RunResult result = run({"cat"}, {.input = input});
+    EXPECT_TRUE(result.succeeded());
+    EXPECT_TRUE(result.out == input) << result.out.size() << " of " << input.size() << " bytes";
+}
+
+TEST(Run, ProgramPastItsLimitIsKilledWithItsGroup) {
+    const RunResult result = run({"/bin/sh", "-c", "sleep 30 & echo $$; wait"}, {}, 500ms);
+    EXPECT_FALSE(result.status);
+    ASSERT_FALSE(result.out.empty());
+    errno = 0;
+    EXPECT_EQ(::kill(-std::stoi(result.out), 0), -1);
+    EXPECT_EQ(errno, ESRCH);
+}
+
 } // namespace
 } // namespace quillfen::test
