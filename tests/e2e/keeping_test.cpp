@@ -3,6 +3,7 @@
 // started beside the first. Two Xvfb displays and one headless sway, xclip and wl-copy/wl-paste
 // as the user's programs.
 
+#include "tests/e2e/three_displays.hpp"
 #include "tests/servers/isolation.hpp"
 #include "tests/servers/peers.hpp"
 #include "tests/servers/sway_server.hpp"
@@ -29,22 +30,8 @@ std::size_t lists_logged(const std::string& out) {
     return count_of(out, " INFO - Using clipboards: ");
 }
 
-class Keeping : public ::testing::Test {
+class Keeping : public ThreeDisplays {
   protected:
-    void SetUp() override {
-        SKIP_UNLESS_ISOLATED();
-        x1_ = std::make_unique<XvfbServer>();
-        x2_ = std::make_unique<XvfbServer>();
-        sway_ = std::make_unique<SwayServer>();
-        wayland_ = WaylandPeer{sway_->runtime_dir(), sway_->socket_name()};
-    }
-
-    std::unique_ptr<WatchedProcess> start_service() const {
-        return std::make_unique<WatchedProcess>(
-            std::vector<std::string>{QUILLFEN_BINARY, "--hide-timestamp", "--log-level", "debug"},
-            WatchOptions{.environment = {"XDG_RUNTIME_DIR=" + sway_->runtime_dir()}});
-    }
-
     // Waits until `service` has logged its n-th list of clipboards (from 1).
     static bool wait_for_list(WatchedProcess& service, std::size_t n) {
         const bool listed =
@@ -90,11 +77,6 @@ class Keeping : public ::testing::Test {
             id = std::stoi((*it)[1]);
         return id;
     }
-
-    std::unique_ptr<XvfbServer> x1_;
-    std::unique_ptr<XvfbServer> x2_;
-    std::unique_ptr<SwayServer> sway_;
-    WaylandPeer wayland_;
 };
 
 TEST_F(Keeping, SharedTextSurvivesTheReplacementOfAWorker) {

@@ -1,6 +1,7 @@
 // The service's clipboard layers from end to end: what the user's other clipboards hold when
 // one display goes away.
 
+#include "tests/e2e/three_displays.hpp"
 #include "tests/servers/isolation.hpp"
 #include "tests/servers/peers.hpp"
 #include "tests/servers/sway_server.hpp"
@@ -20,17 +21,13 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class LayersOnThreeDisplays : public ::testing::Test {
+class LayersOnThreeDisplays : public ThreeDisplays {
   protected:
     void SetUp() override {
-        SKIP_UNLESS_ISOLATED();
-        x1_ = std::make_unique<XvfbServer>();
-        x2_ = std::make_unique<XvfbServer>();
-        sway_ = std::make_unique<SwayServer>();
-        wayland_ = WaylandPeer{sway_->runtime_dir(), sway_->socket_name()};
-        service_ = std::make_unique<WatchedProcess>(
-            std::vector<std::string>{QUILLFEN_BINARY, "--hide-timestamp", "--log-level", "debug"},
-            WatchOptions{.environment = {"XDG_RUNTIME_DIR=" + sway_->runtime_dir()}});
+        ThreeDisplays::SetUp();
+        if (IsSkipped())
+            return;
+        service_ = start_service();
     }
 
     bool listed(std::size_t times) const {
@@ -49,10 +46,6 @@ class LayersOnThreeDisplays : public ::testing::Test {
         return all;
     }
 
-    std::unique_ptr<XvfbServer> x1_;
-    std::unique_ptr<XvfbServer> x2_;
-    std::unique_ptr<SwayServer> sway_;
-    WaylandPeer wayland_;
     std::unique_ptr<WatchedProcess> service_;
 };
 

@@ -1,6 +1,7 @@
 // The service from end to end: the real binary, supervisor and worker, on two Xvfb displays and
 // one headless sway, with xclip and wl-copy/wl-paste standing in for the user's programs.
 
+#include "tests/e2e/three_displays.hpp"
 #include "tests/servers/isolation.hpp"
 #include "tests/servers/peers.hpp"
 #include "tests/servers/sway_server.hpp"
@@ -26,15 +27,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::unique_ptr<WatchedProcess> start_service(const std::string& runtime_dir,
-                                              std::vector<std::string> extra_args = {},
-                                              WatchOptions options = {}) {
-    std::vector<std::string> argv{QUILLFEN_BINARY, "--hide-timestamp", "--log-level", "debug"};
-    argv.insert(argv.end(), extra_args.begin(), extra_args.end());
-    options.environment.push_back("XDG_RUNTIME_DIR=" + runtime_dir);
-    return std::make_unique<WatchedProcess>(argv, options);
-}
-
 // The message of every "Using clipboards: " line, in order.
 std::vector<std::string> clipboard_lists(const std::string& out) {
     static const std::regex line(R"( INFO - Using clipboards: (.*)\n)");
@@ -51,18 +43,10 @@ std::string as_debug_text(const std::string& name) {
 }
 
 // Two X displays and one compositor, with the service running on them.
-class ServiceOnThreeDisplays : public ::testing::Test {
+class ServiceOnThreeDisplays : public ThreeDisplays {
   protected:
-    void SetUp() override {
-        SKIP_UNLESS_ISOLATED();
-        x1_ = std::make_unique<XvfbServer>();
-        x2_ = std::make_unique<XvfbServer>();
-        sway_ = std::make_unique<SwayServer>();
-        wayland_ = WaylandPeer{sway_->runtime_dir(), sway_->socket_name()};
-    }
-
     void start(std::vector<std::string> extra_args = {}, WatchOptions options = {}) {
-        service_ = start_service(sway_->runtime_dir(), std::move(extra_args), std::move(options));
+        service_ = start_service(std::move(extra_args), std::move(options));
     }
 
     // Waits for the n-th list of clipboards (from 1) and returns it.
@@ -129,10 +113,6 @@ class ServiceOnThreeDisplays : public ::testing::Test {
         return id;
     }
 
-    std::unique_ptr<XvfbServer> x1_;
-    std::unique_ptr<XvfbServer> x2_;
-    std::unique_ptr<SwayServer> sway_;
-    WaylandPeer wayland_;
     std::unique_ptr<WatchedProcess> service_;
 };
 
