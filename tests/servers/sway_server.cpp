@@ -1,17 +1,12 @@
 #include "tests/servers/sway_server.hpp"
 #include "tests/servers/watched_process.hpp"
 
-#include <fcntl.h>
-#include <grp.h>
-#include <linux/close_range.h>
 #include <poll.h>
 #include <pwd.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>

@@ -539,9 +539,7 @@ TEST_F(X11ClipLayer, LostServerEndsTheOwnerThread) {
     ASSERT_FALSE(read.has_value());
     EXPECT_EQ(read.error().message, "X11 clipboard error : XCB connection error: Connection");
 
-    const auto deadline = Clock::now() + 5s;
-    while (thread_count() != threads && Clock::now() < deadline)
-        std::this_thread::sleep_for(10ms);
+    eventually([&] { return thread_count() == threads; }, 5s);
     EXPECT_EQ(thread_count(), threads);
     auto written = clipboard.set_string("nobody hears");
     ASSERT_FALSE(written.has_value());
