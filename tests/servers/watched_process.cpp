@@ -109,7 +109,7 @@ void WatchedProcess::start(const std::function<void()>& run, const WatchOptions&
         in = make_pipe();
         input_ = *options.input;
     }
-    if (options.stdout_mode != WatchOptions::Stdout::closed &&
+    if (options.stdout_fd == -1 && options.stdout_mode != WatchOptions::Stdout::closed &&
         options.stdout_mode != WatchOptions::Stdout::discarded) {
         out = make_pipe();
     }
@@ -173,6 +173,9 @@ void WatchedProcess::start(const std::function<void()>& run, const WatchOptions&
             dup2(null.get(), STDOUT_FILENO);
             break;
         }
+        if (options.stdout_fd != -1) {
+            dup2(options.stdout_fd, STDOUT_FILENO);
+        }
         if (log) {
             dup2(log.get(), STDOUT_FILENO);
             dup2(log.get(), STDERR_FILENO);
@@ -193,9 +196,7 @@ void WatchedProcess::start(const std::function<void()>& run, const WatchOptions&
         _exit(127);
     }
     setpgid(pid_, pid_);
-    if (options.stdout_mode == WatchOptions::Stdout::pipe) {
-        out_fd_ = std::move(out.read);
-    }
+    out_fd_ = std::move(out.read);
     err_fd_ = std::move(err.read);
     in_fd_ = std::move(in.write);
     if (in_fd_) {

@@ -68,6 +68,8 @@ struct WatchOptions {
     std::string log_file = {};
     // When not 0: sent to the program once this process ends (armed after the user change).
     int death_signal = 0;
+    // When not -1, standard output is this descriptor (a terminal, say) instead of stdout_mode.
+    int stdout_fd = -1;
     // Copies leave a server behind that must outlive this object: the destructor then ends only
     // the program itself, not its process group.
     bool leave_descendants = false;
