@@ -36,8 +36,8 @@ using bench::cpu_ticks;
 using bench::percent_of_a_core;
 using quillfen::test::SwayServer;
 using quillfen::test::XvfbServer;
-using quillfen::testing::WatchedProcess;
-using quillfen::testing::WatchOptions;
+using quillfen::test::WatchedProcess;
+using quillfen::test::WatchOptions;
 
 constexpr int latency_copies = 100;
 constexpr int total_propagations = 1000;

@@ -4,7 +4,8 @@
 
 #include "bench/process_stats.hpp"
 #include "log.hpp"
-#include "sync.hpp"
+#include "backend_probes.hpp"
+#include "keep_synced.hpp"
 #include "tests/servers/display_namespace.hpp"
 #include "tests/servers/sway_server.hpp"
 #include "tests/servers/watched_process.hpp"
@@ -29,8 +30,8 @@ using Clock = std::chrono::steady_clock;
 using Millis = std::chrono::duration<double, std::milli>;
 using quillfen::test::SwayServer;
 using quillfen::test::XvfbServer;
-using quillfen::testing::WatchedProcess;
-using quillfen::testing::WatchOptions;
+using quillfen::test::WatchedProcess;
+using quillfen::test::WatchOptions;
 
 constexpr std::size_t KiB = 1024;
 constexpr std::size_t MiB = 1024 * KiB;

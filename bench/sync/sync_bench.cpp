@@ -13,7 +13,8 @@
 #include <vector>
 
 #include "log.hpp"
-#include "sync.hpp"
+#include "backend_probes.hpp"
+#include "keep_synced.hpp"
 #include "tests/servers/display_namespace.hpp"
 #include "tests/servers/sway_server.hpp"
 #include "tests/servers/xvfb_server.hpp"

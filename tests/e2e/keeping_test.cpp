@@ -3,8 +3,9 @@
 // started beside the first. Two Xvfb displays and one headless sway, xclip and wl-copy/wl-paste
 // as the user's programs.
 
-#include "isolation.hpp"
-#include "peers.hpp"
+#include "tests/e2e/three_displays.hpp"
+#include "tests/servers/isolation.hpp"
+#include "tests/servers/peers.hpp"
 #include "tests/servers/sway_server.hpp"
 #include "tests/servers/watched_process.hpp"
 #include "tests/servers/xvfb_server.hpp"
@@ -20,42 +21,17 @@
 #include <sys/wait.h>
 #include <vector>
 
+namespace quillfen::test {
 namespace {
 
 using namespace std::chrono_literals;
-using quillfen::test::SwayServer;
-using quillfen::test::XvfbServer;
-using quillfen::testing::count_of;
-using quillfen::testing::WatchedProcess;
-using quillfen::testing::WatchOptions;
-using quillfen::testing::WaylandPeer;
-namespace peers = quillfen::testing;
-
-#define SKIP_UNLESS_ISOLATED()                                                                     \
-    if (!quillfen::testing::isolation_failure().empty())                                           \
-    GTEST_SKIP() << "cannot isolate from the machine's display servers: "                          \
-                 << quillfen::testing::isolation_failure()
 
 std::size_t lists_logged(const std::string& out) {
     return count_of(out, " INFO - Using clipboards: ");
 }
 
-class Keeping : public ::testing::Test {
+class Keeping : public ThreeDisplays {
   protected:
-    void SetUp() override {
-        SKIP_UNLESS_ISOLATED();
-        x1_ = std::make_unique<XvfbServer>();
-        x2_ = std::make_unique<XvfbServer>();
-        sway_ = std::make_unique<SwayServer>();
-        wayland_ = WaylandPeer{sway_->runtime_dir(), sway_->socket_name()};
-    }
-
-    std::unique_ptr<WatchedProcess> start_service() const {
-        return std::make_unique<WatchedProcess>(
-            std::vector<std::string>{QUILLFEN_BINARY, "--hide-timestamp", "--log-level", "debug"},
-            WatchOptions{.environment = {"XDG_RUNTIME_DIR=" + sway_->runtime_dir()}});
-    }
-
     // Waits until `service` has logged its n-th list of clipboards (from 1).
     static bool wait_for_list(WatchedProcess& service, std::size_t n) {
         const bool listed =
@@ -66,8 +42,7 @@ class Keeping : public ::testing::Test {
 
     // What wl-paste, then xclip on each display, read.
     std::vector<std::string> holdings() const {
-        return {peers::wl_paste(wayland_), peers::xclip_paste(x1_->display()),
-                peers::xclip_paste(x2_->display())};
+        return {wl_paste(wayland_), xclip_paste(x1_->display()), xclip_paste(x2_->display())};
     }
 
     // Whether every display holds `text` within the limit; the service's output is collected
@@ -102,17 +77,12 @@ class Keeping : public ::testing::Test {
             id = std::stoi((*it)[1]);
         return id;
     }
-
-    std::unique_ptr<XvfbServer> x1_;
-    std::unique_ptr<XvfbServer> x2_;
-    std::unique_ptr<SwayServer> sway_;
-    WaylandPeer wayland_;
 };
 
 TEST_F(Keeping, SharedTextSurvivesTheReplacementOfAWorker) {
     auto service = start_service();
     ASSERT_TRUE(wait_for_list(*service, 1));
-    peers::xclip_copy(x1_->display(), "kept across workers");
+    xclip_copy(x1_->display(), "kept across workers");
     ASSERT_TRUE(everywhere(*service, "kept across workers"));
 
     // The worker owns every selection now (it wrote the text to all, the source included), and
@@ -133,12 +103,12 @@ TEST_F(Keeping, CopyRightAfterAChangeWasSpreadIsNotReverted) {
         SCOPED_TRACE(round);
         const std::string from_x = "from X, round " + std::to_string(round);
         const std::string from_sway = "from sway, round " + std::to_string(round);
-        peers::xclip_copy(x1_->display(), from_x);
+        xclip_copy(x1_->display(), from_x);
         // Sway's clipboard is the first in the list: the service re-reads it 100 ms after it
         // wrote there, and the user copies within that time.
-        ASSERT_TRUE(service->wait_until([&] { return peers::wl_paste(wayland_) == from_x; }, 10s))
+        ASSERT_TRUE(service->wait_until([&] { return wl_paste(wayland_) == from_x; }, 10s))
             << service->out() << service->err();
-        peers::wl_copy(wayland_, from_sway);
+        wl_copy(wayland_, from_sway);
         ASSERT_TRUE(everywhere(*service, from_sway));
         // Settled: a revert would come within a few passes.
         service->wait_until([] { return false; }, 1s);
@@ -149,25 +119,25 @@ TEST_F(Keeping, CopyRightAfterAChangeWasSpreadIsNotReverted) {
 TEST_F(Keeping, ImageCopiedOnOneDisplayStaysAndTakesNoTextAway) {
     auto service = start_service();
     ASSERT_TRUE(wait_for_list(*service, 1));
-    peers::xclip_copy(x2_->display(), "text before the image");
+    xclip_copy(x2_->display(), "text before the image");
     ASSERT_TRUE(everywhere(*service, "text before the image"));
 
     const std::string png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
-    peers::xclip_copy_as(x1_->display(), "image/png", png);
+    xclip_copy_as(x1_->display(), "image/png", png);
     // Several passes of the service.
     service->wait_until([] { return false; }, 1500ms);
-    EXPECT_NE(peers::xclip_targets(x1_->display()).find("image/png"), std::string::npos)
-        << peers::xclip_targets(x1_->display()) << service->out();
-    EXPECT_EQ(peers::xclip_paste(x2_->display()), "text before the image");
-    EXPECT_EQ(peers::wl_paste(wayland_), "text before the image");
+    EXPECT_NE(xclip_targets(x1_->display()).find("image/png"), std::string::npos)
+        << xclip_targets(x1_->display()) << service->out();
+    EXPECT_EQ(xclip_paste(x2_->display()), "text before the image");
+    EXPECT_EQ(wl_paste(wayland_), "text before the image");
 
     // A text copied later goes everywhere as usual, over the image too.
-    peers::wl_copy(wayland_, "text after the image");
+    wl_copy(wayland_, "text after the image");
     EXPECT_TRUE(everywhere(*service, "text after the image"));
 }
 
 TEST_F(Keeping, SecondServiceStartedAtOnceEndsAndTouchesNoClipboard) {
-    peers::xclip_copy(x1_->display(), "the user's text");
+    xclip_copy(x1_->display(), "the user's text");
     auto first = start_service();
     auto second = start_service();
 
@@ -202,3 +172,4 @@ TEST_F(Keeping, SecondServiceStartedAtOnceEndsAndTouchesNoClipboard) {
 }
 
 } // namespace
+} // namespace quillfen::test

@@ -1,8 +1,9 @@
 // The service's clipboard layers from end to end: what the user's other clipboards hold when
 // one display goes away.
 
-#include "isolation.hpp"
-#include "peers.hpp"
+#include "tests/e2e/three_displays.hpp"
+#include "tests/servers/isolation.hpp"
+#include "tests/servers/peers.hpp"
 #include "tests/servers/sway_server.hpp"
 #include "tests/servers/watched_process.hpp"
 #include "tests/servers/xvfb_server.hpp"
@@ -15,30 +16,18 @@
 #include <string>
 #include <vector>
 
+namespace quillfen::test {
 namespace {
 
 using namespace std::chrono_literals;
-using quillfen::test::SwayServer;
-using quillfen::test::XvfbServer;
-using quillfen::testing::count_of;
-using quillfen::testing::WatchedProcess;
-using quillfen::testing::WatchOptions;
-using quillfen::testing::WaylandPeer;
 
-class LayersOnThreeDisplays : public ::testing::Test {
+class LayersOnThreeDisplays : public ThreeDisplays {
   protected:
     void SetUp() override {
-        if (!quillfen::testing::isolation_failure().empty()) {
-            GTEST_SKIP() << "cannot isolate from the machine's display servers: "
-                         << quillfen::testing::isolation_failure();
-        }
-        x1_ = std::make_unique<XvfbServer>();
-        x2_ = std::make_unique<XvfbServer>();
-        sway_ = std::make_unique<SwayServer>();
-        wayland_ = WaylandPeer{sway_->runtime_dir(), sway_->socket_name()};
-        service_ = std::make_unique<WatchedProcess>(
-            std::vector<std::string>{QUILLFEN_BINARY, "--hide-timestamp", "--log-level", "debug"},
-            WatchOptions{.environment = {"XDG_RUNTIME_DIR=" + sway_->runtime_dir()}});
+        ThreeDisplays::SetUp();
+        if (IsSkipped())
+            return;
+        service_ = start_service();
     }
 
     bool listed(std::size_t times) const {
@@ -47,8 +36,7 @@ class LayersOnThreeDisplays : public ::testing::Test {
 
     // What the clipboards that stay hold, the first X display's and the compositor's.
     std::vector<std::string> holdings() const {
-        return {quillfen::testing::xclip_paste(x1_->display()),
-                quillfen::testing::wl_paste(wayland_)};
+        return {xclip_paste(x1_->display()), wl_paste(wayland_)};
     }
 
     static std::string shown(const std::vector<std::string>& texts) {
@@ -58,23 +46,16 @@ class LayersOnThreeDisplays : public ::testing::Test {
         return all;
     }
 
-    std::unique_ptr<XvfbServer> x1_;
-    std::unique_ptr<XvfbServer> x2_;
-    std::unique_ptr<SwayServer> sway_;
-    WaylandPeer wayland_;
     std::unique_ptr<WatchedProcess> service_;
 };
 
 TEST_F(LayersOnThreeDisplays, ALostXServerLeavesEveryOtherClipboardAsItWas) {
     ASSERT_TRUE(service_->wait_until([&] { return listed(1); }, 60s)) << service_->out();
     const std::string text = "synced before the loss";
-    quillfen::testing::xclip_copy(x1_->display(), text);
+    xclip_copy(x1_->display(), text);
     const std::vector<std::string> synced{text, text};
     ASSERT_TRUE(service_->wait_until(
-        [&] {
-            return holdings() == synced && quillfen::testing::xclip_paste(x2_->display()) == text;
-        },
-        20s))
+        [&] { return holdings() == synced && xclip_paste(x2_->display()) == text; }, 20s))
         << shown(holdings()) << service_->out() << service_->err();
     // Rediscovery tells clipboards apart by writing their display names into them for a moment.
     const std::set<std::string> passing{text, x1_->display(), x2_->display(), wayland_.socket_name};
@@ -109,3 +90,4 @@ TEST_F(LayersOnThreeDisplays, ALostXServerLeavesEveryOtherClipboardAsItWas) {
 }
 
 } // namespace
+} // namespace quillfen::test

@@ -2,8 +2,8 @@
 // hides a copy made afterwards by another program, and that a text far larger than one read
 // could fetch back through a server crosses the displays whole.
 
-#include "isolation.hpp"
-#include "peers.hpp"
+#include "tests/servers/isolation.hpp"
+#include "tests/servers/peers.hpp"
 #include "tests/servers/sway_server.hpp"
 #include "tests/servers/watched_process.hpp"
 #include "tests/servers/xvfb_server.hpp"
@@ -16,22 +16,15 @@
 #include <string>
 #include <vector>
 
+namespace quillfen::test {
 namespace {
 
 using namespace std::chrono_literals;
-using quillfen::test::SwayServer;
-using quillfen::test::XvfbServer;
-using quillfen::testing::WatchedProcess;
-using quillfen::testing::WatchOptions;
-using quillfen::testing::WaylandPeer;
 
 class OwnTextOnThreeDisplays : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!quillfen::testing::isolation_failure().empty()) {
-            GTEST_SKIP() << "cannot isolate from the machine's display servers: "
-                         << quillfen::testing::isolation_failure();
-        }
+        SKIP_UNLESS_ISOLATED();
         sway_ = std::make_unique<SwayServer>();
         wayland_ = WaylandPeer{sway_->runtime_dir(), sway_->socket_name()};
         WatchOptions options;
@@ -53,18 +46,13 @@ class OwnTextOnThreeDisplays : public ::testing::Test {
     std::vector<Display> displays() const {
         std::vector<Display> all;
         all.push_back(
-            {wayland_.socket_name,
-             [this](const std::string& text) { quillfen::testing::wl_copy(wayland_, text); },
-             [this](std::chrono::milliseconds limit) {
-                 return quillfen::testing::wl_paste(wayland_, limit);
-             }});
+            {wayland_.socket_name, [this](const std::string& text) { wl_copy(wayland_, text); },
+             [this](std::chrono::milliseconds limit) { return wl_paste(wayland_, {}, limit); }});
         for (const auto* x : {&x1_, &x2_}) {
             all.push_back({x->display(),
-                           [x](const std::string& text) {
-                               quillfen::testing::xclip_copy(x->display(), text);
-                           },
+                           [x](const std::string& text) { xclip_copy(x->display(), text); },
                            [x](std::chrono::milliseconds limit) {
-                               return quillfen::testing::xclip_paste(x->display(), limit);
+                               return xclip_paste(x->display(), limit);
                            }});
         }
         return all;
@@ -120,14 +108,15 @@ TEST_F(OwnTextOnThreeDisplays, SixtyFourMebibytesCrossFromXToWaylandAndXWhole) {
         text += std::to_string(line) + " grüße from the first X display\n";
     }
     text.resize(64u << 20, '.');
-    quillfen::testing::xclip_copy(x1_.display(), text);
+    xclip_copy(x1_.display(), text);
     ASSERT_TRUE(everywhere(text, 180s, 60s));
     // The service now idles on its own 64 MiB in every clipboard without reading it back; a
     // short copy by another client must still be found.
     service_->wait_until([] { return false; }, 300ms);
-    quillfen::testing::wl_copy(wayland_, "short, after the large one");
+    wl_copy(wayland_, "short, after the large one");
     EXPECT_TRUE(everywhere("short, after the large one", 10s));
     EXPECT_EQ(service_->err().find("FATAL"), std::string::npos) << service_->err();
 }
 
 } // namespace
+} // namespace quillfen::test

@@ -1,8 +1,9 @@
 // The service from end to end: the real binary, supervisor and worker, on two Xvfb displays and
 // one headless sway, with xclip and wl-copy/wl-paste standing in for the user's programs.
 
-#include "isolation.hpp"
-#include "peers.hpp"
+#include "tests/e2e/three_displays.hpp"
+#include "tests/servers/isolation.hpp"
+#include "tests/servers/peers.hpp"
 #include "tests/servers/sway_server.hpp"
 #include "tests/servers/watched_process.hpp"
 #include "tests/servers/xvfb_server.hpp"
@@ -21,29 +22,10 @@
 #include <thread>
 #include <vector>
 
+namespace quillfen::test {
 namespace {
 
 using namespace std::chrono_literals;
-using quillfen::test::SwayServer;
-using quillfen::test::XvfbServer;
-using quillfen::testing::count_of;
-using quillfen::testing::WatchedProcess;
-using quillfen::testing::WatchOptions;
-using quillfen::testing::WaylandPeer;
-
-#define SKIP_UNLESS_ISOLATED()                                                                     \
-    if (!quillfen::testing::isolation_failure().empty())                                           \
-    GTEST_SKIP() << "cannot isolate from the machine's display servers: "                          \
-                 << quillfen::testing::isolation_failure()
-
-std::unique_ptr<WatchedProcess> start_service(const std::string& runtime_dir,
-                                              std::vector<std::string> extra_args = {},
-                                              WatchOptions options = {}) {
-    std::vector<std::string> argv{QUILLFEN_BINARY, "--hide-timestamp", "--log-level", "debug"};
-    argv.insert(argv.end(), extra_args.begin(), extra_args.end());
-    options.environment.push_back("XDG_RUNTIME_DIR=" + runtime_dir);
-    return std::make_unique<WatchedProcess>(argv, options);
-}
 
 // The message of every "Using clipboards: " line, in order.
 std::vector<std::string> clipboard_lists(const std::string& out) {
@@ -61,18 +43,10 @@ std::string as_debug_text(const std::string& name) {
 }
 
 // Two X displays and one compositor, with the service running on them.
-class ServiceOnThreeDisplays : public ::testing::Test {
+class ServiceOnThreeDisplays : public ThreeDisplays {
   protected:
-    void SetUp() override {
-        SKIP_UNLESS_ISOLATED();
-        x1_ = std::make_unique<XvfbServer>();
-        x2_ = std::make_unique<XvfbServer>();
-        sway_ = std::make_unique<SwayServer>();
-        wayland_ = WaylandPeer{sway_->runtime_dir(), sway_->socket_name()};
-    }
-
     void start(std::vector<std::string> extra_args = {}, WatchOptions options = {}) {
-        service_ = start_service(sway_->runtime_dir(), std::move(extra_args), std::move(options));
+        service_ = start_service(std::move(extra_args), std::move(options));
     }
 
     // Waits for the n-th list of clipboards (from 1) and returns it.
@@ -119,10 +93,10 @@ class ServiceOnThreeDisplays : public ::testing::Test {
 
     std::vector<std::function<std::string()>> readers() const {
         std::vector<std::function<std::string()>> all;
-        all.emplace_back([this] { return quillfen::testing::wl_paste(wayland_); });
+        all.emplace_back([this] { return wl_paste(wayland_); });
         for (const auto* x : {x1_.get(), x2_.get()}) {
             if (x->running()) {
-                all.emplace_back([x] { return quillfen::testing::xclip_paste(x->display()); });
+                all.emplace_back([x] { return xclip_paste(x->display()); });
             }
         }
         return all;
@@ -139,10 +113,6 @@ class ServiceOnThreeDisplays : public ::testing::Test {
         return id;
     }
 
-    std::unique_ptr<XvfbServer> x1_;
-    std::unique_ptr<XvfbServer> x2_;
-    std::unique_ptr<SwayServer> sway_;
-    WaylandPeer wayland_;
     std::unique_ptr<WatchedProcess> service_;
 };
 
@@ -153,11 +123,11 @@ TEST_F(ServiceOnThreeDisplays, CopyOnAnyDisplayReachesAllOthers) {
     EXPECT_NE(list.find(as_debug_text(x1_->display())), std::string::npos) << list;
     EXPECT_NE(list.find(as_debug_text(x2_->display())), std::string::npos) << list;
 
-    quillfen::testing::xclip_copy(x1_->display(), "from the first X display");
+    xclip_copy(x1_->display(), "from the first X display");
     EXPECT_TRUE(arrives_everywhere("from the first X display")) << service_->err();
-    quillfen::testing::wl_copy(wayland_, "from sway, with ünïcödé");
+    wl_copy(wayland_, "from sway, with ünïcödé");
     EXPECT_TRUE(arrives_everywhere("from sway, with ünïcödé")) << service_->err();
-    quillfen::testing::xclip_copy(x2_->display(), "from the second X display\nin two lines");
+    xclip_copy(x2_->display(), "from the second X display\nin two lines");
     EXPECT_TRUE(arrives_everywhere("from the second X display\nin two lines")) << service_->err();
 
     EXPECT_NE(service_->out().find(" INFO - clipboard updated from display " + x1_->display()),
@@ -171,7 +141,7 @@ TEST_F(ServiceOnThreeDisplays, CopyOnAnyDisplayReachesAllOthers) {
 TEST_F(ServiceOnThreeDisplays, LostXServerIsDroppedAndARestartedOneIsPickedUpLater) {
     start();
     wait_for_list(1);
-    quillfen::testing::xclip_copy(x1_->display(), "before the loss");
+    xclip_copy(x1_->display(), "before the loss");
     ASSERT_TRUE(arrives_everywhere("before the loss")) << service_->err();
 
     x2_->kill();
@@ -181,7 +151,7 @@ TEST_F(ServiceOnThreeDisplays, LostXServerIsDroppedAndARestartedOneIsPickedUpLat
     EXPECT_EQ(without.find(as_debug_text(x2_->display())), std::string::npos) << without;
     EXPECT_NE(without.find(as_debug_text(x1_->display())), std::string::npos) << without;
     EXPECT_TRUE(service_->wait_for_out(" INFO - retrying\n", 10s));
-    quillfen::testing::xclip_copy(x1_->display(), "between the two that are left");
+    xclip_copy(x1_->display(), "between the two that are left");
     EXPECT_TRUE(arrives_everywhere("between the two that are left")) << service_->err();
 
     // The restarted server joins at the next discovery: here that of a new worker, after this
@@ -197,7 +167,7 @@ TEST_F(ServiceOnThreeDisplays, LostXServerIsDroppedAndARestartedOneIsPickedUpLat
         << service_->out();
     const std::string again = wait_for_list(3);
     EXPECT_NE(again.find(as_debug_text(x2_->display())), std::string::npos) << again;
-    quillfen::testing::xclip_copy(x2_->display(), "from the restarted display");
+    xclip_copy(x2_->display(), "from the restarted display");
     EXPECT_TRUE(arrives_everywhere("from the restarted display")) << service_->err();
     EXPECT_EQ(service_->err().find("panicked"), std::string::npos) << service_->err();
 }
@@ -207,9 +177,9 @@ TEST_F(ServiceOnThreeDisplays, RunsOnAndSyncsWithStandardOutputClosed) {
     options.stdout_mode = WatchOptions::Stdout::closed;
     start({}, options);
     // Without standard output there is no list line to wait for: wait until a copy arrives.
-    quillfen::testing::xclip_copy(x1_->display(), "nobody reads the log");
+    xclip_copy(x1_->display(), "nobody reads the log");
     EXPECT_TRUE(arrives_everywhere("nobody reads the log", 30s)) << service_->err();
-    quillfen::testing::wl_copy(wayland_, "and it still works");
+    wl_copy(wayland_, "and it still works");
     EXPECT_TRUE(arrives_everywhere("and it still works")) << service_->err();
     EXPECT_FALSE(service_->wait_exit(0ms)) << service_->err();
     EXPECT_EQ(service_->err().find("FATAL"), std::string::npos) << service_->err();
@@ -222,7 +192,7 @@ TEST_F(ServiceOnThreeDisplays, ClipboardContentsReachTheLogOnlyWhenAskedFor) {
                     : std::vector<std::string>{});
         wait_for_list(1);
         const std::string secret = asked ? "secret text 2" : "secret text 1";
-        quillfen::testing::xclip_copy(x1_->display(), secret);
+        xclip_copy(x1_->display(), secret);
         ASSERT_TRUE(arrives_everywhere(secret)) << service_->err();
         service_->wait_for_out(" INFO - clipboard updated from display ", 5s);
         std::this_thread::sleep_for(500ms);
@@ -271,3 +241,4 @@ TEST(ServiceWithoutClipboards, GivesUpAfterTheFourthWorkerAbort) {
 }
 
 } // namespace
+} // namespace quillfen::test

@@ -1,8 +1,8 @@
 // The service as the desktop user on a machine shared with another account: it bridges only the
 // displays of its user and of root, and displays that never answer do not hold it up.
 
-#include "isolation.hpp"
-#include "peers.hpp"
+#include "tests/servers/isolation.hpp"
+#include "tests/servers/peers.hpp"
 #include "tests/servers/silent_listener.hpp"
 #include "tests/servers/sway_server.hpp"
 #include "tests/servers/test_accounts.hpp"
@@ -16,18 +16,10 @@
 #include <regex>
 #include <string>
 
+namespace quillfen::test {
 namespace {
 
 using namespace std::chrono_literals;
-using quillfen::test::compositor_user;
-using quillfen::test::other_user;
-using quillfen::test::SilentListener;
-using quillfen::test::SwayServer;
-using quillfen::test::test_account;
-using quillfen::test::XvfbServer;
-using quillfen::testing::WatchedProcess;
-using quillfen::testing::WatchOptions;
-using quillfen::testing::WaylandPeer;
 
 std::string quoted(const std::string& name) {
     return "\"" + name + "\"";
@@ -41,9 +33,7 @@ struct Stopped {
 };
 
 TEST(ServiceAsDesktopUser, UsesOnlyItsOwnAndRootsDisplaysAndIsNotHeldUpBySilentOnes) {
-    if (!quillfen::testing::isolation_failure().empty())
-        GTEST_SKIP() << "cannot isolate from the machine's display servers: "
-                     << quillfen::testing::isolation_failure();
+    SKIP_UNLESS_ISOLATED();
     const auto user = test_account(compositor_user);
     const auto other = test_account(other_user);
     SwayServer sway;
@@ -51,15 +41,14 @@ TEST(ServiceAsDesktopUser, UsesOnlyItsOwnAndRootsDisplaysAndIsNotHeldUpBySilentO
     XvfbServer root_display;
     XvfbServer foreign_display(other); // an unprivileged Xvfb makes its socket in the namespace
     XvfbServer stopped_display(user);
-    const int silent_number = quillfen::test::unused_display_number();
+    const int silent_number = unused_display_number();
     SilentListener silent(silent_number, user);
     const Stopped stopped(stopped_display.pid());
 
     WatchOptions options;
     options.user = std::pair{user.uid, user.gid};
     options.environment.push_back("XDG_RUNTIME_DIR=" + sway.runtime_dir());
-    WatchedProcess service({QUILLFEN_BINARY, "--hide-timestamp", "--log-level", "debug"},
-                           options);
+    WatchedProcess service({QUILLFEN_BINARY, "--hide-timestamp", "--log-level", "debug"}, options);
     const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(service.wait_for_out(" INFO - Using clipboards: ", 30s))
         << service.out() << service.err();
@@ -74,40 +63,40 @@ TEST(ServiceAsDesktopUser, UsesOnlyItsOwnAndRootsDisplaysAndIsNotHeldUpBySilentO
     const std::string list = match[1];
     EXPECT_NE(list.find(quoted(wayland.socket_name)), std::string::npos) << list;
     EXPECT_NE(list.find(quoted(root_display.display())), std::string::npos) << list;
-    for (const auto& unused :
-         {foreign_display.display(), stopped_display.display(), ":" + std::to_string(silent_number)})
+    for (const auto& unused : {foreign_display.display(), stopped_display.display(),
+                               ":" + std::to_string(silent_number)})
         EXPECT_EQ(list.find(quoted(unused)), std::string::npos) << unused << " in " << list;
     // Warnings go to standard error.
-    EXPECT_NE(service.err().find(" WARN - Not using x11 displays [" +
-                       std::to_string(foreign_display.number()) +
-                       "]: they are served by another user, who must not receive this user's "
-                       "clipboard\n"),
+    EXPECT_NE(service.err().find(
+                  " WARN - Not using x11 displays [" + std::to_string(foreign_display.number()) +
+                  "]: they are served by another user, who must not receive this user's "
+                  "clipboard\n"),
               std::string::npos)
         << service.err();
 
-    quillfen::testing::xclip_copy(root_display.display(), "victim secret 42");
+    xclip_copy(root_display.display(), "victim secret 42");
     const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (quillfen::testing::wl_paste(wayland) != "victim secret 42" &&
-           std::chrono::steady_clock::now() < deadline)
+    while (wl_paste(wayland) != "victim secret 42" && std::chrono::steady_clock::now() < deadline)
         service.wait_until([] { return false; }, 100ms);
-    EXPECT_EQ(quillfen::testing::wl_paste(wayland), "victim secret 42") << service.err();
+    EXPECT_EQ(wl_paste(wayland), "victim secret 42") << service.err();
 
     // And back: a copy on the user's compositor reaches root's display, and still not the other
     // account's.
-    quillfen::testing::wl_copy(wayland, "from the user's own compositor");
+    wl_copy(wayland, "from the user's own compositor");
     const auto back = std::chrono::steady_clock::now() + 10s;
-    while (quillfen::testing::xclip_paste(root_display.display()) !=
+    while (xclip_paste(root_display.display()) !=
                "from the user's own compositor" &&
            std::chrono::steady_clock::now() < back)
         service.wait_until([] { return false; }, 100ms);
-    EXPECT_EQ(quillfen::testing::xclip_paste(root_display.display()),
+    EXPECT_EQ(xclip_paste(root_display.display()),
               "from the user's own compositor")
         << service.out() << service.err();
 
-    EXPECT_EQ(quillfen::testing::xclip_paste(foreign_display.display()), "");
+    EXPECT_EQ(xclip_paste(foreign_display.display()), "");
     const std::string log = service.out() + service.err();
     EXPECT_EQ(log.find("victim secret"), std::string::npos) << log;
     EXPECT_EQ(service.err().find("FATAL"), std::string::npos) << service.err();
 }
 
 } // namespace
+} // namespace quillfen::test

@@ -2,11 +2,10 @@
 // succeeds through its queue, and then nothing answers.
 #pragma once
 
-#include <sys/types.h>
-
 #include <optional>
 
 #include "tests/servers/test_accounts.hpp"
+#include "tests/servers/watched_process.hpp"
 
 namespace quillfen::test {
 
@@ -14,13 +13,9 @@ class SilentListener {
   public:
     // Listens on "@/tmp/.X11-unix/X<number>", as `account` when given.
     SilentListener(int number, std::optional<Account> account = std::nullopt);
-    ~SilentListener();
-    SilentListener(const SilentListener&) = delete;
-    SilentListener& operator=(const SilentListener&) = delete;
 
   private:
-    void stop();
-    pid_t pid_ = -1;
+    WatchedProcess listener_;
 };
 
 } // namespace quillfen::test

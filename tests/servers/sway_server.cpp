@@ -1,17 +1,12 @@
 #include "tests/servers/sway_server.hpp"
-#include "tests/servers/exec_pointers.hpp"
+#include "tests/servers/watched_process.hpp"
 
-#include <fcntl.h>
-#include <grp.h>
-#include <linux/close_range.h>
 #include <poll.h>
 #include <pwd.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -67,19 +62,18 @@ bool answers(const std::string& path) {
     if (path.size() >= sizeof addr.sun_path)
         return false;
     std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
+    const UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!fd)
         return false;
     bool ok = false;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+    if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
         // wl_display (object 1), request 0 (sync), 12 bytes, new callback object 2.
         const std::uint32_t sync[3] = {1, 12u << 16, 2};
-        pollfd p{fd, POLLIN, 0};
+        pollfd p{fd.get(), POLLIN, 0};
         char reply[64];
-        ok = ::write(fd, sync, sizeof sync) == sizeof sync && ::poll(&p, 1, 1000) == 1 &&
-             ::read(fd, reply, sizeof reply) >= 12;
+        ok = ::write(fd.get(), sync, sizeof sync) == sizeof sync && ::poll(&p, 1, 1000) == 1 &&
+             ::read(fd.get(), reply, sizeof reply) >= 12;
     }
-    ::close(fd);
     return ok;
 }
 
@@ -100,38 +94,6 @@ std::string tail_of(const std::string& path) {
     all << in.rdbuf();
     std::string text = all.str();
     return text.size() > 2000 ? text.substr(text.size() - 2000) : text;
-}
-
-// Runs in the forked child: only async-signal-safe calls until exec.
-[[noreturn]] void exec_as(pid_t parent, const User& user, const char* dir, const char* log,
-                          char** argv, char** envp) {
-    ::setpgid(0, 0);
-    int out = ::open(log, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    if (out < 0 || in < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(out, 2) < 0)
-        ::_exit(126);
-    ::close_range(3, ~0U, 0);
-    if (::setgroups(0, nullptr) < 0 || ::setgid(user.gid) < 0 || ::setuid(user.uid) < 0 ||
-        ::chdir(dir) < 0)
-        ::_exit(126);
-    // A test that dies takes its compositor along. Set after setuid, which clears it.
-    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (::getppid() != parent)
-        ::_exit(126); // the test ended before the signal was armed
-    ::execve(argv[0], argv, envp);
-    ::_exit(127);
-}
-
-void reap(pid_t pid, std::chrono::milliseconds limit) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        pid_t r = ::waitpid(pid, nullptr, WNOHANG);
-        if (r == pid || (r < 0 && errno == ECHILD))
-            return;
-        std::this_thread::sleep_for(5ms);
-    }
-    ::kill(-pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
 }
 
 } // namespace
@@ -155,18 +117,17 @@ HeadlessCompositor::HeadlessCompositor(std::vector<std::string> argv, std::vecto
             }
         }
     }
-    auto argv_ptrs = exec_pointers(argv);
-    auto env_ptrs = exec_pointers(env);
-
-    const pid_t parent = ::getpid();
-    pid_ = ::fork();
-    if (pid_ < 0) {
-        fs::remove_all(runtime_dir_);
-        throw std::runtime_error("fork: " + std::string(std::strerror(errno)));
-    }
-    if (pid_ == 0)
-        exec_as(parent, user, runtime_dir_.c_str(), log.c_str(), argv_ptrs.data(), env_ptrs.data());
-    ::setpgid(pid_, pid_); // so that stop() finds the group even before the child set it
+    compositor_ = std::make_unique<WatchedProcess>(
+        argv, WatchOptions{.stdout_mode = WatchOptions::Stdout::discarded,
+                           .environment = env,
+                           .user = std::pair{user.uid, user.gid},
+                           .input = "",
+                           .discard_stderr = true,
+                           .only_environment = true,
+                           .directory = runtime_dir_,
+                           .log_file = log,
+                           // A test that dies takes its compositor along.
+                           .death_signal = SIGTERM});
 
     auto deadline = std::chrono::steady_clock::now() + 20s;
     for (;;) {
@@ -175,11 +136,8 @@ HeadlessCompositor::HeadlessCompositor(std::vector<std::string> argv, std::vecto
             socket_name_ = name;
             break;
         }
-        int status = 0;
-        bool exited = ::waitpid(pid_, &status, WNOHANG) == pid_;
+        const bool exited = compositor_->wait_exit(0ms).has_value();
         if (exited || std::chrono::steady_clock::now() >= deadline) {
-            if (exited)
-                pid_ = -1;
             std::string why =
                 argv[0] + (exited ? " exited early" : " did not come up") + ":\n" + tail_of(log);
             stop();
@@ -194,11 +152,10 @@ HeadlessCompositor::~HeadlessCompositor() {
 }
 
 void HeadlessCompositor::stop() noexcept {
-    if (pid_ > 0) {
-        ::kill(-pid_, SIGTERM); // the whole group: weston starts a helper client
-        ::kill(pid_, SIGTERM);
-        reap(pid_, 5000ms);
-        pid_ = -1;
+    if (compositor_) {
+        ::kill(-compositor_->pid(), SIGTERM); // the whole group: weston starts a helper client
+        compositor_->wait_exit(5000ms);
+        compositor_.reset(); // kills what is left
     }
     std::error_code ec;
     if (!runtime_dir_.empty()) {

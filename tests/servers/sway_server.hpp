@@ -5,8 +5,11 @@
 
 #include <sys/types.h>
 
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "tests/servers/watched_process.hpp"
 
 namespace quillfen::test {
 
@@ -19,7 +22,7 @@ class HeadlessCompositor {
     const std::string& runtime_dir() const { return runtime_dir_; }
     // The socket's name inside runtime_dir(), "wayland-N".
     const std::string& socket_name() const { return socket_name_; }
-    pid_t pid() const { return pid_; }
+    pid_t pid() const { return compositor_ ? compositor_->pid() : -1; }
 
   protected:
     // Starts `argv` and returns once it answers on its socket; throws
@@ -33,7 +36,7 @@ class HeadlessCompositor {
     void stop() noexcept;
     std::string runtime_dir_;
     std::string socket_name_;
-    pid_t pid_ = -1;
+    std::unique_ptr<WatchedProcess> compositor_;
 };
 
 class SwayServer : public HeadlessCompositor {

@@ -3,10 +3,12 @@
 
 #include <sys/types.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "tests/servers/test_accounts.hpp"
+#include "tests/servers/watched_process.hpp"
 
 namespace quillfen::test {
 
@@ -28,8 +30,8 @@ class XvfbServer {
     void kill();
     // Starts a fresh server on the same display number.
     void restart();
-    bool running() const { return pid_ > 0; }
-    pid_t pid() const { return pid_; }
+    bool running() const { return xvfb_ != nullptr; }
+    pid_t pid() const { return xvfb_ ? xvfb_->pid() : -1; }
 
   private:
     explicit XvfbServer(std::optional<Account> account);
@@ -38,7 +40,7 @@ class XvfbServer {
 
     std::optional<Account> account_;
     int number_ = -1;
-    pid_t pid_ = -1;
+    std::unique_ptr<WatchedProcess> xvfb_;
 };
 
 // A display number on which no server listens (no socket and no lock file), picked at random.

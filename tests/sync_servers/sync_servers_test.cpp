@@ -17,20 +17,20 @@
 #include <gtest/gtest.h>
 
 #include "log.hpp"
-#include "peers.hpp"
-#include "sync.hpp"
-#include "tests/servers/display_namespace.hpp"
+#include "backend_probes.hpp"
+#include "tests/servers/captured_output.hpp"
+#include "tests/servers/isolation.hpp"
+#include "tests/servers/peers.hpp"
+#include "tests/servers/process_state.hpp"
 #include "tests/servers/sway_server.hpp"
 #include "tests/servers/xvfb_server.hpp"
-#include "tests/unit/captured_output.hpp"
+#include "tests/sync_servers/sync_worker.hpp"
 
 namespace quillfen::test {
 namespace {
 
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
-
-std::string isolation_problem;
 
 std::string x11_report(const std::string& numbers) {
     return " WARN - Issue connecting to some x11 clipboards. This is expected when hooking up to "
@@ -69,15 +69,14 @@ int socket_number(const std::string& socket) {
 class SyncServers : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!isolation_problem.empty())
-            GTEST_SKIP() << isolation_problem;
+        SKIP_UNLESS_ISOLATED();
         log::level::set(Level::debug);
         log::timestamp::set(false);
         log::log_sensitive_information::set(false);
     }
 
     std::expected<ClipboardList, MyError> discover() {
-        quillfen::testing::CapturedOutput output;
+        CapturedOutput output;
         auto result = get_clipboards();
         lines = output.lines();
         return result;
@@ -102,7 +101,7 @@ class ThreeServers : public SyncServers {
     }
 
     std::string wl_paste() const {
-        return test::wl_paste(sway->runtime_dir(), sway->socket_name());
+        return test::wl_paste({sway->runtime_dir(), sway->socket_name()});
     }
 
     std::unique_ptr<XvfbServer> first, second;
@@ -110,9 +109,7 @@ class ThreeServers : public SyncServers {
 };
 
 TEST_F(ThreeServers, DiscoveryFindsExactlyThoseInOrderAndSpreadsTheStartText) {
-    ASSERT_EQ(copy_with({"xclip", "-i", "-selection", "clipboard"}, x11_client(second->display()),
-                        "start text"),
-              0);
+    ASSERT_NO_THROW(xclip_copy(second->display(), "start text"));
     // xclip takes the selection in its background process.
     ASSERT_TRUE(eventually([&] { return xclip_paste(second->display()) == "start text"; }));
 
@@ -214,9 +211,7 @@ TEST_F(SyncServers, UnsetRuntimeDirGivesAnErrorLinePerWaylandSocket) {
 
 TEST_F(ThreeServers, XclipCopyReachesWaylandAndTheOtherDisplay) {
     SyncWorker worker;
-    ASSERT_EQ(copy_with({"xclip", "-i", "-selection", "clipboard"}, x11_client(first->display()),
-                        "copied on X"),
-              0);
+    ASSERT_NO_THROW(xclip_copy(first->display(), "copied on X"));
     EXPECT_TRUE(eventually([&] { return wl_paste() == "copied on X"; })) << wl_paste();
     EXPECT_TRUE(eventually([&] { return xclip_paste(second->display()) == "copied on X"; }))
         << xclip_paste(second->display());
@@ -231,9 +226,7 @@ TEST_F(ThreeServers, WlCopyReachesBothDisplays) {
     bool reached = false;
     for (int attempt = 1; attempt <= 3 && !reached; ++attempt) {
         const std::string text = "copied on Wayland " + std::to_string(attempt);
-        ASSERT_EQ(
-            copy_with({"wl-copy", text}, wayland_client(sway->runtime_dir(), sway->socket_name())),
-            0);
+        ASSERT_NO_THROW(wl_copy({sway->runtime_dir(), sway->socket_name()}, text));
         reached = eventually(
             [&] {
                 return xclip_paste(first->display()) == text &&
@@ -247,10 +240,3 @@ TEST_F(ThreeServers, WlCopyReachesBothDisplays) {
 
 } // namespace
 } // namespace quillfen::test
-
-int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    // Only while the process has one thread, and before any server starts.
-    quillfen::test::isolation_problem = quillfen::test::enter_private_display_namespace();
-    return RUN_ALL_TESTS();
-}

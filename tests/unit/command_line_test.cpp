@@ -14,15 +14,11 @@
 #include <gtest/gtest.h>
 
 #include "args.hpp"
-#include "child_process.hpp"
+#include "tests/servers/child_process.hpp"
+#include "tests/servers/watched_process.hpp"
 
-namespace quillfen {
+namespace quillfen::test {
 namespace {
-
-using testing::ChildOptions;
-using testing::ChildResult;
-using testing::run_in_child;
-using testing::StdoutMode;
 
 // Runs the service with `arguments`; `environment` entries are set first.
 ChildResult run_quillfen(const std::vector<std::string>& arguments, ChildOptions options = {},
@@ -242,26 +238,23 @@ TEST(Help, FollowsTheTerminalWidth) {
     size.ws_col = 64;
     size.ws_row = 40;
     ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, &size), 0);
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        unsetenv("COLUMNS");
-        dup2(slave, STDOUT_FILENO);
-        close(master);
-        close(slave);
-        execl(QUILLFEN_BINARY, QUILLFEN_BINARY, "--help", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(slave);
+    const UniqueFd terminal(master);
+    UniqueFd their_terminal(slave);
     std::string out;
-    char buffer[4096];
-    for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;)
-        out.append(buffer, static_cast<std::size_t>(n));
-    close(master);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    std::optional<int> status;
+    {
+        // "COLUMNS" alone takes the variable out of the program's environment.
+        WatchedProcess help({QUILLFEN_BINARY, "--help"},
+                            {.environment = {"COLUMNS"}, .stdout_fd = their_terminal.get()});
+        their_terminal.reset();
+        char buffer[4096];
+        for (ssize_t n; (n = read(terminal.get(), buffer, sizeof buffer)) > 0;)
+            out.append(buffer, static_cast<std::size_t>(n));
+        status = help.wait_exit(std::chrono::seconds(10));
+    }
+    ASSERT_TRUE(status);
+    ASSERT_TRUE(WIFEXITED(*status));
+    EXPECT_EQ(WEXITSTATUS(*status), 0);
     const auto lines = lines_of(out);
     EXPECT_LE(widest(lines), 64u);
     EXPECT_GT(widest(lines), 50u);
@@ -312,4 +305,4 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
-} // namespace quillfen
+} // namespace quillfen::test

@@ -9,12 +9,12 @@
 
 #include <gtest/gtest.h>
 
-#include "captured_output.hpp"
+#include "tests/servers/captured_output.hpp"
 #include "discovery.hpp"
 #include "log.hpp"
 #include "scripted_clipboard.hpp"
 
-namespace quillfen::testing {
+namespace quillfen::test {
 namespace {
 
 using Journal = std::vector<std::string>;
@@ -474,4 +474,4 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
-} // namespace quillfen::testing
+} // namespace quillfen::test

@@ -8,12 +8,12 @@
 
 #include <gtest/gtest.h>
 
-#include "captured_output.hpp"
+#include "tests/servers/captured_output.hpp"
 #include "keep_synced.hpp"
 #include "log.hpp"
 #include "scripted_clipboard.hpp"
 
-namespace quillfen::testing {
+namespace quillfen::test {
 namespace {
 
 using Journal = std::vector<std::string>;
@@ -590,4 +590,4 @@ TEST_F(KeepSynced, WriteErrorOnTheThirdOfFourLeavesTheFourthUnwritten) {
 }
 
 } // namespace
-} // namespace quillfen::testing
+} // namespace quillfen::test

@@ -15,17 +15,12 @@
 
 #include <gtest/gtest.h>
 
-#include "child_process.hpp"
 #include "fatal.hpp"
 #include "log.hpp"
+#include "tests/servers/child_process.hpp"
 
-namespace quillfen {
+namespace quillfen::test {
 namespace {
-
-using testing::ChildOptions;
-using testing::ChildResult;
-using testing::run_in_child;
-using testing::StdoutMode;
 
 void settings(Level level, bool timestamp, bool sensitive = false) {
     log::level::set(level);
@@ -147,17 +142,17 @@ struct Observed {
 };
 
 } // namespace
-} // namespace quillfen
+} // namespace quillfen::test
 
 template <>
-struct fmt::formatter<quillfen::Observed> : fmt::formatter<std::string_view> {
-    auto format(const quillfen::Observed& o, fmt::format_context& ctx) const {
+struct fmt::formatter<quillfen::test::Observed> : fmt::formatter<std::string_view> {
+    auto format(const quillfen::test::Observed& o, fmt::format_context& ctx) const {
         ++*o.renders;
         return fmt::formatter<std::string_view>::format("observed", ctx);
     }
 };
 
-namespace quillfen {
+namespace quillfen::test {
 namespace {
 
 TEST(LevelGate, LineBelowTheLevelIsNeverBuilt) {
@@ -454,4 +449,4 @@ TEST(LevelNames, ParseIsCaseSensitive) {
 }
 
 } // namespace
-} // namespace quillfen
+} // namespace quillfen::test

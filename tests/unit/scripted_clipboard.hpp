@@ -14,7 +14,7 @@
 #include "debug_text.hpp"
 #include "error.hpp"
 
-namespace quillfen::testing {
+namespace quillfen::test {
 
 // The text behind one or more clipboard names.
 struct Selection {
@@ -169,4 +169,4 @@ inline std::unique_ptr<ScriptedClipboard> scripted(std::string name, World& worl
     return std::make_unique<ScriptedClipboard>(std::move(name), world, held, std::vector{held});
 }
 
-} // namespace quillfen::testing
+} // namespace quillfen::test

@@ -17,9 +17,11 @@
 namespace {
 
 using namespace std::chrono_literals;
-using quillfen::testing::count_of;
-using quillfen::testing::WatchedProcess;
-using quillfen::testing::WatchOptions;
+using quillfen::test::count_of;
+using quillfen::test::make_pipe;
+using quillfen::test::OwnedPipe;
+using quillfen::test::WatchedProcess;
+using quillfen::test::WatchOptions;
 
 struct TempDir {
     std::filesystem::path path;
@@ -196,16 +198,17 @@ TEST(Supervisor, WorkerForkedWhileATimerPrintsStartsWithFreeLogLocks) {
     // Standard error is a full pipe that nobody reads yet: the first timer (at 2 s) blocks in
     // the middle of its line while the second worker is forked (at 2.5 s). That worker writes
     // to standard error itself once the pipe drains (at 3.3 s), before its own timer (at 4.5 s).
-    int fds[2];
-    ASSERT_EQ(pipe2(fds, O_CLOEXEC | O_NONBLOCK), 0);
+    OwnedPipe pipe = make_pipe();
+    ASSERT_EQ(fcntl(pipe.read.get(), F_SETFL, O_NONBLOCK), 0);
+    ASSERT_EQ(fcntl(pipe.write.get(), F_SETFL, O_NONBLOCK), 0);
     const std::string filler(4096, 'x');
-    while (write(fds[1], filler.data(), filler.size()) > 0) {
+    while (write(pipe.write.get(), filler.data(), filler.size()) > 0) {
     }
-    ASSERT_EQ(fcntl(fds[1], F_SETFL, 0), 0);
+    ASSERT_EQ(fcntl(pipe.write.get(), F_SETFL, 0), 0);
     WatchOptions watch;
-    watch.stderr_fd = fds[1];
+    watch.stderr_fd = pipe.write.get();
     Host host({}, 2, "info", {"sleep:1500", "log", "run"}, watch);
-    close(fds[1]);
+    pipe.write.reset();
 
     std::this_thread::sleep_for(3300ms);
     std::string err;
@@ -213,13 +216,13 @@ TEST(Supervisor, WorkerForkedWhileATimerPrintsStartsWithFreeLogLocks) {
         [&] {
             char buffer[65536];
             ssize_t got;
-            while ((got = read(fds[0], buffer, sizeof buffer)) > 0) {
+            while ((got = read(pipe.read.get(), buffer, sizeof buffer)) > 0) {
                 err.append(buffer, static_cast<std::size_t>(got));
             }
             return host.process.out().find(" INFO - worker 2 logged\n") != std::string::npos;
         },
         15s);
-    close(fds[0]);
+    pipe.read.reset();
     EXPECT_TRUE(logged) << host.process.out();
     EXPECT_NE(err.find(" WARN - worker 2 warns\n"), std::string::npos);
     EXPECT_NE(err.find("ERROR - error getting status of child process"), std::string::npos);
@@ -266,12 +269,11 @@ TEST(Supervisor, FatalConditionsEndTheSupervisorWith101) {
 TEST(Supervisor, TimerThatCannotLogEndsAloneAndTheSupervisorGoesOn) {
     // Standard error is a pipe without a reader: the first timer's error line fails.
     WatchOptions watch;
-    int fds[2];
-    ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
-    close(fds[0]);
-    watch.stderr_fd = fds[1];
+    OwnedPipe pipe = make_pipe();
+    pipe.read.reset();
+    watch.stderr_fd = pipe.write.get();
     Host host({}, 1, "info", {"exit:0", "run", "run"}, watch);
-    close(fds[1]);
+    pipe.write.reset();
     EXPECT_TRUE(host.process.wait_for_out(" INFO - worker 3 runs\n", 15s)) << host.process.out();
     EXPECT_FALSE(host.process.wait_exit(0ms));
 }

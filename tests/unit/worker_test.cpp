@@ -3,9 +3,9 @@
 
 #include "worker.hpp"
 
-#include "child_process.hpp"
 #include "debug_text.hpp"
 #include "log.hpp"
+#include "tests/servers/child_process.hpp"
 #include "tests/servers/watched_process.hpp"
 
 #include <gtest/gtest.h>
@@ -23,8 +23,8 @@ using quillfen::ClipboardList;
 using quillfen::MyError;
 using quillfen::WallTime;
 using quillfen::WorkerSteps;
-using quillfen::testing::count_of;
-using quillfen::testing::run_in_child;
+using quillfen::test::count_of;
+using quillfen::test::run_in_child;
 
 int alive_clipboards = 0;
 
@@ -52,7 +52,7 @@ struct Script {
 };
 
 // Runs the worker loop on a clock that only the script and the pauses move.
-quillfen::testing::ChildResult run_worker(const Script& script) {
+quillfen::test::ChildResult run_worker(const Script& script) {
     return run_in_child([&script]() -> int {
         quillfen::log::level::set(quillfen::Level::info);
         quillfen::log::timestamp::set(false);

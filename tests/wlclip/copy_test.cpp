@@ -10,9 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/servers/peers.hpp"
+#include "tests/servers/process_state.hpp"
 #include "tests/servers/sway_server.hpp"
-#include "tests/wlclip/peers.hpp"
-#include "tests/wlclip/process_state.hpp"
+#include "tests/wlclip/serving_threads.hpp"
+#include "tests/wlclip/use_compositor.hpp"
 #include "wlclip/wlclip.hpp"
 
 namespace quillfen::test {
@@ -60,26 +62,26 @@ TEST_F(CopyOnSway, AReadRightAfterACopySeesTheNewText) {
         copy_ok(text);
         EXPECT_EQ(paste_here(), text);
     }
-    EXPECT_EQ(wl_paste(), "text number 29");
+    EXPECT_EQ(wl_paste(environment_compositor), "text number 29");
 }
 
 TEST_F(CopyOnSway, EveryTypeAndEveryRequestGetsTheSameBytes) {
     const std::string text = "caf\xc3\xa9 \xff\n\n";
     copy_ok(text);
-    EXPECT_EQ(run_shell("wl-paste -l"),
+    EXPECT_EQ(shell("wl-paste -l"),
               "text/plain;charset=utf-8\ntext/plain\nSTRING\nUTF8_STRING\nTEXT\n");
     for (const char* type :
          {"text/plain;charset=utf-8", "text/plain", "STRING", "UTF8_STRING", "TEXT"}) {
-        EXPECT_EQ(wl_paste(std::string("-t '") + type + "'"), text) << type;
+        EXPECT_EQ(wl_paste(environment_compositor, {"-t", type}), text) << type;
         EXPECT_EQ(paste_here(), text) << type;
     }
 }
 
 TEST_F(CopyOnSway, TheEmptyTextOffersTheTypesWithNoBytes) {
     copy_ok("");
-    EXPECT_EQ(run_shell("wl-paste -l | wc -l"), "5\n");
+    EXPECT_EQ(shell("wl-paste -l | wc -l"), "5\n");
     EXPECT_EQ(paste_here(), "");
-    EXPECT_EQ(wl_paste(), "");
+    EXPECT_EQ(shell("wl-paste -n"), "");
 }
 
 TEST_F(CopyOnSway, TwoCopiesInARowLeaveOneServingThread) {
@@ -87,7 +89,7 @@ TEST_F(CopyOnSway, TwoCopiesInARowLeaveOneServingThread) {
     copy_ok("second");
     EXPECT_TRUE(eventually([] { return serving_threads() == 1; }));
     EXPECT_EQ(paste_here(), "second");
-    wl_copy("from elsewhere");
+    wl_copy(environment_compositor, "from elsewhere");
     EXPECT_TRUE(eventually([] { return serving_threads() == 0; }));
     EXPECT_EQ(paste_here(), "from elsewhere");
 }
@@ -98,8 +100,8 @@ TEST_F(CopyOnSway, AStuckReaderHoldsUpNeitherOtherReadersNorTheCancel) {
     auto stuck = wlclip::get_contents(); // asked for, never read
     ASSERT_TRUE(stuck);
     EXPECT_EQ(paste_here(), big);
-    EXPECT_EQ(wl_paste().size(), big.size());
-    wl_copy("taken");
+    EXPECT_EQ(wl_paste(environment_compositor).size(), big.size());
+    wl_copy(environment_compositor, "taken");
     // The transfer had begun: it is finished after the cancel, then the thread ends.
     auto rest = wlclip::read_to_end(stuck->pipe.get());
     ASSERT_TRUE(rest) << "read errno " << rest.error().code;
@@ -113,9 +115,9 @@ TEST_F(CopyOnSway, APasteByWlPasteOutlivesTheReplacedSelection) {
     copy_ok(big);
     // A reader that starts reading late, while another client copies meanwhile.
     auto pasted =
-        std::async(std::launch::async, [] { return run_shell("wl-paste -n | (sleep 1; wc -c)"); });
+        std::async(std::launch::async, [] { return shell("wl-paste -n | (sleep 1; wc -c)"); });
     std::this_thread::sleep_for(300ms);
-    wl_copy("copied elsewhere meanwhile");
+    wl_copy(environment_compositor, "copied elsewhere meanwhile");
     EXPECT_EQ(pasted.get(), std::to_string(big.size()) + "\n");
     EXPECT_TRUE(eventually([] { return serving_threads() == 0; }));
 }
@@ -126,7 +128,7 @@ TEST_F(CopyOnSway, AReaderThatStopsAfterTheCancelIsDroppedAfterTheIdleLimit) {
     auto stuck = wlclip::get_contents(); // asked for, never read
     ASSERT_TRUE(stuck);
     EXPECT_EQ(paste_here(), big); // served meanwhile
-    wl_copy("taken");
+    wl_copy(environment_compositor, "taken");
     EXPECT_TRUE(eventually([] { return serving_threads() == 0; }, 10s));
     // Dropped with the thread: the reader sees the end of data after what it was given.
     auto partial = wlclip::read_to_end(stuck->pipe.get());
@@ -144,20 +146,20 @@ TEST_F(CopyOnSway, AReaderThatLeavesEarlyDoesNotEndTheProcess) {
         ASSERT_GT(::read(contents->pipe.get(), first, sizeof first), 0);
         contents->pipe.reset(); // the server's next write meets a closed pipe
     }
-    EXPECT_EQ(run_shell("wl-paste -n | head -c 5"), "zzzzz");
+    EXPECT_EQ(shell("wl-paste -n | head -c 5"), "zzzzz");
     EXPECT_EQ(paste_here(), big);
 }
 
 TEST_F(CopyOnSway, DescriptorsAreCloseOnExecAndNothingRemainsAfterServing) {
     copy_ok("warm-up"); // the first use loads what stays loaded (locale, resolver, ...)
-    wl_copy("replace");
+    wl_copy(environment_compositor, "replace");
     ASSERT_TRUE(eventually([] { return serving_threads() == 0; }));
 
     const auto fds_before = open_fds();
     const int threads_before = thread_count();
     copy_ok("served text");
     EXPECT_EQ(paste_here(), "served text");
-    EXPECT_EQ(wl_paste(), "served text");
+    EXPECT_EQ(wl_paste(environment_compositor), "served text");
     EXPECT_EQ(thread_count(), threads_before + 1);
     for (int fd : open_fds()) {
         if (!fds_before.contains(fd)) {
@@ -165,7 +167,7 @@ TEST_F(CopyOnSway, DescriptorsAreCloseOnExecAndNothingRemainsAfterServing) {
         }
     }
 
-    wl_copy("taken over");
+    wl_copy(environment_compositor, "taken over");
     EXPECT_TRUE(eventually([&] { return thread_count() == threads_before; }));
     EXPECT_EQ(open_fds(), fds_before);
     EXPECT_TRUE(fs::is_empty(tmpdir_));

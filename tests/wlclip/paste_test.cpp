@@ -12,9 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/servers/peers.hpp"
 #include "tests/servers/sway_server.hpp"
-#include "tests/wlclip/peers.hpp"
+#include "tests/servers/watched_process.hpp"
 #include "tests/wlclip/test_owner.hpp"
+#include "tests/wlclip/use_compositor.hpp"
 #include "wlclip/mime.hpp"
 #include "wlclip/wlclip.hpp"
 
@@ -64,7 +66,7 @@ TEST_F(PasteOnSway, AnEmptySelectionIsClipboardEmpty) {
 }
 
 TEST_F(PasteOnSway, OnlyImageTypesIsNoMimeType) {
-    wl_copy("\x89PNG\r\n", "-t image/png");
+    wl_copy(environment_compositor, "\x89PNG\r\n", {"-t", "image/png"});
     auto contents = wlclip::get_contents();
     ASSERT_FALSE(contents);
     EXPECT_TRUE(std::holds_alternative<paste::NoMimeType>(contents.error()));
@@ -107,7 +109,7 @@ TEST_F(PasteOnSway, AnHtmlOnlySelectionIsReadAsMarkup) {
 
 TEST_F(PasteOnSway, BytesOfAnotherClientArriveUnchanged) {
     const std::string bytes = "line\n\xff\xc3 caf\xc3\xa9\n";
-    wl_copy(bytes);
+    wl_copy(environment_compositor, bytes);
     auto contents = wlclip::get_contents();
     ASSERT_TRUE(contents);
     EXPECT_EQ(contents->mime_type, "text/plain;charset=utf-8");
@@ -115,7 +117,7 @@ TEST_F(PasteOnSway, BytesOfAnotherClientArriveUnchanged) {
 }
 
 TEST_F(PasteOnSway, ThePipeIsBlockingAndCloseOnExec) {
-    wl_copy("x");
+    wl_copy(environment_compositor, "x");
     auto contents = wlclip::get_contents();
     ASSERT_TRUE(contents);
     int fd = contents->pipe.get();
@@ -204,13 +206,13 @@ TEST_F(EmptyRuntimeDir, ConnectionKinds) {
 
 // A compositor that accepts connections and never answers.
 TEST_F(EmptyRuntimeDir, AHungCompositorTimesOut) {
-    int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const UniqueFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     std::string path = dir_ + "/wayland-0";
     path.copy(addr.sun_path, sizeof addr.sun_path - 1);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_EQ(::listen(listener, 8), 0);
+    ASSERT_EQ(::bind(listener.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(listener.get(), 8), 0);
 
     auto start = std::chrono::steady_clock::now();
     paste::Error pasted = paste_error();
@@ -224,7 +226,6 @@ TEST_F(EmptyRuntimeDir, AHungCompositorTimesOut) {
     ASSERT_NE(copied_io, nullptr) << "error index " << copied.error().index();
     EXPECT_EQ(copied_io->io.code, ETIMEDOUT);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
-    ::close(listener);
 }
 
 TEST(PasteOnWeston, ACompositorWithoutDataControlIsMissingProtocol) {

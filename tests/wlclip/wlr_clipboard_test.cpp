@@ -12,16 +12,19 @@
 
 #include "debug_text.hpp"
 #include "error.hpp"
+#include "tests/servers/peers.hpp"
+#include "tests/servers/process_state.hpp"
 #include "tests/servers/sway_server.hpp"
-#include "tests/wlclip/peers.hpp"
-#include "tests/wlclip/process_state.hpp"
+#include "tests/wlclip/serving_threads.hpp"
 #include "tests/wlclip/test_owner.hpp"
+#include "tests/wlclip/use_compositor.hpp"
 #include "wlr_clipboard.hpp"
 
 namespace quillfen {
 namespace {
 
 using namespace std::chrono_literals;
+using test::environment_compositor;
 using test::use_compositor;
 using test::wl_copy;
 using test::wl_paste;
@@ -48,7 +51,7 @@ TEST_F(WlrClipboardOnSway, SelectionsWithoutTextReadAsTheEmptyText) {
     ::setenv("WAYLAND_DISPLAY", "wayland-250", 1); // the object must set its own
     EXPECT_EQ(clipboard_.get(), "") << "no selection yet";
     EXPECT_EQ(std::getenv("WAYLAND_DISPLAY"), sway_.socket_name());
-    wl_copy("\x89PNG\r\n", "-t image/png");
+    wl_copy(environment_compositor, "\x89PNG\r\n", {"-t", "image/png"});
     EXPECT_EQ(clipboard_.get(), "") << "only an image type";
 }
 
@@ -73,7 +76,7 @@ TEST_F(WlrClipboardOnSway, TextComesBackWhole) {
         {"large", std::string(300000, 'x') + "\n", std::string(300000, 'x') + "\n"},
     };
     for (const Case& c : cases) {
-        wl_copy(c.bytes);
+        wl_copy(environment_compositor, c.bytes);
         auto text = clipboard_.get();
         ASSERT_TRUE(text) << c.what << ": " << error_text(text);
         EXPECT_EQ(*text, c.text) << c.what;
@@ -108,7 +111,7 @@ TEST_F(WlrClipboardOnSway, SetThenGetAndOtherReaders) {
         EXPECT_EQ(clipboard_.get(), text) << "read right after the write";
     }
     for (int i = 0; i < 5; ++i)
-        EXPECT_EQ(wl_paste(), "last one") << "request " << i;
+        EXPECT_EQ(wl_paste(environment_compositor), "last one") << "request " << i;
     EXPECT_EQ(test::serving_threads(), 1);
 }
 
@@ -117,14 +120,14 @@ TEST_F(WlrClipboardOnSway, SetThenGetAndOtherReaders) {
 TEST_F(WlrClipboardOnSway, AfterOurOwnTextAnotherClientsSelectionIsRead) {
     struct Case {
         const char* what;
-        std::string args; // of the other client's wl-copy
+        std::vector<std::string> args; // of the other client's wl-copy
         std::string bytes;
         std::string text;
     };
     const Case cases[] = {
-        {"a text", "", "theirs", "theirs"},
-        {"an image only", "-t image/png", "\x89PNG\r\n", ""},
-        {"a cleared selection", "--clear", "", ""},
+        {"a text", {}, "theirs", "theirs"},
+        {"an image only", {"-t", "image/png"}, "\x89PNG\r\n", ""},
+        {"a cleared selection", {"--clear"}, "", ""},
     };
     for (int round = 0; round < 3; ++round) {
         for (const Case& c : cases) {
@@ -133,7 +136,7 @@ TEST_F(WlrClipboardOnSway, AfterOurOwnTextAnotherClientsSelectionIsRead) {
             ASSERT_TRUE(clipboard_.set(ours));
             ASSERT_EQ(clipboard_.get(), ours);
             ASSERT_EQ(clipboard_.holds_own_text(), true);
-            wl_copy(c.bytes, c.args);
+            wl_copy(environment_compositor, c.bytes, c.args);
             EXPECT_EQ(clipboard_.holds_own_text(), false);
             EXPECT_EQ(clipboard_.get(), c.text);
         }
@@ -149,7 +152,7 @@ TEST_F(WlrClipboardOnSway, OwnBytesReadAsATransferOfThemReads) {
                               "d";
     ASSERT_TRUE(clipboard_.set(bytes));
     EXPECT_EQ(clipboard_.get(), "a" + r + r + r + "b" + r + "c" + r + r + "d");
-    EXPECT_EQ(wl_paste(), bytes) << "other readers get the bytes unchanged";
+    EXPECT_EQ(wl_paste(environment_compositor), bytes) << "other readers get the bytes unchanged";
     // A read would not return our bytes, so they do not count as our text; each offer anew.
     for (const std::string& offer : {bytes, std::string("valid"), bytes}) {
         ASSERT_TRUE(clipboard_.set(offer));
@@ -161,8 +164,8 @@ TEST_F(WlrClipboardOnSway, TwoSetsInARowLeaveOneServingThread) {
     ASSERT_TRUE(clipboard_.set("one"));
     ASSERT_TRUE(clipboard_.set("two"));
     EXPECT_TRUE(test::eventually([] { return test::serving_threads() == 1; }));
-    EXPECT_EQ(wl_paste(), "two");
-    wl_copy("elsewhere");
+    EXPECT_EQ(wl_paste(environment_compositor), "two");
+    wl_copy(environment_compositor, "elsewhere");
     EXPECT_TRUE(test::eventually([] { return test::serving_threads() == 0; }));
 }
 
@@ -172,7 +175,7 @@ TEST_F(WlrClipboardOnSway, WatchReturnsSoonAfterAChange) {
     std::thread changer([&] {
         std::this_thread::sleep_for(1500ms);
         changed = std::chrono::steady_clock::now();
-        wl_copy("after");
+        wl_copy(environment_compositor, "after");
     });
     auto text = clipboard_.watch();
     auto returned = std::chrono::steady_clock::now();

@@ -1,20 +1,11 @@
 #include "tests/x11clip/peers.hpp"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <stdexcept>
-
-extern char** environ;
 
 namespace quillfen::test {
 
@@ -27,112 +18,14 @@ struct Free {
     void operator()(void* p) const { std::free(p); }
 };
 
-std::vector<char*> c_args(std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    return argv;
-}
-
-// Spawns `args` with its standard input from a new pipe (returned in *input) and its
-// standard output to a new pipe (in *output, when asked for) or /dev/null.
-pid_t spawn(std::vector<std::string> args, int* input, int* output) {
-    int in[2], out[2] = {-1, -1};
-    if (::pipe2(in, O_CLOEXEC) != 0 || (output != nullptr && ::pipe2(out, O_CLOEXEC) != 0))
-        throw std::runtime_error("pipe2 failed");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    if (output != nullptr)
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    else
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    auto argv = c_args(args);
-    pid_t pid = -1;
-    int r = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(in[0]);
-    if (output != nullptr)
-        ::close(out[1]);
-    if (r != 0)
-        throw std::runtime_error("could not run " + args[0]);
-    *input = in[1];
-    if (output != nullptr)
-        *output = out[0];
-    return pid;
-}
-
-void write_all(int fd, std::string_view data) {
-    while (!data.empty()) {
-        ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return;
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-}
-
-int wait_status(pid_t pid) {
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::size_t count_entries(const char* path) {
-    std::unique_ptr<DIR, int (*)(DIR*)> dir{::opendir(path), ::closedir};
-    std::size_t n = 0;
-    while (dirent* e = ::readdir(dir.get()))
-        if (e->d_name[0] != '.')
-            ++n;
-    return n;
-}
-
-// A peer that exits before reading all its input must not end the test process.
+// An X server that a test ends under a connection must not end the test process through
+// SIGPIPE (the service ignores it the same way).
 const bool sigpipe_ignored = [] {
     ::signal(SIGPIPE, SIG_IGN);
     return true;
 }();
 
 } // namespace
-
-CommandResult run_command(const std::vector<std::string>& argv, std::string_view input,
-                          std::chrono::seconds limit) {
-    int in = -1, out = -1;
-    pid_t pid = spawn(argv, &in, &out);
-    std::jthread feeder([in, input] {
-        write_all(in, input);
-        ::close(in);
-    });
-    CommandResult result;
-    const auto deadline = Clock::now() + limit;
-    char buffer[65536];
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left <= 0ms) {
-            ::kill(pid, SIGKILL);
-            break;
-        }
-        pollfd p{out, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0)
-            continue;
-        ssize_t n = ::read(out, buffer, sizeof buffer);
-        if (n <= 0)
-            break;
-        result.out.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(out);
-    result.status = wait_status(pid);
-    return result;
-}
-
-CommandResult xclip_read(const std::string& display, const std::string& target) {
-    return run_command(
-        {"xclip", "-display", display, "-selection", "clipboard", "-o", "-t", target});
-}
 
 RawClient::RawClient(const std::string& display) {
     xcb_ = xcb_connect(display.c_str(), nullptr);
@@ -307,38 +200,24 @@ void ScriptedOwner::serve(const std::stop_token& stop) {
     }
 }
 
-XclipOwner::XclipOwner(const std::string& display, std::string_view text) {
+XclipOwner::XclipOwner(const std::string& display, std::string_view text)
+    : before_(RawClient(display).clipboard_owner()),
+      xclip_({"xclip", "-display", display, "-selection", "clipboard", "-i", "-quiet"},
+             {.stdout_mode = WatchOptions::Stdout::discarded,
+              .input = std::string(text),
+              .discard_stderr = true}) {
     RawClient observer(display);
-    const xcb_window_t before = observer.clipboard_owner();
-    int in = -1;
-    pid_ = spawn({"xclip", "-display", display, "-selection", "clipboard", "-i", "-quiet"}, &in,
-                 nullptr);
-    write_all(in, text);
-    ::close(in);
-    const auto deadline = Clock::now() + 20s;
-    for (;;) {
-        xcb_window_t owner = observer.clipboard_owner();
-        if (owner != XCB_NONE && owner != before)
-            return;
-        if (Clock::now() >= deadline) {
-            ::kill(pid_, SIGKILL);
-            wait_status(pid_);
-            throw std::runtime_error("xclip did not take CLIPBOARD");
-        }
-        std::this_thread::sleep_for(5ms);
-    }
+    // Waiting also feeds xclip its text.
+    const bool owns = xclip_.wait_until(
+        [&] {
+            const xcb_window_t owner = observer.clipboard_owner();
+            return owner != XCB_NONE && owner != before_;
+        },
+        20s);
+    if (!owns)
+        throw std::runtime_error("xclip did not take CLIPBOARD");
 }
 
-XclipOwner::~XclipOwner() {
-    ::kill(pid_, SIGTERM);
-    wait_status(pid_);
-}
-
-std::size_t thread_count() {
-    return count_entries("/proc/self/task");
-}
-std::size_t fd_count() {
-    return count_entries("/proc/self/fd");
-}
+XclipOwner::~XclipOwner() = default;
 
 } // namespace quillfen::test

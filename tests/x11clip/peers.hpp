@@ -1,10 +1,8 @@
-// Other X clients for the layer's tests: the real xclip, and small xcb clients whose
-// behaviour each test chooses.
+// Other X clients for the layer's tests: the real xclip (the shared peers, and one that stays
+// in the foreground), and small xcb clients whose behaviour each test chooses.
 #pragma once
 
 #include <xcb/xcb.h>
-
-#include <sys/types.h>
 
 #include <chrono>
 #include <cstdint>
@@ -13,19 +11,10 @@
 #include <thread>
 #include <vector>
 
+#include "tests/servers/peers.hpp"
+#include "tests/servers/watched_process.hpp"
+
 namespace quillfen::test {
-
-struct CommandResult {
-    int status = -1; // exit status, -1 when it did not exit normally
-    std::string out;
-};
-
-// Runs a program to its end, feeding it `input`; killed after `limit`.
-CommandResult run_command(const std::vector<std::string>& argv, std::string_view input = {},
-                          std::chrono::seconds limit = std::chrono::seconds{30});
-
-// `xclip -o` of CLIPBOARD in the given target.
-CommandResult xclip_read(const std::string& display, const std::string& target = "UTF8_STRING");
 
 // A raw connection with a window of its own.
 class RawClient {
@@ -93,11 +82,8 @@ class XclipOwner {
     XclipOwner& operator=(const XclipOwner&) = delete;
 
   private:
-    pid_t pid_ = -1;
+    xcb_window_t before_; // the owner before xclip started
+    WatchedProcess xclip_;
 };
-
-// Threads and open descriptors of this process.
-std::size_t thread_count();
-std::size_t fd_count();
 
 } // namespace quillfen::test

@@ -20,6 +20,7 @@
 #include "tests/servers/silent_listener.hpp"
 #include "tests/servers/sway_server.hpp"
 #include "tests/servers/test_accounts.hpp"
+#include "tests/servers/watched_process.hpp"
 #include "tests/servers/xvfb_server.hpp"
 #include "x11clip/x11clip.hpp"
 #include "x11clip/xauthority.hpp"
@@ -36,38 +37,19 @@ using Clock = std::chrono::steady_clock;
 std::optional<std::string> in_child(const std::function<std::string()>& body,
                                     std::chrono::seconds limit,
                                     std::optional<Account> account = std::nullopt) {
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0)
-        throw std::runtime_error("pipe2");
-    const pid_t pid = ::fork();
-    if (pid < 0)
-        throw std::runtime_error("fork");
-    if (pid == 0) {
-        ::close(out[0]);
-        const std::string result = account && !become(*account) ? "cannot become the user" : body();
-        [[maybe_unused]] auto n = ::write(out[1], result.data(), result.size());
-        ::_exit(0);
-    }
-    ::close(out[1]);
-    std::string result;
-    bool ended = false;
-    const auto deadline = Clock::now() + limit;
-    while (Clock::now() < deadline) {
-        pollfd p{out[0], POLLIN, 0};
-        if (::poll(&p, 1, 100) <= 0)
-            continue;
-        char buffer[512];
-        const ssize_t n = ::read(out[0], buffer, sizeof buffer);
-        if (n <= 0) {
-            ended = true;
-            break;
-        }
-        result.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(out[0]);
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
-    return ended ? std::optional(result) : std::nullopt;
+    WatchOptions options{.default_sigpipe = false}; // a server gone under a connection
+    if (account)
+        options.user = std::pair{account->uid, account->gid};
+    WatchedProcess child(
+        [&] {
+            const std::string result = body();
+            [[maybe_unused]] auto n = ::write(STDOUT_FILENO, result.data(), result.size());
+            return 0;
+        },
+        options);
+    if (!child.wait_until([&] { return child.output_ended(); }, limit))
+        return std::nullopt;
+    return child.out();
 }
 
 std::string create_on(const std::string& display) {
@@ -192,8 +174,7 @@ TEST(X11ClipAuthority, TheCookieOfThisHostAndDisplay) {
              entry(local, "box", "7", cookie, "e") + entry(local, "box", "7", cookie, "f"),
          "e"},
         {"no entry for the display", entry(local, "box", "17", cookie, "x"), std::nullopt},
-        {"truncated entry", entry(local, "box", "7", cookie, "secret").substr(0, 20),
-         std::nullopt},
+        {"truncated entry", entry(local, "box", "7", cookie, "secret").substr(0, 20), std::nullopt},
         {"empty file", "", std::nullopt},
     };
     for (const auto& c : cases) {

@@ -17,6 +17,7 @@
 
 #include <poll.h>
 
+#include "tests/servers/process_state.hpp"
 #include "tests/servers/xvfb_server.hpp"
 #include "tests/x11clip/peers.hpp"
 #include "tests/x11clip/slow_incr_owner.hpp"
@@ -122,12 +123,12 @@ TEST(X11ClipCreate, FailuresNameTheirCause) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.display);
-        const auto fds = fd_count();
+        const auto fds = open_fds();
         const auto threads = thread_count();
         auto clipboard = open_on(c.display);
         ASSERT_FALSE(clipboard.has_value());
         EXPECT_EQ(clipboard.error().message, c.message);
-        EXPECT_EQ(fd_count(), fds);
+        EXPECT_EQ(open_fds(), fds);
         EXPECT_EQ(thread_count(), threads);
     }
     // The text discovery compares byte for byte.
@@ -245,7 +246,7 @@ TEST_F(X11ClipLayer, ServesTargetsAndTextInEveryTarget) {
     ASSERT_TRUE(clipboard.set_string(text));
 
     auto targets = xclip_read(server.display(), "TARGETS");
-    EXPECT_EQ(targets.status, 0);
+    EXPECT_TRUE(targets.succeeded());
     EXPECT_EQ(targets.out, "TARGETS\nUTF8_STRING\n");
 
     RawClient peer(server.display());
@@ -300,7 +301,7 @@ TEST_F(X11ClipLayer, LongTextsGoIncrementallyFromTheThreshold) {
             EXPECT_TRUE(answer.chunks.empty());
         }
         auto by_xclip = xclip_read(server.display());
-        EXPECT_EQ(by_xclip.status, 0);
+        EXPECT_TRUE(by_xclip.succeeded());
         EXPECT_EQ(by_xclip.out.size(), text.size());
         EXPECT_TRUE(by_xclip.out == text);
         // Still serving after the transfers: the connection survived the request size.
@@ -508,7 +509,7 @@ TEST_F(X11ClipLayer, TwoObjectsOnOneDisplayHandOver) {
 
 TEST_F(X11ClipLayer, DestroyingEndsTheOwnerThreadAndClosesBothConnections) {
     const auto threads = thread_count();
-    const auto fds = fd_count();
+    const auto fds = open_fds();
     {
         auto clipboard = open();
         ASSERT_TRUE(clipboard.set_string("served"));
@@ -516,7 +517,7 @@ TEST_F(X11ClipLayer, DestroyingEndsTheOwnerThreadAndClosesBothConnections) {
         EXPECT_EQ(xclip_read(server.display()).out, "served");
     }
     EXPECT_EQ(thread_count(), threads);
-    EXPECT_EQ(fd_count(), fds);
+    EXPECT_EQ(open_fds(), fds);
     EXPECT_EQ(RawClient(server.display()).clipboard_owner(), XCB_NONE);
 }
 
@@ -524,7 +525,7 @@ TEST_F(X11ClipLayer, DestroyingDuringAnIncrementalTransferEndsPromptly) {
     RawClient slow_reader(server.display());
     const std::string text = patterned_text(slow_reader.max_request_bytes());
     const auto threads = thread_count();
-    const auto fds = fd_count();
+    const auto fds = open_fds();
     auto clipboard = std::make_optional(open());
     ASSERT_TRUE(clipboard->set_string(text));
     slow_reader.stall_incremental("UTF8_STRING", 3);
@@ -533,7 +534,7 @@ TEST_F(X11ClipLayer, DestroyingDuringAnIncrementalTransferEndsPromptly) {
     clipboard.reset();
     EXPECT_LT(Clock::now() - start, 5s);
     EXPECT_EQ(thread_count(), threads);
-    EXPECT_EQ(fd_count(), fds);
+    EXPECT_EQ(open_fds(), fds);
     EXPECT_EQ(slow_reader.clipboard_owner(), XCB_NONE);
 }
 
@@ -547,9 +548,7 @@ TEST_F(X11ClipLayer, LostServerEndsTheOwnerThread) {
     ASSERT_FALSE(read.has_value());
     EXPECT_EQ(read.error().message, "X11 clipboard error : XCB connection error: Connection");
 
-    const auto deadline = Clock::now() + 5s;
-    while (thread_count() != threads && Clock::now() < deadline)
-        std::this_thread::sleep_for(10ms);
+    eventually([&] { return thread_count() == threads; }, 5s);
     EXPECT_EQ(thread_count(), threads);
     auto written = clipboard.set_string("nobody hears");
     ASSERT_FALSE(written.has_value());

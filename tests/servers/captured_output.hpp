@@ -11,20 +11,22 @@
 #include <unistd.h>
 #include <vector>
 
-namespace quillfen::testing {
+#include "tests/servers/watched_process.hpp"
+
+namespace quillfen::test {
 
 class CapturedOutput {
   public:
     CapturedOutput() {
         std::fflush(nullptr);
-        file_ = memfd_create("captured-output", MFD_CLOEXEC);
-        saved_out_ = dup(STDOUT_FILENO);
-        saved_err_ = dup(STDERR_FILENO);
-        if (file_ < 0 || saved_out_ < 0 || saved_err_ < 0)
+        file_ = UniqueFd(memfd_create("captured-output", MFD_CLOEXEC));
+        saved_out_ = UniqueFd(fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0));
+        saved_err_ = UniqueFd(fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0));
+        if (!file_ || !saved_out_ || !saved_err_)
             throw std::runtime_error("cannot capture output");
         // Both descriptors share one file offset, so the lines keep their order.
-        dup2(file_, STDOUT_FILENO);
-        dup2(file_, STDERR_FILENO);
+        dup2(file_.get(), STDOUT_FILENO);
+        dup2(file_.get(), STDERR_FILENO);
     }
     CapturedOutput(const CapturedOutput&) = delete;
     CapturedOutput& operator=(const CapturedOutput&) = delete;
@@ -42,29 +44,28 @@ class CapturedOutput {
 
   private:
     void release() {
-        if (file_ < 0)
+        if (!file_)
             return;
         std::fflush(nullptr);
-        dup2(saved_out_, STDOUT_FILENO);
-        dup2(saved_err_, STDERR_FILENO);
-        close(saved_out_);
-        close(saved_err_);
+        dup2(saved_out_.get(), STDOUT_FILENO);
+        dup2(saved_err_.get(), STDERR_FILENO);
+        saved_out_.reset();
+        saved_err_.reset();
         char buffer[4096];
         for (off_t offset = 0;;) {
-            const ssize_t n = pread(file_, buffer, sizeof buffer, offset);
+            const ssize_t n = pread(file_.get(), buffer, sizeof buffer, offset);
             if (n <= 0)
                 break;
             text_.append(buffer, static_cast<std::size_t>(n));
             offset += n;
         }
-        close(file_);
-        file_ = -1;
+        file_.reset();
     }
 
-    int file_ = -1;
-    int saved_out_ = -1;
-    int saved_err_ = -1;
+    UniqueFd file_;
+    UniqueFd saved_out_;
+    UniqueFd saved_err_;
     std::string text_;
 };
 
-} // namespace quillfen::testing
+} // namespace quillfen::test

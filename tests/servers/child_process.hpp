@@ -1,6 +1,6 @@
-// Runs a piece of test code (or the service binary) in a child process with
-// its own standard output and error, so tests can watch streams, exit
-// statuses and fatal conditions without disturbing the test runner.
+// Runs a piece of test code (or the service binary) in a child process with its own standard
+// output and error, so tests can watch streams, exit statuses and fatal conditions without
+// disturbing the test runner.
 #pragma once
 
 #include <chrono>
@@ -8,13 +8,11 @@
 #include <optional>
 #include <string>
 
-namespace quillfen::testing {
+#include "tests/servers/watched_process.hpp"
 
-enum class StdoutMode {
-    pipe,        // captured
-    closed,      // descriptor 1 not open at all
-    broken_pipe, // a pipe whose reader has gone
-};
+namespace quillfen::test {
+
+using StdoutMode = WatchOptions::Stdout;
 
 struct ChildOptions {
     StdoutMode stdout_mode = StdoutMode::pipe;
@@ -40,4 +38,4 @@ struct ChildResult {
 // with its return value.
 ChildResult run_in_child(const std::function<int()>& body, const ChildOptions& options = {});
 
-} // namespace quillfen::testing
+} // namespace quillfen::test

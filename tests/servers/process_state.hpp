@@ -1,4 +1,5 @@
-// What this process holds right now: its descriptors and its threads.
+// What this process holds right now (its descriptors and its threads), and waiting for a
+// condition that other processes or threads make true.
 #pragma once
 
 #include <chrono>
@@ -9,10 +10,9 @@ namespace quillfen::test {
 
 std::set<int> open_fds();
 int thread_count();
-// Threads of the layer that serve an offered text.
-int serving_threads();
+
 // Polls `condition` until it holds or `limit` passed; its last value.
 bool eventually(const std::function<bool()>& condition,
-                std::chrono::milliseconds limit = std::chrono::seconds(5));
+                std::chrono::milliseconds limit = std::chrono::seconds(10));
 
 } // namespace quillfen::test

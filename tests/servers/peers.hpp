@@ -1,0 +1,45 @@
+// The user's own clipboard programs: xclip on an X display, wl-copy and wl-paste on a
+// compositor. Copies return once the program serves the text from its background process.
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tests/servers/watched_process.hpp"
+
+namespace quillfen::test {
+
+// A compositor to reach; the empty one is the compositor this process's environment names.
+struct WaylandPeer {
+    std::string runtime_dir;
+    std::string socket_name;
+};
+inline const WaylandPeer environment_compositor{};
+
+// Throws std::runtime_error when xclip fails.
+void xclip_copy(const std::string& display, std::string_view text);
+// Copies `bytes` offered only as `type` (an image, say).
+void xclip_copy_as(const std::string& display, const std::string& type, std::string_view bytes);
+// `xclip -o` of CLIPBOARD converted to `target` (its own default when empty).
+RunResult xclip_read(const std::string& display, const std::string& target = "UTF8_STRING",
+                     std::chrono::milliseconds limit = std::chrono::seconds(30));
+// The empty text when the clipboard has no owner or cannot be read within `limit`.
+std::string xclip_paste(const std::string& display,
+                        std::chrono::milliseconds limit = std::chrono::seconds(5));
+// The types the clipboard's owner offers, one a line; empty without an owner.
+std::string xclip_targets(const std::string& display);
+
+// wl-copy with `args`; throws std::runtime_error when it fails.
+void wl_copy(const WaylandPeer& compositor, std::string_view bytes,
+             const std::vector<std::string>& args = {});
+// wl-paste without its added newline; the empty text when it fails or takes over `limit`.
+std::string wl_paste(const WaylandPeer& compositor, const std::vector<std::string>& args = {},
+                     std::chrono::milliseconds limit = std::chrono::seconds(5));
+
+// `command` through /bin/sh with `input` on its standard input; its standard output. Throws
+// std::runtime_error on a non-zero status or after 20 s.
+std::string shell(const std::string& command, const std::string& input = "");
+
+} // namespace quillfen::test

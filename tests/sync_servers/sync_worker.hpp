@@ -1,0 +1,24 @@
+// A forked process that discovers the clipboards and keeps them in sync, as a worker does,
+// beside the real clipboard clients of a test.
+#pragma once
+
+#include <string>
+
+#include "tests/servers/watched_process.hpp"
+
+namespace quillfen::test {
+
+// The process environment must name the compositors' runtime directory already.
+class SyncWorker {
+  public:
+    SyncWorker();
+
+    // The "Using clipboards: " line of its discovery.
+    const std::string& clipboards_line() const { return clipboards_line_; }
+
+  private:
+    WatchedProcess process_;
+    std::string clipboards_line_;
+};
+
+} // namespace quillfen::test
