@@ -9,14 +9,15 @@
 
 namespace bench {
 
+using Clock = std::chrono::steady_clock;
+using Ms = std::chrono::duration<double, std::milli>;
+
 struct Figures {
     double median_ms;
     double p95_ms;
 };
 
 inline Figures measure(int rounds, const std::function<void()>& once) {
-    using Clock = std::chrono::steady_clock;
-    using Ms = std::chrono::duration<double, std::milli>;
     for (int i = 0; i < rounds / 10; ++i)
         once(); // warm-up
     std::vector<double> times;

@@ -21,11 +21,7 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using Ms = std::chrono::duration<double, std::milli>;
-
-using bench::Figures;
-using bench::measure;
+using namespace bench;
 
 void report(const char* what, Figures f, const char* target) {
     bench::report(what, f, target, 28);
