@@ -253,10 +253,12 @@ std::expected<void, ClipboardError> Owner::serve(std::string_view text) {
         return std::unexpected(
             clipboard_error("XCB - couldn't set atom: the owner thread has ended"));
     xcb_connection_t* xcb = serving_.get();
-    const auto bound = serving_.bounded();
     auto served = std::make_shared<const std::string>(text);
     // Checked once here rather than on every read of our own text.
     const bool utf8 = util::is_valid_utf8(*served);
+    // Armed only now: copying and checking a large text is our own work, not a wait on the
+    // server, and must not count against the server's time.
+    const auto bound = serving_.bounded();
     {
         std::lock_guard lock(mutex_);
         served_.text = std::move(served);
