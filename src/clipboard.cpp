@@ -21,4 +21,11 @@ std::expected<bool, MyError> Clipboard::holds_own_text() {
     return false;
 }
 
+std::expected<Content, MyError> Clipboard::read() {
+    auto text = get();
+    if (!text)
+        return std::unexpected(std::move(text.error()));
+    return Content{std::move(*text)};
+}
+
 } // namespace quillfen

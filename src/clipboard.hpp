@@ -4,6 +4,7 @@
 
 #include <expected>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,6 +13,11 @@
 #include "error.hpp"
 
 namespace quillfen {
+
+// What one read of a clipboard found: a text, the empty one included (a clipboard without any
+// selection reads as the empty text), or none, for a selection that offers no text: an image, an
+// owner that does not answer in time, a type other than UTF-8 text, bytes that are not UTF-8.
+using Content = std::optional<std::string>;
 
 class Clipboard {
   public:
@@ -30,6 +36,9 @@ class Clipboard {
     // checked with the display server now: a read would then return exactly that text. The
     // default does not know and says no, so the caller reads.
     virtual std::expected<bool, MyError> holds_own_text();
+    // Reads the clipboard, telling a selection without text from a text. A broken connection is
+    // an error, never either of them. The default knows only `get`, whose result is a text.
+    virtual std::expected<Content, MyError> read();
 };
 
 using ClipboardList = std::vector<std::unique_ptr<Clipboard>>;

@@ -128,10 +128,11 @@ class Probe {
     std::optional<x11clip::ClipboardError> last_failure_;
 };
 
-// A clipboard that answered a read; a failed read is the probe's outcome.
+// A clipboard that answered a read, with a text or with a selection without text; a failed read is
+// the probe's outcome.
 std::expected<std::unique_ptr<Clipboard>, MyError> read_once(std::unique_ptr<Clipboard> clipboard) {
-    if (auto text = clipboard->get(); !text)
-        return std::unexpected(std::move(text.error()));
+    if (auto content = clipboard->read(); !content)
+        return std::unexpected(std::move(content.error()));
     return clipboard;
 }
 
@@ -157,21 +158,37 @@ ClipboardList probe_x11(const Probes& probes) {
     return probe.take_found();
 }
 
+// The entries of `values` at the positions not in `duplicates`.
+std::vector<bool> without_duplicates(const std::vector<bool>& values,
+                                     const DuplicateSet& duplicates) {
+    std::vector<bool> kept;
+    for (std::size_t i = 0; i < values.size(); ++i)
+        if (!duplicates.contains(i))
+            kept.push_back(values[i]);
+    return kept;
+}
+
 // De-duplication writes display names into the clipboards. Which ones it wrote is kept so that a
 // failure can put the start text back: otherwise a display name would be the first text the next
-// discovery finds, and it would replace the user's text everywhere.
+// discovery finds, and it would replace the user's text everywhere. A clipboard that holds a
+// selection without text takes no part: a display name written there would replace what the user
+// copied.
 class Deduplication {
   public:
-    Deduplication(ClipboardList& clipboards, const std::string& start_text)
-        : clipboards_(clipboards), start_text_(start_text), written_(clipboards.size(), false) {}
+    Deduplication(ClipboardList& clipboards, std::vector<bool> testable,
+                  const std::string& start_text)
+        : clipboards_(clipboards), testable_(std::move(testable)), start_text_(start_text),
+          written_(clipboards.size(), false) {}
 
     // Marks every later name of an earlier clipboard. Each pair is tested in both directions.
     std::expected<DuplicateSet, MyError> run() {
         DuplicateSet duplicates;
         for (std::size_t i = 0; i < clipboards_.size(); ++i) {
-            if (duplicates.contains(i))
+            if (duplicates.contains(i) || !testable_[i])
                 continue;
             for (std::size_t j = i + 1; j < clipboards_.size(); ++j) {
+                if (!testable_[j])
+                    continue;
                 auto same = same_clipboard(i, j);
                 if (!same)
                     return std::unexpected(std::move(same.error()));
@@ -187,11 +204,7 @@ class Deduplication {
 
     // Whether each kept position was written by a pair test, in the order of the kept list.
     std::vector<bool> written_among(const DuplicateSet& duplicates) const {
-        std::vector<bool> kept;
-        for (std::size_t i = 0; i < written_.size(); ++i)
-            if (!duplicates.contains(i))
-                kept.push_back(written_[i]);
-        return kept;
+        return without_duplicates(written_, duplicates);
     }
 
     // Best effort: the caller is already returning an error, so further errors are dropped.
@@ -225,17 +238,66 @@ class Deduplication {
     }
 
     ClipboardList& clipboards_;
+    std::vector<bool> testable_;
     const std::string& start_text_;
     std::vector<bool> written_;
 };
+
+// What the clipboards hold before discovery writes anything: the start text, and which of them
+// hold a selection without text. A clipboard that fails the read counts as holding a text: a
+// failure there is the pair test's to report.
+struct Holdings {
+    std::string start_text;
+    std::vector<bool> holds_text;
+};
+
+Holdings read_holdings(const ClipboardList& clipboards) {
+    Holdings holdings;
+    std::optional<std::string> first_text;
+    for (const auto& clipboard : clipboards) {
+        auto content = clipboard->read();
+        const bool without_text = content && !content->has_value();
+        holdings.holds_text.push_back(!without_text);
+        if (!first_text && content && *content && !(*content)->empty())
+            first_text = std::move(**content);
+    }
+    if (first_text)
+        holdings.start_text = std::move(*first_text);
+    return holdings;
+}
+
+// Writes the start text into every clipboard that `holds_text` names, all of them even when one
+// fails, so that none keeps an older text; one that fails while holding a display name of the
+// pair test gets one more try. The first error is returned.
+std::expected<void, MyError> write_start_text(const ClipboardList& clipboards,
+                                              const std::vector<bool>& holds_text,
+                                              const std::vector<bool>& holds_display_name,
+                                              const std::string& text) {
+    std::optional<MyError> first_error;
+    for (std::size_t i = 0; i < clipboards.size(); ++i) {
+        if (!holds_text[i])
+            continue;
+        auto written = clipboards[i]->set(text);
+        if (written)
+            continue;
+        if (holds_display_name[i])
+            (void)clipboards[i]->set(text);
+        if (!first_error)
+            first_error = std::move(written.error());
+    }
+    if (first_error)
+        return std::unexpected(std::move(*first_error));
+    return {};
+}
+
 
 } // namespace
 
 std::string first_nonempty_content(const ClipboardList& clipboards) {
     for (const auto& clipboard : clipboards) {
-        auto text = clipboard->get();
-        if (text && !text->empty())
-            return std::move(*text);
+        auto content = clipboard->read();
+        if (content && *content && !(*content)->empty())
+            return std::move(**content);
     }
     return {};
 }
@@ -249,14 +311,14 @@ ClipboardList retain_unique(ClipboardList clipboards, const DuplicateSet& duplic
 }
 
 std::expected<ClipboardList, MyError> get_clipboards(const Probes& probes) {
-    auto discovered = discover(probes, [] { return std::string(); });
+    auto discovered =
+        discover(probes, KeptText{.load = [] { return std::string(); }, .store = [](auto) {}});
     if (!discovered)
         return std::unexpected(std::move(discovered.error()));
     return std::move(discovered->clipboards);
 }
 
-std::expected<Discovered, MyError> discover(const Probes& probes,
-                                            const std::function<std::string()>& last_shared) {
+std::expected<Discovered, MyError> discover(const Probes& probes, const KeptText& kept) {
     QF_DEBUG("identifying unique clipboards...");
     ClipboardList clipboards = probe_wayland(probes);
     for (auto& clipboard : probe_x11(probes))
@@ -264,31 +326,28 @@ std::expected<Discovered, MyError> discover(const Probes& probes,
 
     // Read before any display name is written, so it is what the user had copied. When nothing
     // holds a text, the selections most likely went away with the worker that owned them.
-    std::string start_text = first_nonempty_content(clipboards);
+    Holdings holdings = read_holdings(clipboards);
+    std::string start_text = std::move(holdings.start_text);
     if (start_text.empty())
-        start_text = last_shared();
+        start_text = kept.load();
     QF_SENSITIVE("Clipboard contents at the start: '{}'", start_text);
+    // Kept before the pair test puts display names in its place: a worker that ends during the
+    // test leaves this text for the next one.
+    kept.store(start_text);
 
-    Deduplication deduplication(clipboards, start_text);
+    Deduplication deduplication(clipboards, holdings.holds_text, start_text);
     auto duplicates = deduplication.run();
     if (!duplicates) {
         deduplication.restore_written();
         return std::unexpected(std::move(duplicates.error()));
     }
-    const std::vector<bool> written = deduplication.written_among(*duplicates);
+    const std::vector<bool> holds_text = without_duplicates(holdings.holds_text, *duplicates);
+    const std::vector<bool> holds_display_name = deduplication.written_among(*duplicates);
     ClipboardList unique = retain_unique(std::move(clipboards), *duplicates);
 
-    for (std::size_t i = 0; i < unique.size(); ++i) {
-        auto restored = unique[i]->set(start_text);
-        if (restored)
-            continue;
-        // The clipboards before this one hold the start text already; of the rest, those that
-        // hold a display name get one more try.
-        for (std::size_t k = i; k < unique.size(); ++k)
-            if (written[k])
-                (void)unique[k]->set(start_text);
+    if (auto restored = write_start_text(unique, holds_text, holds_display_name, start_text);
+        !restored)
         return std::unexpected(std::move(restored.error()));
-    }
 
     QF_INFO("Using clipboards: {}", debug_text(unique));
     return Discovered{std::move(unique), std::move(start_text)};

@@ -8,6 +8,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include "clipboard.hpp"
 #include "error.hpp"
@@ -34,13 +35,21 @@ struct Discovered {
     std::string start_text;
 };
 
-// Discovery as above. When every clipboard reads empty (a previous worker's selections went away
-// with it), the start text is `last_shared()`, the text the clipboards last shared.
-std::expected<Discovered, MyError> discover(const Probes& probes,
-                                            const std::function<std::string()>& last_shared);
+// Where the text the clipboards last shared is kept, so that it outlives a worker.
+struct KeptText {
+    std::function<std::string()> load;
+    std::function<void(std::string_view)> store;
+};
+
+// Discovery as above. When no clipboard holds a non-empty text (a previous worker's selections
+// went away with it), the start text is `kept.load()`, the text the clipboards last shared. The
+// start text is stored in `kept` before any clipboard is written. A clipboard that holds a
+// selection without text (an image) is never written: it is not tested for being a later name of
+// another one, and it does not get the start text.
+std::expected<Discovered, MyError> discover(const Probes& probes, const KeptText& kept);
 
 // The first non-empty text that a clipboard of the list yields, in list order; else the empty
-// text. Read errors are passed over.
+// text. Read errors and selections without text are passed over.
 std::string first_nonempty_content(const ClipboardList& clipboards);
 
 // Positions, in the combined list, of clipboards found to be a later name of an earlier one.

@@ -34,20 +34,32 @@ struct Baseline {
 
 // The first clipboard to read after every clipboard was given `written` over `before`. What it
 // reports is the new baseline unless it is a copy made since: a text that is neither the one
-// written nor the one before (a write that did not take). The empty text is never a baseline.
-std::optional<Change> settle(Clipboard& first, std::string reread, const std::string& written,
+// written nor the one before (a write that did not take). A selection without text there is no
+// baseline: the clipboards were given `written`.
+std::optional<Change> settle(Clipboard& first, Content reread, const std::string& written,
                              Baseline& baseline) {
-    if (reread == written || reread.empty()) {
+    if (!reread || *reread == written) {
         baseline = {written, true};
         return std::nullopt;
     }
-    if (reread == baseline.text) {
+    if (*reread == baseline.text) {
         // The clipboards were last given `written`, not this.
         baseline.written = false;
         return std::nullopt;
     }
     baseline = {written, true};
-    return Change{&first, std::move(reread)};
+    return Change{&first, std::move(*reread)};
+}
+
+// Writes `text` to every clipboard, all of them even when one fails: a clipboard left with the
+// older text would bring it back at the next discovery. Returns the first error.
+std::optional<MyError> write_everywhere(const ClipboardList& clipboards, const std::string& text) {
+    std::optional<MyError> first_error;
+    for (const auto& clipboard : clipboards) {
+        if (auto written = clipboard->set(text); !written && !first_error)
+            first_error = std::move(written.error());
+    }
+    return first_error;
 }
 
 // Whether `clipboard` holds the baseline, known without reading it: it still holds, unchanged,
@@ -65,7 +77,7 @@ MyError run_loop(const ClipboardList& clipboards, const Pause& pause,
     Clipboard& first = *clipboards.front();
 
     pause(before_first_read);
-    auto read = first.get();
+    auto read = first.read();
     if (!read)
         return std::move(read.error());
     Baseline baseline;
@@ -74,7 +86,8 @@ MyError run_loop(const ClipboardList& clipboards, const Pause& pause,
         baseline.text = start->written;
         change = settle(first, std::move(*read), start->written, baseline);
     } else {
-        baseline.text = std::move(*read);
+        // Without a text there, the clipboards are taken to share none yet.
+        baseline.text = std::move(*read).value_or(std::string{});
     }
 
     for (;;) {
@@ -86,14 +99,15 @@ MyError run_loop(const ClipboardList& clipboards, const Pause& pause,
                     return std::move(unread.error());
                 if (*unread)
                     continue;
-                auto current = clipboard->get();
+                auto current = clipboard->read();
                 if (!current)
                     return std::move(current.error());
-                // A clipboard without text (empty, an image, an owner that does not answer)
-                // keeps what it holds; only texts travel.
-                if (current->empty() || *current == baseline.text)
+                // A selection without text (an image, an owner that does not answer) keeps what
+                // it holds until a text or a clear is made elsewhere; only texts travel, the
+                // empty one included.
+                if (!*current || **current == baseline.text)
                     continue;
-                change = Change{clipboard.get(), std::move(*current)};
+                change = Change{clipboard.get(), std::move(**current)};
                 break;
             }
         }
@@ -108,13 +122,11 @@ MyError run_loop(const ClipboardList& clipboards, const Pause& pause,
         change.reset();
         if (start && start->shared)
             start->shared(text);
-        for (const auto& clipboard : clipboards) {
-            if (auto written = clipboard->set(text); !written)
-                return std::move(written.error());
-        }
+        if (auto failed = write_everywhere(clipboards, text))
+            return std::move(*failed);
 
         pause(after_propagation);
-        auto settled = first.get();
+        auto settled = first.read();
         if (!settled)
             return std::move(settled.error());
         change = settle(first, std::move(*settled), text, baseline);

@@ -15,9 +15,11 @@ namespace quillfen {
 using Pause = std::function<void(std::chrono::nanoseconds)>;
 void sleep_pause(std::chrono::nanoseconds duration);
 
-// Polls the clipboards and writes every change to all of them. Returns only with an error:
-// NoClipboards for an empty list, else the first error of a read or a write. A clipboard that
-// reads the empty text is passed over: it is never the source of a change.
+// Polls the clipboards and writes every change, the empty text included, to all of them. Returns
+// only with an error: NoClipboards for an empty list, else the first error of a read or a write
+// (a failed write does not keep the others from being written). A clipboard that holds a
+// selection without text is passed over: it is never the source of a change, and it gets the
+// next change made elsewhere.
 MyError keep_synced(const ClipboardList& clipboards);
 MyError keep_synced(const ClipboardList& clipboards, const Pause& pause);
 

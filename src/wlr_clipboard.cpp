@@ -2,6 +2,8 @@
 
 #include <stdlib.h>
 
+#include <cerrno>
+
 #include <exception>
 
 #include "log.hpp"
@@ -16,6 +18,13 @@ bool reads_as_empty(const wlclip::paste::Error& error) {
     return std::holds_alternative<wlclip::paste::NoSeats>(error) ||
            std::holds_alternative<wlclip::paste::ClipboardEmpty>(error) ||
            std::holds_alternative<wlclip::paste::NoMimeType>(error);
+}
+
+// The bytes as a text, or none when they are not UTF-8: a converted text is not what was copied.
+Content text_of(std::string bytes) {
+    if (!util::is_valid_utf8(bytes))
+        return std::nullopt;
+    return Content{std::move(bytes)};
 }
 
 void print_failure(std::string_view message) {
@@ -48,6 +57,31 @@ std::expected<std::string, MyError> WlrClipboard::get() {
     if (!bytes)
         return std::unexpected(MyError::Io{bytes.error()});
     return util::utf8_lossy(*bytes);
+}
+
+std::expected<Content, MyError> WlrClipboard::read() {
+    ::setenv("WAYLAND_DISPLAY", display_.c_str(), 1);
+    if (auto own = wlclip::own_selection())
+        return text_of(*own);
+    auto contents = wlclip::get_contents();
+    if (!contents) {
+        const auto& error = contents.error();
+        // A compositor without seats has no selection either.
+        if (std::holds_alternative<wlclip::paste::ClipboardEmpty>(error) ||
+            std::holds_alternative<wlclip::paste::NoSeats>(error))
+            return Content{std::string{}};
+        if (std::holds_alternative<wlclip::paste::NoMimeType>(error))
+            return std::nullopt;
+        return std::unexpected(MyError::WlcrsPaste{std::move(contents.error())});
+    }
+    auto bytes = wlclip::read_to_end(contents->pipe.get());
+    if (!bytes) {
+        // The owner is there but did not hand over a whole text in time.
+        if (bytes.error().code == ETIMEDOUT)
+            return std::nullopt;
+        return std::unexpected(MyError::Io{bytes.error()});
+    }
+    return text_of(std::move(*bytes));
 }
 
 std::expected<bool, MyError> WlrClipboard::holds_own_text() {

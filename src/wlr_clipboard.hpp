@@ -21,6 +21,9 @@ class WlrClipboard final : public Clipboard {
     std::string display() const override { return display_; }
     std::expected<std::string, MyError> get() override;
     std::expected<void, MyError> set(std::string_view text) override;
+    // No selection is the empty text; no text type offered, an owner that sends nothing for 2 s or
+    // does not finish within 2 s, and bytes that are not UTF-8 are a selection without text.
+    std::expected<Content, MyError> read() override;
     // Our offer is still the selection: a round trip of its serving thread, no transfer.
     std::expected<bool, MyError> holds_own_text() override;
 

@@ -50,12 +50,13 @@ WorkerSteps production_worker_steps(SharedTextRecord& record) {
     auto start_text = std::make_shared<std::string>();
     return WorkerSteps{
         .discover = [&record, start_text]() -> std::expected<ClipboardList, MyError> {
-            auto discovered = discover(backend_probes(), [&record] { return record.load(); });
+            auto discovered = discover(
+                backend_probes(),
+                KeptText{.load = [&record] { return record.load(); },
+                         .store = [&record](std::string_view text) { record.store(text); }});
             if (!discovered)
                 return std::unexpected(std::move(discovered.error()));
             *start_text = std::move(discovered->start_text);
-            if (!start_text->empty())
-                record.store(*start_text);
             return std::move(discovered->clipboards);
         },
         .sync =

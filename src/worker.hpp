@@ -28,8 +28,8 @@ struct WorkerSteps {
     std::function<void(std::chrono::nanoseconds)> pause;
 };
 
-// Discovery puts `record`'s text back when every clipboard reads empty, and the text the
-// clipboards share goes into `record` after discovery and with every change.
+// Discovery puts `record`'s text back when no clipboard holds a text, and the text the clipboards
+// share goes into `record` when discovery chooses it and with every change.
 WorkerSteps production_worker_steps(SharedTextRecord& record);
 
 // Ends only through a fatal condition (exit status 101), or when a signal ends the process.

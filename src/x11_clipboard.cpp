@@ -47,6 +47,18 @@ std::expected<std::string, MyError> X11Clipboard::get() {
     return std::string{};
 }
 
+std::expected<Content, MyError> X11Clipboard::read() {
+    auto handle = handle_.try_borrow();
+    if (!handle)
+        return std::unexpected(MyError::BorrowError{});
+    auto text = (*handle)->get_string();
+    if (text)
+        return Content{std::move(*text)};
+    if (x11clip::is_connection_error(text.error()))
+        return std::unexpected(terminal_clipboard(std::move(text.error())));
+    return std::nullopt;
+}
+
 std::expected<bool, MyError> X11Clipboard::holds_own_text() {
     auto handle = handle_.try_borrow();
     if (!handle)

@@ -22,6 +22,9 @@ class X11Clipboard final : public Clipboard {
     // A broken connection is TerminalClipboard; every other failed read is the empty text.
     std::expected<std::string, MyError> get() override;
     std::expected<void, MyError> set(std::string_view text) override;
+    // No owner is the empty text; an owner that gives no UTF-8 text within 2 s is a selection
+    // without text; a broken connection is TerminalClipboard.
+    std::expected<Content, MyError> read() override;
     // One GetSelectionOwner round trip; the text is not copied.
     std::expected<bool, MyError> holds_own_text() override;
 

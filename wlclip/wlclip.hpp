@@ -17,6 +17,9 @@ namespace wlclip {
 inline constexpr std::chrono::milliseconds round_trip_limit{3000};
 // A selection owner that sends nothing for this long is taken to be stuck.
 inline constexpr std::chrono::milliseconds pipe_idle_limit{2000};
+// A read of the selection is given up when its transfer takes longer than this in all: an owner
+// that never stops writing would otherwise grow the reader without end.
+inline constexpr std::chrono::milliseconds read_limit{2000};
 // How long a copy waits for its serving thread to come up: a connect and two round trips,
 // each bounded by round_trip_limit, with room to spare.
 inline constexpr std::chrono::milliseconds copy_report_limit =
@@ -31,9 +34,11 @@ struct Contents {
 // is closed before this returns; the content then comes from the owner alone.
 std::expected<Contents, paste::Error> get_contents();
 
-// Reads `fd` to its end; ETIMEDOUT when no data came for `idle_limit`.
-std::expected<std::string, IoError>
-read_to_end(int fd, std::chrono::milliseconds idle_limit = pipe_idle_limit);
+// Reads `fd` to its end; ETIMEDOUT when no data came for `idle_limit`, or when the end has not
+// come within `whole_limit`.
+std::expected<std::string, IoError> read_to_end(int fd,
+                                                std::chrono::milliseconds idle_limit = pipe_idle_limit,
+                                                std::chrono::milliseconds whole_limit = read_limit);
 
 // Offers `bytes` as text on every seat from a background thread, which serves every
 // request until the compositor cancels the offer, closes its connection, finishes the

@@ -131,6 +131,19 @@ std::expected<std::string, ClipboardError> receive_incrementally(const Connectio
     }
 }
 
+// The window that owns CLIPBOARD now; XCB_NONE when nobody does.
+std::expected<xcb_window_t, ClipboardError> selection_owner(const Connection& connection) {
+    const auto bound = connection.bounded();
+    auto cookie = xcb_get_selection_owner(connection.get(), connection.atoms.clipboard);
+    xcb_generic_error_t* raw_error = nullptr;
+    XcbPtr<xcb_get_selection_owner_reply_t> reply{
+        xcb_get_selection_owner_reply(connection.get(), cookie, &raw_error)};
+    XcbPtr<xcb_generic_error_t> error{raw_error};
+    if (!reply)
+        return std::unexpected(reply_error(connection.get(), error.get()));
+    return reply->owner;
+}
+
 // Drops what earlier reads left queued: it concerns their windows, never this read's.
 void drop_queued_events(xcb_connection_t* connection) {
     while (EventPtr event{xcb_poll_for_event(connection)}) {
@@ -168,8 +181,16 @@ std::expected<std::string, ClipboardError> read_clipboard(const Connection& conn
         if (notify.requestor == window.id() && notify.selection == atoms.clipboard)
             answer = notify;
     }
-    if (answer->property == XCB_NONE)
-        return std::string{};
+    if (answer->property == XCB_NONE) {
+        // No owner, or an owner that holds something it cannot give as UTF8_STRING (an image):
+        // only the first is the empty text.
+        auto owner = selection_owner(connection);
+        if (!owner)
+            return std::unexpected(std::move(owner.error()));
+        if (*owner == XCB_NONE)
+            return std::string{};
+        return std::unexpected(clipboard_error("Selection refused"));
+    }
 
     auto reply = take_property(connection, window);
     if (!reply)

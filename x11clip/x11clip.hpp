@@ -22,7 +22,9 @@ class Clipboard {
     // Closes the reading connection, ends the owner thread and closes the serving one.
     ~Clipboard();
 
-    // CLIPBOARD's text; the empty text when it has no owner. Gives up after 2 seconds.
+    // CLIPBOARD's text; the empty text when it has no owner. An owner that offers no text (it
+    // refuses UTF8_STRING, sends another type or bytes that are not UTF-8) is an error, as is
+    // one that does not answer within 2 seconds.
     std::expected<std::string, ClipboardError> get_string();
 
     // Whether CLIPBOARD still holds the text we serve, as valid UTF-8: get_string would then

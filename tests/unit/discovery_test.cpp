@@ -266,10 +266,11 @@ TEST_F(Discovery, ThreeNamesForOneClipboardKeepTheFirst) {
     ASSERT_TRUE(found);
     EXPECT_EQ(names(*found), (std::vector<std::string>{"wayland-0"}));
     EXPECT_EQ(one->text, "hello");
-    // The start text is read before any name is written; 1 and 2 are never first members.
+    // Every clipboard is read before any name is written, for the start text and for whether it
+    // holds a text at all; 1 and 2 are never first members.
     EXPECT_EQ(world.journal,
               (Journal{"get wayland-0", "get wayland-1", "get :0", "get wayland-0",
-                       "display wayland-0", "display wayland-1", "set wayland-0 'wayland-0'",
+                       "get wayland-1", "get :0", "display wayland-0", "display wayland-1", "set wayland-0 'wayland-0'",
                        "get wayland-1", "set wayland-1 'wayland-1'", "get wayland-0",
                        "display wayland-0", "display :0", "set wayland-0 'wayland-0'", "get :0",
                        "set :0 ':0'", "get wayland-0", "set wayland-0 'hello'"}));
@@ -351,10 +352,12 @@ TEST_P(DiscoveryRemembered, StartText) {
     answer(":0", x11);
     bool asked = false;
     CapturedOutput output;
-    auto found = quillfen::discover(probes(), [&] {
-        asked = true;
-        return std::string("shared before");
-    });
+    auto found = quillfen::discover(probes(), KeptText{.load =
+                                                           [&] {
+                                                               asked = true;
+                                                               return std::string("shared before");
+                                                           },
+                                                       .store = [](std::string_view) {}});
     ASSERT_TRUE(found);
     EXPECT_EQ(names(found->clipboards), (std::vector<std::string>{"wayland-0", ":0"}));
     EXPECT_EQ(found->start_text, c.start_text);
@@ -447,7 +450,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FailureCase{"FirstWrite", "wayland-0", true, 0, {"set wayland-0 'wayland-0' fails"}},
         FailureCase{
-            "FirstReadBack", "wayland-1", false, 1, {"get wayland-1", "set wayland-0 'user text'"}},
+            "FirstReadBack", "wayland-1", false, 2, {"get wayland-1", "set wayland-0 'user text'"}},
         FailureCase{"SecondWrite",
                     "wayland-1",
                     true,
@@ -464,14 +467,127 @@ INSTANTIATE_TEST_SUITE_P(
                     false,
                     2,
                     {"get :0", "set wayland-0 'user text'", "set wayland-1 'user text'"}},
-        // wayland-1's third write is its restore; :0 was never written and is left alone.
+        // wayland-1's third write is its restore, tried once more as it holds a display name;
+        // :0 is still written, so that no clipboard keeps an older text.
         FailureCase{"Restore",
                     "wayland-1",
                     true,
                     2,
                     {"set wayland-0 'user text'", "set wayland-1 'user text' fails",
-                     "set wayland-1 'user text'"}}),
+                     "set wayland-1 'user text'", "set :0 'user text'"}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+
+// The kept text: discovery stores its start text before the pair test writes the first display
+// name, so a worker that ends during the test (or a test that fails) leaves the user's copy to
+// the next worker, not an older text.
+class DiscoveryKept : public Discovery {
+  protected:
+    std::expected<Discovered, MyError> discover_keeping(std::string before) {
+        kept = std::move(before);
+        CapturedOutput output;
+        auto found = quillfen::discover(
+            probes(), KeptText{.load = [this] { return kept; },
+                               .store =
+                                   [this](std::string_view text) {
+                                       kept = std::string(text);
+                                       world.record("store '" + kept + "'");
+                                   }});
+        lines = output.lines();
+        return found;
+    }
+
+    std::string kept;
+};
+
+TEST_F(DiscoveryKept, StartTextIsStoredBeforeTheFirstDisplayNameIsWritten) {
+    answer("wayland-0", selection("new copy"));
+    answer(":0", selection());
+    ASSERT_TRUE(discover_keeping("older text"));
+    EXPECT_EQ(journal_from("get wayland-0"),
+              (Journal{"get wayland-0", "get :0", "get wayland-0", "get :0", "store 'new copy'",
+                       "display wayland-0", "display :0", "set wayland-0 'wayland-0'", "get :0",
+                       "set wayland-0 'new copy'", "set :0 'new copy'"}));
+}
+
+TEST_F(DiscoveryKept, PairTestThatFailsLeavesTheNewCopyKept) {
+    answer("wayland-0", selection("new copy")).fail_set(0, MyError::Io{wlclip::IoError{EIO}});
+    answer(":0", selection());
+    ASSERT_FALSE(discover_keeping("older text"));
+    EXPECT_EQ(kept, "new copy");
+}
+
+// A clipboard that holds a selection without text (an image) is never written by discovery: no
+// display name, no start text. It stays in the list, as its own clipboard.
+struct WithoutTextCase {
+    const char* name;
+    std::string wayland; // "<image>": a selection without text
+    std::string x0;
+    std::string x1;
+    std::string start_text;
+    Journal writes; // every set, in order
+};
+
+void PrintTo(const WithoutTextCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class DiscoveryWithoutText : public DiscoveryKept,
+                             public ::testing::WithParamInterface<WithoutTextCase> {};
+
+TEST_P(DiscoveryWithoutText, IsLeftAlone) {
+    const WithoutTextCase& c = GetParam();
+    std::map<std::string, std::shared_ptr<Selection>> held;
+    for (const auto& [name, text] :
+         {std::pair{"wayland-0", c.wayland}, std::pair{":0", c.x0}, std::pair{":1", c.x1}}) {
+        held[name] = text == "<image>" ? image() : selection(text);
+        answer(name, held[name]);
+    }
+    auto found = discover_keeping("kept text");
+    ASSERT_TRUE(found);
+    EXPECT_EQ(names(found->clipboards), (std::vector<std::string>{"wayland-0", ":0", ":1"}));
+    EXPECT_EQ(found->start_text, c.start_text);
+    EXPECT_EQ(kept, c.start_text);
+    Journal writes;
+    for (const auto& entry : world.journal)
+        if (entry.starts_with("set "))
+            writes.push_back(entry);
+    EXPECT_EQ(writes, c.writes);
+    for (const auto& [name, text] :
+         {std::pair{"wayland-0", c.wayland}, std::pair{":0", c.x0}, std::pair{":1", c.x1}}) {
+        if (text == "<image>") {
+            EXPECT_FALSE(held[name]->offers_text) << name;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DiscoveryWithoutText,
+    ::testing::Values(
+        WithoutTextCase{"ImageFirstTextElsewhere",
+                        "<image>",
+                        "copied",
+                        "",
+                        "copied",
+                        {"set :0 ':0'", "set :0 'copied'", "set :1 'copied'"}},
+        // The kept text goes to the clipboards that hold nothing.
+        WithoutTextCase{"ImageAndNothingElse",
+                        "",
+                        "<image>",
+                        "",
+                        "kept text",
+                        {"set wayland-0 'wayland-0'", "set wayland-0 'kept text'",
+                         "set :1 'kept text'"}},
+        WithoutTextCase{"OnlyImages", "<image>", "<image>", "<image>", "kept text", {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(FirstNonemptyContent, PassesOverSelectionsWithoutText) {
+    World world;
+    ClipboardList clipboards;
+    clipboards.push_back(scripted("a", world, image()));
+    clipboards.push_back(scripted("b", world, selection("text")));
+    EXPECT_EQ(first_nonempty_content(clipboards), "text");
+}
 
 } // namespace
 } // namespace quillfen::test

@@ -41,6 +41,13 @@ class KeepSynced : public ::testing::Test {
             entry, [this, name, text] { held.at(name)->text = text; }, occurrence);
     }
 
+    // A user copies something that is not text (an image) into clipboard `name`.
+    void user_copies_image(const std::string& name, const std::string& entry,
+                           unsigned occurrence = 1) {
+        world.on(
+            entry, [this, name] { *held.at(name) = Selection{{}, false}; }, occurrence);
+    }
+
     // Ends the loop: every read after `entry` fails with `stop_error`.
     void stop_after(const std::string& entry, unsigned occurrence = 1) {
         world.on(
@@ -54,10 +61,13 @@ class KeepSynced : public ::testing::Test {
         return error;
     }
 
+    // What each clipboard holds; "<image>" for a selection without text.
     std::vector<std::string> texts() const {
         std::vector<std::string> result;
-        for (const auto& name : names(clipboards))
-            result.push_back(held.at(name)->text);
+        for (const auto& name : names(clipboards)) {
+            const Selection& selection = *held.at(name);
+            result.push_back(selection.offers_text ? selection.text : "<image>");
+        }
         return result;
     }
 
@@ -175,10 +185,11 @@ TEST_F(KeepSynced, ChangeAfterItsWriteIsPropagatedByTheNextPass) {
 }
 
 // What the first clipboard reports 100 ms after "new" was written to all over "x": the text
-// written, a copy the user made meanwhile, no text, or the old text of a write that did not take.
+// written, a copy or a clear the user made meanwhile, a selection without text, or the old text of
+// a write that did not take.
 struct SettleCase {
     const char* name;
-    std::function<void(std::string&)> meanwhile; // what becomes of a's text during the pause
+    std::function<void(Selection&)> meanwhile; // what becomes of a's selection during the pause
     std::vector<std::string> texts;              // of a, b, c in the end
     Journal writes;                              // every write, in order
     std::vector<std::string> sources;            // of the "clipboard updated" lines
@@ -197,7 +208,7 @@ TEST_P(KeepSyncedSettle, ReReadOfTheFirstClipboardAfterAChange) {
     add("c", "x");
     user_copies("b", "new", "pause 200ms");
     world.on(
-        "pause 100ms", [this, &c] { c.meanwhile(held.at("a")->text); }, 2);
+        "pause 100ms", [this, &c] { c.meanwhile(*held.at("a")); }, 2);
     stop_after("pause 200ms", 2);
 
     EXPECT_EQ(debug_text(run()), debug_text(stop_error));
@@ -218,63 +229,94 @@ const Journal new_written{"set a 'new'", "set b 'new'", "set c 'new'"};
 INSTANTIATE_TEST_SUITE_P(
     Cases, KeepSyncedSettle,
     ::testing::Values(SettleCase{"WrittenTextIsTheBaseline",
-                                 [](std::string&) {},
+                                 [](Selection&) {},
                                  {"new", "new", "new"},
                                  new_written,
                                  {"b"}},
                       SettleCase{"CopyOnTheFirstIsPropagatedNotReverted",
-                                 [](std::string& a) { a = "mine"; },
+                                 [](Selection& a) { a.text = "mine"; },
                                  {"mine", "mine", "mine"},
                                  {"set a 'new'", "set b 'new'", "set c 'new'", "set a 'mine'",
                                   "set b 'mine'", "set c 'mine'"},
                                  {"b", "a"}},
+                      SettleCase{"ClearOnTheFirstIsPropagated",
+                                 [](Selection& a) { a.text.clear(); },
+                                 {"", "", ""},
+                                 {"set a 'new'", "set b 'new'", "set c 'new'", "set a ''",
+                                  "set b ''", "set c ''"},
+                                 {"b", "a"}},
                       SettleCase{"NoTextOnTheFirstIsNoBaselineAndStaysUnwritten",
-                                 [](std::string& a) { a.clear(); },
-                                 {"", "new", "new"},
+                                 [](Selection& a) { a = Selection{{}, false}; },
+                                 {"<image>", "new", "new"},
                                  new_written,
                                  {"b"}},
                       SettleCase{"WriteThatDidNotTakeIsMadeAgain",
-                                 [](std::string& a) { a = "x"; },
+                                 [](Selection& a) { a.text = "x"; },
                                  {"new", "new", "new"},
                                  {"set a 'new'", "set b 'new'", "set c 'new'", "set a 'new'",
                                   "set b 'new'", "set c 'new'"},
                                  {"b", "b"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// A clipboard without text (an image, nothing, an owner that does not answer) is never a source
-// and is not written, until a text is copied somewhere.
+// A selection without text (an image, an owner that does not answer) is never a source and is
+// not written, until a text or a clear is made somewhere.
 TEST_F(KeepSynced, ClipboardsWithoutTextArePassedOver) {
     add("a", "x");
     add("b", "x");
     add("c", "x");
-    user_copies("a", "", "pause 200ms");
-    user_copies("c", "", "pause 200ms");
+    user_copies_image("a", "pause 200ms");
+    user_copies_image("c", "pause 200ms");
     stop_after("pause 200ms", 3);
 
     EXPECT_EQ(debug_text(run()), debug_text(stop_error));
-    EXPECT_EQ(texts(), (std::vector<std::string>{"", "x", ""}));
+    EXPECT_EQ(texts(), (std::vector<std::string>{"<image>", "x", "<image>"}));
     EXPECT_EQ(world.journal, (Journal{"pause 100ms", "get a", "get a", "get b", "get c",
                                       "pause 200ms", "get a", "get b", "get c", "pause 200ms",
                                       "get a", "get b", "get c", "pause 200ms", "get a"}));
     EXPECT_TRUE(lines.empty());
 }
 
-TEST_F(KeepSynced, TextCopiedLaterReachesTheClipboardsWithoutText) {
-    add("a", "x");
-    add("b", "x");
-    add("c", "x");
-    user_copies("b", "", "pause 200ms");
-    user_copies("c", "y", "pause 200ms", 2);
-    stop_after("pause 200ms", 3);
+// A text or a clear made after an image was copied reaches the image's clipboard too.
+TEST_F(KeepSynced, ChangeMadeLaterReachesTheClipboardsWithoutText) {
+    for (const std::string later : {"y", ""}) {
+        SCOPED_TRACE(later);
+        world = World{};
+        clipboards.clear();
+        add("a", "x");
+        add("b", "x");
+        add("c", "x");
+        user_copies_image("b", "pause 200ms");
+        user_copies("c", later, "pause 200ms", 2);
+        stop_after("pause 200ms", 3);
 
-    EXPECT_EQ(debug_text(run()), debug_text(stop_error));
-    EXPECT_EQ(texts(), (std::vector<std::string>{"y", "y", "y"}));
-    EXPECT_EQ(lines, (std::vector<std::string>{" INFO - clipboard updated from display c"}));
+        EXPECT_EQ(debug_text(run()), debug_text(stop_error));
+        EXPECT_EQ(texts(), (std::vector<std::string>{later, later, later}));
+        EXPECT_EQ(lines, (std::vector<std::string>{" INFO - clipboard updated from display c"}));
+    }
+}
+
+// The empty text is a change like any other: a clear travels, wherever it is made.
+TEST_F(KeepSynced, ClearTravelsLikeACopy) {
+    for (const std::string source : {"a", "b", "c"}) {
+        SCOPED_TRACE(source);
+        world = World{};
+        clipboards.clear();
+        add("a", "secret");
+        add("b", "secret");
+        add("c", "secret");
+        user_copies(source, "", "pause 200ms");
+        stop_after("pause 200ms", 2);
+
+        EXPECT_EQ(debug_text(run()), debug_text(stop_error));
+        EXPECT_EQ(texts(), (std::vector<std::string>{"", "", ""}));
+        EXPECT_EQ(lines,
+                  (std::vector<std::string>{" INFO - clipboard updated from display " + source}));
+    }
 }
 
 TEST_F(KeepSynced, FirstClipboardThatNeverTakesAWriteAndReadsNoTextIsNoBaseline) {
-    // a's writes do not take: it keeps reading the empty text.
-    held["a"] = selection();
+    // a's writes do not take: it keeps holding an image.
+    held["a"] = image();
     clipboards.push_back(std::make_unique<ScriptedClipboard>(
         "a", world, held["a"], std::vector<std::shared_ptr<Selection>>{}));
     add("b");
@@ -293,7 +335,7 @@ TEST_F(KeepSynced, FirstClipboardThatNeverTakesAWriteAndReadsNoTextIsNoBaseline)
 // of the first clipboard follows the same rule as a re-read after a change.
 struct StartCase {
     const char* name;
-    std::string first_read; // what a holds at the loop's first read
+    std::string first_read; // what a holds at the loop's first read; "<image>": no text
     std::vector<std::string> texts;
     Journal writes;
     std::vector<std::string> shared; // texts handed to the record
@@ -309,7 +351,10 @@ TEST_P(KeepSyncedStart, FirstReadAgainstTheStartText) {
     const StartCase& c = GetParam();
     add("a", "start");
     add("b", "start");
-    user_copies("a", c.first_read, "pause 100ms");
+    if (c.first_read == "<image>")
+        user_copies_image("a", "pause 100ms");
+    else
+        user_copies("a", c.first_read, "pause 100ms");
     stop_after("pause 200ms");
     std::vector<std::string> shared;
 
@@ -338,7 +383,16 @@ INSTANTIATE_TEST_SUITE_P(
                                 {"mine", "mine"},
                                 {"set a 'mine'", "set b 'mine'"},
                                 {"mine"}},
-                      StartCase{"NoTextBeforeTheFirstReadIsNoBaseline", "", {"", "start"}, {}, {}}),
+                      StartCase{"ClearBeforeTheFirstReadIsPropagated",
+                                "",
+                                {"", ""},
+                                {"set a ''", "set b ''"},
+                                {""}},
+                      StartCase{"NoTextBeforeTheFirstReadIsNoBaseline",
+                                "<image>",
+                                {"<image>", "start"},
+                                {},
+                                {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(KeepSynced, EveryPropagatedTextIsSharedBeforeItIsWritten) {
@@ -381,6 +435,7 @@ class KeepSyncedOwnText : public KeepSynced, public ::testing::WithParamInterfac
   public:
     using KeepSynced::stop_after;
     using KeepSynced::user_copies;
+    using KeepSynced::user_copies_image;
 };
 
 TEST_P(KeepSyncedOwnText, PassAfterAPropagation) {
@@ -430,13 +485,13 @@ INSTANTIATE_TEST_SUITE_P(
                                   {"mine", "mine", "mine"}},
                       OwnTextCase{"ClipboardWithoutTextIsReadOnEveryPass",
                                   [](KeepSyncedOwnText& t) {
-                                      t.user_copies("b", "", "pause 200ms", 2);
+                                      t.user_copies_image("b", "pause 200ms", 2);
                                       t.stop_after("pause 200ms", 4);
                                   },
                                   {"holds a", "holds b", "holds c", "pause 200ms", "holds a",
                                    "holds b", "get b", "holds c", "pause 200ms", "holds a",
                                    "holds b", "get b", "holds c", "pause 200ms", "holds a"},
-                                  {"new", "", "new"}},
+                                  {"new", "<image>", "new"}},
                       // The first still shows the text before: the baseline was not written last,
                       // so every clipboard is read until a write takes.
                       OwnTextCase{"AfterAWriteThatDidNotTakeEveryClipboardIsRead",
@@ -574,7 +629,9 @@ TEST_F(KeepSynced, ReadErrorAtRebaseliningIsReturned) {
                        "display b", "set a 'y'", "set b 'y'", "pause 100ms", "get a"}));
 }
 
-TEST_F(KeepSynced, WriteErrorOnTheThirdOfFourLeavesTheFourthUnwritten) {
+// A failed write keeps no other clipboard from the new text: one left with the older text would
+// bring it back at the next discovery.
+TEST_F(KeepSynced, WriteErrorOnTheThirdOfFourStillWritesTheFourthAndIsReturned) {
     const MyError failure = MyError::TerminalClipboard{
         {x11clip::ClipboardError{"X11 clipboard error : Failed to set new owner of XCB selection"},
          std::nullopt}};
@@ -585,8 +642,9 @@ TEST_F(KeepSynced, WriteErrorOnTheThirdOfFourLeavesTheFourthUnwritten) {
     user_copies("b", "new", "pause 200ms");
 
     EXPECT_EQ(debug_text(run()), debug_text(failure));
-    EXPECT_EQ(world.journal.back(), "set c 'new' fails");
-    EXPECT_EQ(texts(), (std::vector<std::string>{"new", "new", "x", "x"}));
+    EXPECT_EQ(Journal(world.journal.end() - 4, world.journal.end()),
+              (Journal{"set a 'new'", "set b 'new'", "set c 'new' fails", "set d 'new'"}));
+    EXPECT_EQ(texts(), (std::vector<std::string>{"new", "new", "x", "new"}));
 }
 
 } // namespace

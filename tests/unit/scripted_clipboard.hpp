@@ -16,9 +16,12 @@
 
 namespace quillfen::test {
 
-// The text behind one or more clipboard names.
+// What one or more clipboard names hold: a text, or, while `offers_text` is false, a selection
+// without text (an image), which `get` reads as the empty text and `read` as no text. A write
+// makes it a text again.
 struct Selection {
     std::string text;
+    bool offers_text = true;
 };
 
 // What a test's clipboards share: the journal, actions that stand for a user between calls, and
@@ -74,10 +77,16 @@ class ScriptedClipboard final : public Clipboard {
         : name_(std::move(name)), world_(world), reads_(std::move(reads)),
           writes_(std::move(writes)) {}
 
-    // The `n`-th read (from 0) of this clipboard returns `outcome` instead of the selection.
+    // The `n`-th read (from 0, `get` and `read` alike) of this clipboard returns `outcome`
+    // instead of the selection.
     void script_get(unsigned n, std::expected<std::string, MyError> outcome) {
-        get_script_.insert_or_assign(n, std::move(outcome));
+        if (outcome)
+            get_script_.insert_or_assign(n, Content{std::move(*outcome)});
+        else
+            get_script_.insert_or_assign(n, std::unexpected(std::move(outcome.error())));
     }
+    // The `n`-th read finds a selection without text.
+    void script_no_text(unsigned n) { get_script_.insert_or_assign(n, Content{}); }
     // The `n`-th write (from 0) of this clipboard fails with `error` and changes nothing.
     void fail_set(unsigned n, MyError error) {
         set_failures_.insert_or_assign(n, std::move(error));
@@ -102,8 +111,16 @@ class ScriptedClipboard final : public Clipboard {
         return name_;
     }
     std::expected<std::string, MyError> get() override {
+        auto content = read();
+        if (!content)
+            return std::unexpected(std::move(content.error()));
+        return std::move(*content).value_or(std::string{});
+    }
+    // Journaled as "get", like `get`: the two read the same selection.
+    std::expected<Content, MyError> read() override {
         const unsigned n = gets_++;
-        std::expected<std::string, MyError> outcome = reads_->text;
+        std::expected<Content, MyError> outcome =
+            reads_->offers_text ? Content{reads_->text} : Content{};
         if (world_.stop())
             outcome = std::unexpected(*world_.stop());
         else if (auto scripted = get_script_.find(n); scripted != get_script_.end())
@@ -118,7 +135,7 @@ class ScriptedClipboard final : public Clipboard {
             return std::unexpected(failure->second);
         }
         for (auto& selection : writes_)
-            selection->text = text;
+            *selection = Selection{std::string(text)};
         last_written_ = std::string(text);
         world_.record("set " + name_ + " '" + std::string(text) + "'");
         return {};
@@ -127,7 +144,8 @@ class ScriptedClipboard final : public Clipboard {
         if (!checks_own_text_)
             return Clipboard::holds_own_text();
         const unsigned n = own_checks_++;
-        std::expected<bool, MyError> outcome = last_written_ && reads_->text == *last_written_;
+        std::expected<bool, MyError> outcome =
+            last_written_ && reads_->offers_text && reads_->text == *last_written_;
         if (world_.stop())
             outcome = std::unexpected(*world_.stop());
         else if (auto failure = own_text_failures_.find(n); failure != own_text_failures_.end())
@@ -141,7 +159,7 @@ class ScriptedClipboard final : public Clipboard {
     World& world_;
     std::shared_ptr<Selection> reads_;
     std::vector<std::shared_ptr<Selection>> writes_;
-    std::map<unsigned, std::expected<std::string, MyError>> get_script_;
+    std::map<unsigned, std::expected<Content, MyError>> get_script_;
     std::map<unsigned, MyError> set_failures_;
     std::map<unsigned, MyError> own_text_failures_;
     std::optional<std::string> last_written_;
@@ -161,6 +179,11 @@ inline std::vector<std::string> names(const ClipboardList& clipboards) {
 
 inline std::shared_ptr<Selection> selection(std::string text = {}) {
     return std::make_shared<Selection>(Selection{std::move(text)});
+}
+
+// A selection without text, such as an image.
+inline std::shared_ptr<Selection> image() {
+    return std::make_shared<Selection>(Selection{{}, false});
 }
 
 // A clipboard that reads and writes `held` alone.
