@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <regex>
@@ -134,6 +135,72 @@ TEST_F(Keeping, ImageCopiedOnOneDisplayStaysAndTakesNoTextAway) {
     // A text copied later goes everywhere as usual, over the image too.
     wl_copy(wayland_, "text after the image");
     EXPECT_TRUE(everywhere(*service, "text after the image"));
+}
+
+// Rediscovery (here after the worker's replacement) writes nothing into a display that holds a
+// copy without text: not a display name for its pair test, not the kept text.
+TEST_F(Keeping, ImageSurvivesTheReplacementOfTheWorker) {
+    const std::string png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
+    struct Case {
+        const char* on;
+        bool on_x; // else on sway
+    };
+    for (const Case c : {Case{"X", true}, Case{"sway", false}}) {
+        SCOPED_TRACE(c.on);
+        auto service = start_service();
+        ASSERT_TRUE(wait_for_list(*service, 1));
+        xclip_copy(x2_->display(), "text before the image");
+        ASSERT_TRUE(everywhere(*service, "text before the image"));
+        if (c.on_x)
+            xclip_copy_as(x1_->display(), "image/png", png);
+        else
+            wl_copy(wayland_, png, {"--type", "image/png"});
+        service->wait_until([] { return false; }, 1s);
+
+        kill(latest_worker(*service), SIGTERM);
+        ASSERT_TRUE(wait_for_list(*service, 2));
+        service->wait_until([] { return false; }, 1500ms);
+        if (c.on_x) {
+            EXPECT_NE(xclip_targets(x1_->display()).find("image/png"), std::string::npos)
+                << service->out();
+            EXPECT_EQ(xclip_read(x1_->display(), "image/png").out, png);
+            EXPECT_EQ(wl_paste(wayland_), "text before the image");
+        } else {
+            EXPECT_NE(wl_paste(wayland_, {"--list-types"}).find("image/png"), std::string::npos)
+                << service->out();
+            EXPECT_EQ(wl_paste(wayland_, {"--type", "image/png"}), png);
+            EXPECT_EQ(xclip_paste(x1_->display()), "text before the image");
+        }
+        EXPECT_EQ(xclip_paste(x2_->display()), "text before the image");
+    }
+}
+
+// A clear made on one display empties every display, and what was cleared does not come back
+// when the worker is replaced.
+TEST_F(Keeping, ClearTravelsAndStaysClearedAcrossTheReplacementOfTheWorker) {
+    struct Case {
+        const char* how;
+        std::function<void()> clear;
+    };
+    const Case cases[] = {
+        {"wl-copy --clear on sway", [&] { wl_copy(wayland_, "", {"--clear"}); }},
+        {"an empty text with xclip", [&] { xclip_copy(x1_->display(), ""); }},
+        {"xsel --clear", [&] { shell("DISPLAY=" + x2_->display() + " xsel --clipboard --clear"); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.how);
+        auto service = start_service();
+        ASSERT_TRUE(wait_for_list(*service, 1));
+        xclip_copy(x1_->display(), "a password");
+        ASSERT_TRUE(everywhere(*service, "a password"));
+        c.clear();
+        EXPECT_TRUE(everywhere(*service, ""));
+
+        kill(latest_worker(*service), SIGTERM);
+        ASSERT_TRUE(wait_for_list(*service, 2));
+        service->wait_until([] { return false; }, 1500ms);
+        EXPECT_EQ(holdings(), std::vector<std::string>(3, "")) << service->out();
+    }
 }
 
 TEST_F(Keeping, SecondServiceStartedAtOnceEndsAndTouchesNoClipboard) {

@@ -1,6 +1,8 @@
 // The service's Wayland backend against headless sway and weston, with wl-copy and
 // wl-paste as the other clients.
+#include <signal.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -103,6 +105,82 @@ TEST_F(WlrClipboardOnSway, AStuckOwnerGivesATimedOutIoError) {
     ASSERT_FALSE(text);
     EXPECT_EQ(debug_text(text.error()),
               R"(Io(Os { code: 110, kind: TimedOut, message: "Connection timed out" }))");
+}
+
+// What `read` makes of each selection: none is the empty text; one that gives no UTF-8 text is a
+// selection without text, which the service leaves alone.
+TEST_F(WlrClipboardOnSway, ReadTellsASelectionWithoutTextFromNoSelection) {
+    auto read = [&] {
+        auto content = clipboard_.read();
+        EXPECT_TRUE(content.has_value()) << debug_text(content.error());
+        return content.value_or(Content{"<error>"});
+    };
+    EXPECT_EQ(read(), Content{""}) << "no selection yet";
+    struct Case {
+        const char* what;
+        std::vector<std::string> args; // of wl-copy
+        std::string bytes;
+        Content content;
+    };
+    const Case cases[] = {
+        {"a text", {}, "theirs", Content{"theirs"}},
+        {"an image only", {"-t", "image/png"}, "\x89PNG\r\n", Content{}},
+        {"a cleared selection", {"--clear"}, "", Content{""}},
+        {"bytes that are not UTF-8", {}, "a\xC3\x28", Content{}},
+        {"a text again", {}, "again", Content{"again"}},
+    };
+    for (const Case& c : cases) {
+        wl_copy(environment_compositor, c.bytes, c.args);
+        EXPECT_EQ(read(), c.content) << c.what;
+    }
+    for (const std::string own : {"ours", "", "a\xC3\x28"}) {
+        ASSERT_TRUE(clipboard_.set(own));
+        EXPECT_EQ(read(), own == "ours" || own.empty() ? Content{own} : Content{}) << "own " << own;
+    }
+}
+
+// An owner that sends nothing, or one that never stops sending, is a selection without text
+// once the read gives up; `get` reports the same as a timed-out read.
+TEST_F(WlrClipboardOnSway, AnOwnerThatDoesNotFinishIsASelectionWithoutText) {
+    ::signal(SIGPIPE, SIG_IGN); // the endless writer meets a closed pipe
+    struct Case {
+        const char* what;
+        bool writes;
+    };
+    for (const Case c : {Case{"silent", false}, Case{"never stops writing", true}}) {
+        SCOPED_TRACE(c.what);
+        std::mutex mutex;
+        std::vector<util::UniqueFd> held;
+        std::vector<std::jthread> writers;
+        {
+            test::TestOwner owner({"UTF8_STRING"}, [&](const std::string&, util::UniqueFd fd) {
+                std::lock_guard lock(mutex);
+                if (!c.writes) {
+                    held.push_back(std::move(fd));
+                    return;
+                }
+                // Never idle for long, but never done within a minute either.
+                writers.emplace_back([fd = std::move(fd)](std::stop_token stop) {
+                    const std::string chunk(4096, 'x');
+                    const auto until = std::chrono::steady_clock::now() + 60s;
+                    while (!stop.stop_requested() && std::chrono::steady_clock::now() < until) {
+                        if (::write(fd.get(), chunk.data(), chunk.size()) < 0)
+                            return;
+                        std::this_thread::sleep_for(10ms);
+                    }
+                });
+            });
+            auto content = clipboard_.read();
+            ASSERT_TRUE(content.has_value()) << debug_text(content.error());
+            EXPECT_EQ(*content, Content{});
+            auto text = clipboard_.get();
+            ASSERT_FALSE(text);
+            EXPECT_EQ(debug_text(text.error()),
+                      R"(Io(Os { code: 110, kind: TimedOut, message: "Connection timed out" }))");
+        }
+        std::lock_guard lock(mutex);
+        writers.clear();
+    }
 }
 
 TEST_F(WlrClipboardOnSway, SetThenGetAndOtherReaders) {

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "error.hpp"
+#include "tests/servers/peers.hpp"
 #include "tests/servers/xvfb_server.hpp"
 #include "tests/x11clip/peers.hpp"
 #include "x11_clipboard.hpp"
@@ -89,6 +90,43 @@ TEST(X11Clipboard, FailedReadsAreTheEmptyText) {
         ASSERT_TRUE(text.has_value()) << debug_text(text.error());
         EXPECT_EQ(*text, "");
     }
+}
+
+// What `read` makes of each owner: no owner is the empty text; an owner that gives no UTF-8 text
+// is a selection without text, which the service leaves alone.
+TEST(X11Clipboard, ReadTellsASelectionWithoutTextFromNoSelection) {
+    XvfbServer server;
+    auto clipboard = open_on(server);
+    auto read = [&] {
+        auto content = clipboard->read();
+        EXPECT_TRUE(content.has_value()) << debug_text(content.error());
+        return content.value_or(Content{"<error>"});
+    };
+    EXPECT_EQ(read(), Content{""}) << "no owner";
+
+    using Reply = ScriptedOwner::Script::Reply;
+    const ScriptedOwner::Script without_text[] = {
+        {.reply = Reply::value, .type = "STRING", .bytes = "latin only"},
+        {.reply = Reply::value, .type = "UTF8_STRING", .bytes = "\xc3\x28"},
+        {.reply = Reply::refusal, .type = "UTF8_STRING", .bytes = ""},
+        {.reply = Reply::none, .type = "UTF8_STRING", .bytes = ""},
+    };
+    for (const auto& script : without_text) {
+        SCOPED_TRACE(script.type + " " + script.bytes);
+        ScriptedOwner owner(server.display(), script);
+        EXPECT_EQ(read(), Content{});
+    }
+
+    xclip_copy_as(server.display(), "image/png", std::string("\x89PNG\r\n\x1a\n", 8));
+    EXPECT_EQ(read(), Content{}) << "an image";
+    xclip_copy(server.display(), "");
+    EXPECT_EQ(read(), Content{""}) << "an empty text";
+    xclip_copy(server.display(), "theirs");
+    EXPECT_EQ(read(), Content{"theirs"});
+    shell("DISPLAY=" + server.display() + " xsel --clipboard --clear");
+    EXPECT_EQ(read(), Content{""}) << "cleared with xsel";
+    ASSERT_TRUE(clipboard->set("ours"));
+    EXPECT_EQ(read(), Content{"ours"});
 }
 
 TEST(X11Clipboard, LostServerFailsWrites) {
