@@ -185,7 +185,11 @@ TEST_F(X11ClipLayer, AnswersOfOtherOwners) {
          {.reply = Reply::value, .type = "UTF8_STRING", .bytes = "gr\u00fc\u00dfe \U0001F600"},
          "gr\u00fc\u00dfe \U0001F600",
          ""},
-        {"refusal", {.reply = Reply::refusal, .type = "UTF8_STRING", .bytes = ""}, "", ""},
+        // An owner that refuses holds something that is not text: not the same as no owner.
+        {"refusal",
+         {.reply = Reply::refusal, .type = "UTF8_STRING", .bytes = ""},
+         std::nullopt,
+         "X11 clipboard error : Selection refused"},
         {"string only",
          {.reply = Reply::value, .type = "STRING", .bytes = "plain"},
          std::nullopt,
@@ -461,7 +465,7 @@ TEST_F(X11ClipLayer, AfterOurOwnTextAnotherOwnersAnswerIsRead) {
     const Case cases[] = {
         {"a text", {ScriptedOwner::Script::Reply::value, "UTF8_STRING", "theirs"}, "theirs"},
         {"the empty text", {ScriptedOwner::Script::Reply::value, "UTF8_STRING", ""}, ""},
-        {"a refusal", {ScriptedOwner::Script::Reply::refusal, "UTF8_STRING", ""}, ""},
+        {"a refusal", {ScriptedOwner::Script::Reply::refusal, "UTF8_STRING", ""}, std::nullopt},
         {"bytes that are not UTF-8",
          {ScriptedOwner::Script::Reply::value, "UTF8_STRING", "\xff"},
          std::nullopt},
