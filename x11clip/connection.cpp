@@ -70,9 +70,9 @@ std::expected<ConnectionPtr, ClipboardError> connect_local(int number) {
     }
     ConnectionPtr xcb;
     {
-        // Disarmed before a failed connection closes the descriptor.
+        // libxcb owns the descriptor from here on and closes it itself when the handshake
+        // fails, while the deadline (on a duplicate of its own) is still armed.
         const Deadline bound(socket->get());
-        // libxcb owns the descriptor from here on, also when the handshake fails.
         xcb.reset(xcb_connect_to_fd(socket->release(), cookie ? &auth : nullptr));
     }
     if (int code = xcb_connection_has_error(xcb.get()); code != 0)
