@@ -196,8 +196,14 @@ namespace {
 // A ChangeProperty request carries 24 bytes besides the data, and 4 more when it is long
 // enough to need the big-requests length field. A text that does not fit must go
 // incrementally: sending it would make libxcb shut the connection down.
-std::size_t incremental_threshold(xcb_connection_t* xcb) {
-    const std::size_t limit = std::size_t{xcb_get_maximum_request_length(xcb)} * 4;
+std::size_t incremental_threshold(const Connection& connection) {
+    xcb_connection_t* xcb = connection.get();
+    std::size_t limit = 0;
+    {
+        // Asking enables big requests, a round trip; libxcb keeps the answer.
+        const auto bound = connection.bounded();
+        limit = std::size_t{xcb_get_maximum_request_length(xcb)} * 4;
+    }
     const std::size_t core_limit = std::size_t{xcb_get_setup(xcb)->maximum_request_length} * 4;
     return limit - 24 - (limit > core_limit ? 4 : 0);
 }
@@ -206,7 +212,7 @@ std::size_t incremental_threshold(xcb_connection_t* xcb) {
 
 Owner::Owner(Connection serving, util::UniqueFd wake)
     : serving_(std::move(serving)), wake_(std::move(wake)),
-      incr_threshold_(incremental_threshold(serving_.get())) {}
+      incr_threshold_(incremental_threshold(serving_)) {}
 
 std::expected<std::unique_ptr<Owner>, ClipboardError> Owner::start(Connection serving) {
     util::UniqueFd wake{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
