@@ -22,8 +22,9 @@ const xcb_screen_t* find_screen(xcb_connection_t* connection, int number) {
 }
 
 std::expected<Atoms, ClipboardError> intern_atoms(xcb_connection_t* connection) {
-    constexpr std::array<std::string_view, 5> names{"CLIPBOARD", "THIS_CLIPBOARD_OUT", "TARGETS",
-                                                    "UTF8_STRING", "INCR"};
+    constexpr std::array<std::string_view, 7> names{
+        "CLIPBOARD", "THIS_CLIPBOARD_OUT", "TARGETS",  "UTF8_STRING",
+        "INCR",      "MULTIPLE",           "TIMESTAMP"};
     std::array<xcb_intern_atom_cookie_t, names.size()> cookies{};
     for (std::size_t i = 0; i < names.size(); ++i)
         cookies[i] = xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(names[i].size()),
@@ -43,7 +44,7 @@ std::expected<Atoms, ClipboardError> intern_atoms(xcb_connection_t* connection) 
     }
     if (failure)
         return std::unexpected(std::move(*failure));
-    return Atoms{values[0], values[1], values[2], values[3], values[4]};
+    return Atoms{values[0], values[1], values[2], values[3], values[4], values[5], values[6]};
 }
 
 // libxcb's own connect for what is not a local display, e.g. "host:N" over TCP.
@@ -70,9 +71,9 @@ std::expected<ConnectionPtr, ClipboardError> connect_local(int number) {
     }
     ConnectionPtr xcb;
     {
-        // Disarmed before a failed connection closes the descriptor.
+        // libxcb owns the descriptor from here on and closes it itself when the handshake
+        // fails, while the deadline (on a duplicate of its own) is still armed.
         const Deadline bound(socket->get());
-        // libxcb owns the descriptor from here on, also when the handshake fails.
         xcb.reset(xcb_connect_to_fd(socket->release(), cookie ? &auth : nullptr));
     }
     if (int code = xcb_connection_has_error(xcb.get()); code != 0)

@@ -7,8 +7,8 @@
 #include <expected>
 #include <memory>
 
-#include "x11clip/error.hpp"
 #include "x11clip/deadline.hpp"
+#include "x11clip/error.hpp"
 
 namespace x11clip {
 
@@ -34,6 +34,8 @@ struct Atoms {
     xcb_atom_t targets = XCB_NONE;
     xcb_atom_t utf8_string = XCB_NONE;
     xcb_atom_t incr = XCB_NONE;
+    xcb_atom_t multiple = XCB_NONE;
+    xcb_atom_t timestamp = XCB_NONE;
 };
 
 struct Connection {

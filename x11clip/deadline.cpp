@@ -1,5 +1,6 @@
 #include "x11clip/deadline.hpp"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <time.h>
@@ -7,6 +8,7 @@
 
 #include <cerrno>
 #include <mutex>
+#include <utility>
 
 namespace x11clip {
 
@@ -57,7 +59,8 @@ class ThreadTimer {
             owner_ = ::getpid();
         }
         const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(limit);
-        const auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(limit - seconds);
+        const auto nanoseconds =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(limit - seconds);
         itimerspec value{};
         value.it_value.tv_sec = seconds.count();
         value.it_value.tv_nsec = nanoseconds.count();
@@ -81,18 +84,23 @@ thread_local ThreadTimer timer;
 Deadline::Deadline(int fd, std::chrono::milliseconds limit) {
     if (fd < 0 || watched_fd >= 0)
         return;
+    util::UniqueFd duplicate{::fcntl(fd, F_DUPFD_CLOEXEC, 0)};
+    if (!duplicate)
+        return;
     install_handler();
-    watched_fd = fd;
-    armed_ = timer.set(limit);
-    if (!armed_)
+    watched_fd = duplicate.get();
+    if (!timer.set(limit)) {
         watched_fd = -1;
+        return;
+    }
+    watched_ = std::move(duplicate);
 }
 
 Deadline::~Deadline() {
-    if (!armed_)
+    if (!watched_)
         return;
-    // The timer first: a signal that still arrives in between shuts down a socket that is
-    // open yet, and one that arrives later finds nothing to shut down.
+    // The timer first, the duplicate last: a signal that still arrives in between finds it
+    // open, and one that arrives later finds nothing to shut down.
     timer.clear();
     watched_fd = -1;
 }

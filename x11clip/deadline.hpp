@@ -6,14 +6,18 @@
 
 #include <chrono>
 
+#include "util/unique_fd.hpp"
+
 namespace x11clip {
 
 // How long one call that waits for the server may take.
 inline constexpr std::chrono::milliseconds wait_limit{2000};
 
-// A deadline for the calls the current thread makes on `fd` while it lives. Disarmed on
-// destruction, before the caller can close the descriptor. A deadline armed while another
-// is armed on the same thread adds nothing: the outer one already bounds the calls.
+// A deadline for the calls the current thread makes on `fd` while it lives. It watches a
+// duplicate of its own, which shuts down the same socket: the caller (or libxcb, when a
+// handshake fails) may close `fd` meanwhile, and a firing deadline must not shut down
+// whatever descriptor takes the number next. A deadline armed while another is armed on the
+// same thread adds nothing: the outer one already bounds the calls.
 class Deadline {
   public:
     explicit Deadline(int fd, std::chrono::milliseconds limit = wait_limit);
@@ -22,7 +26,7 @@ class Deadline {
     Deadline& operator=(const Deadline&) = delete;
 
   private:
-    bool armed_ = false;
+    util::UniqueFd watched_; // closed once the timer is disarmed
 };
 
 } // namespace x11clip

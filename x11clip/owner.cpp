@@ -11,6 +11,7 @@
 #include "util/errno_text.hpp"
 #include "util/utf8.hpp"
 #include "x11clip/causes.hpp"
+#include "x11clip/server_time.hpp"
 
 namespace x11clip {
 
@@ -96,22 +97,28 @@ class Owner::Thread {
         }
     }
 
-    std::shared_ptr<const std::string> current_text() {
+    Served current() {
         std::lock_guard lock(owner_.mutex_);
-        return owner_.served_.text;
+        return owner_.served_;
     }
 
     void answer(const xcb_selection_request_event_t& request) {
         const Atoms& atoms = owner_.serving_.atoms;
         // Clients of the oldest conventions name no property: the target is used instead.
         xcb_atom_t property = request.property == XCB_NONE ? request.target : request.property;
-        auto text = request.selection == atoms.clipboard ? current_text() : nullptr;
-        if (!text) {
+        const Served served = request.selection == atoms.clipboard ? current() : Served{};
+        auto text = served.text;
+        // MULTIPLE names further conversions in the requestor's property; answering it with
+        // the text would overwrite them, so it is refused and they stay as they are.
+        if (!text || request.target == atoms.multiple) {
             property = XCB_NONE; // refused
         } else if (request.target == atoms.targets) {
             const xcb_atom_t offered[] = {atoms.targets, atoms.utf8_string};
             xcb_change_property(xcb_, XCB_PROP_MODE_REPLACE, request.requestor, property,
                                 XCB_ATOM_ATOM, 32, 2, offered);
+        } else if (request.target == atoms.timestamp) {
+            xcb_change_property(xcb_, XCB_PROP_MODE_REPLACE, request.requestor, property,
+                                XCB_ATOM_INTEGER, 32, 1, &served.ownership_time);
         } else if (text->size() >= owner_.incr_threshold_) {
             begin_transfer(request.requestor, property, std::move(text));
         } else {
@@ -196,17 +203,27 @@ namespace {
 // A ChangeProperty request carries 24 bytes besides the data, and 4 more when it is long
 // enough to need the big-requests length field. A text that does not fit must go
 // incrementally: sending it would make libxcb shut the connection down.
-std::size_t incremental_threshold(xcb_connection_t* xcb) {
-    const std::size_t limit = std::size_t{xcb_get_maximum_request_length(xcb)} * 4;
+std::size_t incremental_threshold(const Connection& connection) {
+    xcb_connection_t* xcb = connection.get();
+    std::size_t limit = 0;
+    {
+        // Asking enables big requests, a round trip; libxcb keeps the answer.
+        const auto bound = connection.bounded();
+        limit = std::size_t{xcb_get_maximum_request_length(xcb)} * 4;
+    }
     const std::size_t core_limit = std::size_t{xcb_get_setup(xcb)->maximum_request_length} * 4;
     return limit - 24 - (limit > core_limit ? 4 : 0);
+}
+
+ClipboardError not_owner() {
+    return clipboard_error("Failed to set new owner of XCB selection");
 }
 
 } // namespace
 
 Owner::Owner(Connection serving, util::UniqueFd wake)
     : serving_(std::move(serving)), wake_(std::move(wake)),
-      incr_threshold_(incremental_threshold(serving_.get())) {}
+      incr_threshold_(incremental_threshold(serving_)) {}
 
 std::expected<std::unique_ptr<Owner>, ClipboardError> Owner::start(Connection serving) {
     util::UniqueFd wake{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
@@ -248,7 +265,7 @@ std::optional<Owner::Held> Owner::held() {
     return Held{served_.text, served_.utf8};
 }
 
-std::expected<void, ClipboardError> Owner::serve(std::string_view text) {
+std::expected<void, ClipboardError> Owner::serve(std::string_view text, const Connection& clock) {
     if (ended_)
         return std::unexpected(
             clipboard_error("XCB - couldn't set atom: the owner thread has ended"));
@@ -256,6 +273,11 @@ std::expected<void, ClipboardError> Owner::serve(std::string_view text) {
     auto served = std::make_shared<const std::string>(text);
     // Checked once here rather than on every read of our own text.
     const bool utf8 = util::is_valid_utf8(*served);
+    // Asked only now, as close to taking CLIPBOARD as it can be, and before the serving
+    // connection's deadline: a thread has one deadline at a time.
+    const auto time = server_time(clock);
+    if (!time)
+        return std::unexpected(not_owner());
     // Armed only now: copying and checking a large text is our own work, not a wait on the
     // server, and must not count against the server's time.
     const auto bound = serving_.bounded();
@@ -263,10 +285,9 @@ std::expected<void, ClipboardError> Owner::serve(std::string_view text) {
         std::lock_guard lock(mutex_);
         served_.text = std::move(served);
         served_.utf8 = utf8;
+        served_.ownership_time = *time;
         served_.ownership_sequence =
-            xcb_set_selection_owner(xcb, serving_.window, serving_.atoms.clipboard,
-                                    XCB_CURRENT_TIME)
-                .sequence;
+            xcb_set_selection_owner(xcb, serving_.window, serving_.atoms.clipboard, *time).sequence;
     }
     xcb_flush(xcb);
     auto cookie = xcb_get_selection_owner(xcb, serving_.atoms.clipboard);
@@ -277,7 +298,7 @@ std::expected<void, ClipboardError> Owner::serve(std::string_view text) {
     // Waiting for the reply may have queued events that the owner thread has not seen.
     wake();
     if (!reply || reply->owner != serving_.window)
-        return std::unexpected(clipboard_error("Failed to set new owner of XCB selection"));
+        return std::unexpected(not_owner());
     return {};
 }
 

@@ -30,9 +30,10 @@ class Owner {
     Owner(const Owner&) = delete;
     Owner& operator=(const Owner&) = delete;
 
-    // Serves the text from now on, takes CLIPBOARD and confirms with the server that the
-    // serving window owns it.
-    std::expected<void, ClipboardError> serve(std::string_view text);
+    // Serves the text from now on, takes CLIPBOARD at the server's time, read on `clock`,
+    // and confirms with the server that the serving window owns it. `clock` is a connection
+    // whose events the calling thread reads: those of the serving one are the owner thread's.
+    std::expected<void, ClipboardError> serve(std::string_view text, const Connection& clock);
 
     // Texts this long or longer go by incremental transfer.
     std::size_t incr_threshold() const { return incr_threshold_; }
@@ -55,6 +56,7 @@ class Owner {
         // The request that last took CLIPBOARD; a SelectionClear the server generated
         // before it concerns an earlier ownership and must not drop the new text.
         std::uint32_t ownership_sequence = 0;
+        xcb_timestamp_t ownership_time = XCB_CURRENT_TIME; // what TIMESTAMP answers
     };
     class Thread;
 

@@ -72,7 +72,8 @@ bool Clipboard::holds_own_text() {
 }
 
 std::expected<void, ClipboardError> Clipboard::set_string(std::string_view text) {
-    return parts_->owner->serve(text);
+    // The server's time is read on the reading connection, whose events are this thread's.
+    return parts_->owner->serve(text, parts_->reading);
 }
 
 } // namespace x11clip

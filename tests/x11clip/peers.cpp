@@ -73,6 +73,19 @@ std::size_t RawClient::max_request_bytes() const {
     return std::size_t{xcb_get_maximum_request_length(xcb_)} * 4;
 }
 
+xcb_timestamp_t RawClient::server_time() {
+    const xcb_atom_t property = atom("RAW_CLIENT_TIME");
+    xcb_change_property(xcb_, XCB_PROP_MODE_APPEND, window_, property, XCB_ATOM_INTEGER, 32, 0,
+                        nullptr);
+    xcb_flush(xcb_);
+    for (;;) {
+        std::unique_ptr<xcb_generic_event_t, Free> e{wait_event(XCB_PROPERTY_NOTIFY, 10s)};
+        auto* notify = reinterpret_cast<xcb_property_notify_event_t*>(e.get());
+        if (notify->window == window_ && notify->atom == property)
+            return notify->time;
+    }
+}
+
 xcb_generic_event_t* RawClient::wait_event(std::uint8_t type, std::chrono::seconds limit) {
     const auto deadline = Clock::now() + limit;
     for (;;) {

@@ -30,6 +30,8 @@ class RawClient {
     std::string atom_name(xcb_atom_t atom) const;
     xcb_window_t clipboard_owner() const;
     std::size_t max_request_bytes() const;
+    // The server's time now: that of the PropertyNotify a change of our window's property causes.
+    xcb_timestamp_t server_time();
 
     // What a requestor sees of one conversion of CLIPBOARD.
     struct Answer {

@@ -22,6 +22,7 @@
 #include "tests/servers/test_accounts.hpp"
 #include "tests/servers/watched_process.hpp"
 #include "tests/servers/xvfb_server.hpp"
+#include "tests/x11clip/stalling_x_server.hpp"
 #include "x11clip/x11clip.hpp"
 #include "x11clip/xauthority.hpp"
 
@@ -137,6 +138,29 @@ TEST(X11ClipTrust, StoppedServerIsNotConnectedTo) {
     ASSERT_TRUE(result.has_value()) << "creating the clipboard did not end";
     EXPECT_EQ(*result, no_server);
     EXPECT_LT(Clock::now() - start, 10s);
+}
+
+TEST(X11ClipTrust, ServerSilentAfterTheHandshakeIsGivenUpOn) {
+    struct Case {
+        const char* what;
+        std::uint8_t stall_at;
+    };
+    const Case cases[] = {
+        {"the window's check", StallingXServer::get_input_focus},
+        {"the atoms", StallingXServer::intern_atom},
+        {"the maximum request length", StallingXServer::query_extension},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const int number = unused_display_number();
+        StallingXServer server(number, c.stall_at);
+        const auto start = Clock::now();
+        const auto result = in_child([&] { return create_on(":" + std::to_string(number)); }, 15s);
+        ASSERT_TRUE(result.has_value()) << "creating the clipboard did not end";
+        EXPECT_EQ(*result, no_server);
+        EXPECT_LT(Clock::now() - start, 10s);
+        EXPECT_TRUE(server.stalled(2s)) << "the client never asked what the server stalls at";
+    }
 }
 
 // An authority file entry: family, then address, number, name and data with 16-bit lengths.

@@ -9,6 +9,7 @@
 #include <barrier>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -265,6 +266,58 @@ TEST_F(X11ClipLayer, ServesTargetsAndTextInEveryTarget) {
         EXPECT_EQ(peer.atom_name(answer.type), "UTF8_STRING");
         EXPECT_EQ(answer.format, 8);
         EXPECT_EQ(answer.bytes, text);
+    }
+}
+
+// MULTIPLE names its conversions in pairs on the requestor's property; a refusal must leave
+// the pairs as they were. TIMESTAMP is the server time at which we took CLIPBOARD.
+TEST_F(X11ClipLayer, RefusesMultipleAndAnswersTimestampWithTheTimeOfOwnership) {
+    auto clipboard = open();
+    RawClient peer(server.display());
+    xcb_connection_t* xcb = peer.connection();
+    const xcb_atom_t property = peer.atom("RAW_CLIENT_OUT");
+    const xcb_atom_t atom_pair = peer.atom("ATOM_PAIR");
+    const std::vector<xcb_atom_t> pairs{peer.atom("UTF8_STRING"), peer.atom("MULTIPLE_TEXT"),
+                                        peer.atom("TIMESTAMP"), peer.atom("MULTIPLE_TIME")};
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        const std::string text = "owned " + std::to_string(round);
+        const xcb_timestamp_t before = peer.server_time();
+        ASSERT_TRUE(clipboard.set_string(text));
+        const xcb_timestamp_t after = peer.server_time();
+
+        auto time = peer.convert("TIMESTAMP");
+        EXPECT_FALSE(time.refused);
+        EXPECT_EQ(peer.atom_name(time.type), "INTEGER");
+        EXPECT_EQ(time.format, 32);
+        EXPECT_EQ(time.bytes.size(), sizeof(xcb_timestamp_t));
+        if (time.bytes.size() == sizeof(xcb_timestamp_t)) {
+            xcb_timestamp_t owned = 0;
+            std::memcpy(&owned, time.bytes.data(), sizeof owned);
+            EXPECT_GE(owned, before);
+            EXPECT_LE(owned, after);
+        }
+
+        xcb_change_property(xcb, XCB_PROP_MODE_REPLACE, peer.window(), property, atom_pair, 32,
+                            static_cast<std::uint32_t>(pairs.size()), pairs.data());
+        EXPECT_TRUE(peer.convert("MULTIPLE").refused);
+        std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> left{
+            xcb_get_property_reply(
+                xcb,
+                xcb_get_property(xcb, 1, peer.window(), property, XCB_GET_PROPERTY_TYPE_ANY, 0, 64),
+                nullptr),
+            &std::free};
+        ASSERT_TRUE(left);
+        EXPECT_EQ(left->type, atom_pair);
+        EXPECT_EQ(left->format, 32);
+        const auto* values = static_cast<const xcb_atom_t*>(xcb_get_property_value(left.get()));
+        EXPECT_EQ(
+            std::vector<xcb_atom_t>(values, values + xcb_get_property_value_length(left.get()) /
+                                                         sizeof(xcb_atom_t)),
+            pairs);
+
+        EXPECT_EQ(peer.convert("UTF8_STRING").bytes, text);
+        std::this_thread::sleep_for(20ms); // the next ownership at a later server time
     }
 }
 
