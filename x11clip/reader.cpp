@@ -131,7 +131,15 @@ std::expected<std::string, ClipboardError> receive_incrementally(const Connectio
     }
 }
 
-// The window that owns CLIPBOARD now; XCB_NONE when nobody does.
+
+// Drops what earlier reads left queued: it concerns their windows, never this read's.
+void drop_queued_events(xcb_connection_t* connection) {
+    while (EventPtr event{xcb_poll_for_event(connection)}) {
+    }
+}
+
+} // namespace
+
 std::expected<xcb_window_t, ClipboardError> selection_owner(const Connection& connection) {
     const auto bound = connection.bounded();
     auto cookie = xcb_get_selection_owner(connection.get(), connection.atoms.clipboard);
@@ -143,14 +151,6 @@ std::expected<xcb_window_t, ClipboardError> selection_owner(const Connection& co
         return std::unexpected(reply_error(connection.get(), error.get()));
     return reply->owner;
 }
-
-// Drops what earlier reads left queued: it concerns their windows, never this read's.
-void drop_queued_events(xcb_connection_t* connection) {
-    while (EventPtr event{xcb_poll_for_event(connection)}) {
-    }
-}
-
-} // namespace
 
 std::expected<std::string, ClipboardError> read_clipboard(const Connection& connection) {
     xcb_connection_t* xcb = connection.get();

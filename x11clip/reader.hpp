@@ -12,6 +12,9 @@ namespace x11clip {
 // How long one read may take in all, the incremental transfer included.
 inline constexpr std::chrono::milliseconds read_timeout{2000};
 
+// The window that owns CLIPBOARD now; XCB_NONE when nobody does.
+std::expected<xcb_window_t, ClipboardError> selection_owner(const Connection& connection);
+
 // The owner's text; the empty text when CLIPBOARD has no owner. An owner that refuses
 // UTF8_STRING, does not answer in time, or answers in another type or with bytes that are not
 // UTF-8 is an error, as is a broken connection.

@@ -35,14 +35,8 @@ namespace {
 
 // Whether the server names `window` as CLIPBOARD's owner now. No answer counts as no.
 bool owns_clipboard(const Connection& connection, xcb_window_t window) {
-    xcb_connection_t* xcb = connection.get();
-    const auto bound = connection.bounded();
-    auto cookie = xcb_get_selection_owner(xcb, connection.atoms.clipboard);
-    xcb_generic_error_t* raw_error = nullptr;
-    XcbPtr<xcb_get_selection_owner_reply_t> reply{
-        xcb_get_selection_owner_reply(xcb, cookie, &raw_error)};
-    XcbPtr<xcb_generic_error_t> error{raw_error};
-    return reply && reply->owner == window;
+    auto owner = selection_owner(connection);
+    return owner && *owner == window;
 }
 
 // The text we serve, while the server still names our window as CLIPBOARD's owner. The owner
