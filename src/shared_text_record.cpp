@@ -81,7 +81,9 @@ bool read_exactly(int fd, char* to, std::uint64_t length, std::uint64_t offset) 
         const ssize_t n = pread(fd, to, length, static_cast<off_t>(offset));
         if (n <= 0)
             return false;
-        to += n, length -= static_cast<std::uint64_t>(n), offset += static_cast<std::uint64_t>(n);
+        to += n;
+        length -= static_cast<std::uint64_t>(n);
+        offset += static_cast<std::uint64_t>(n);
     }
     return true;
 }
