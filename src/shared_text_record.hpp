@@ -19,8 +19,9 @@ class SharedTextRecord {
     // The last text stored whole; the empty text when there is none.
     std::string load() const;
 
-    // Replaces the record. A process ended at any moment of the call leaves the old record or
-    // the new one, whole. When memory for the text cannot be had, the old record stays.
+    // Replaces the record; memory then holds this text alone. A process ended at any moment of
+    // the call leaves the old record or the new one, whole. When the text cannot be stored, the
+    // record is emptied and the failure logged.
     void store(std::string_view text);
 
   private:

@@ -5,6 +5,7 @@
 
 #include "tests/e2e/three_displays.hpp"
 #include "tests/servers/isolation.hpp"
+#include "tests/servers/memory_file.hpp"
 #include "tests/servers/peers.hpp"
 #include "tests/servers/sway_server.hpp"
 #include "tests/servers/watched_process.hpp"
@@ -14,12 +15,14 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <regex>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace quillfen::test {
@@ -95,6 +98,35 @@ TEST_F(Keeping, SharedTextSurvivesTheReplacementOfAWorker) {
     EXPECT_TRUE(everywhere(*service, "kept across workers"));
     EXPECT_EQ(service->out().find("kept across workers"), std::string::npos) << service->out();
     EXPECT_EQ(service->err().find("kept across workers"), std::string::npos) << service->err();
+}
+
+TEST_F(Keeping, KeptTextTakesTheMemoryOfTheLatestTextAlone) {
+    auto service = start_service();
+    ASSERT_TRUE(wait_for_list(*service, 1));
+    // Each large text is made of one byte that neither the small text nor the record's header
+    // has; texts the user copied before stay out of the record's memory.
+    const std::string texts[] = {std::string((64 << 20) - 1, '~'), std::string(64 << 20, '^'),
+                                 "small text"};
+    for (const std::string& text : texts) {
+        SCOPED_TRACE(text.size());
+        xclip_copy(x2_->display(), text);
+        // The source is read last, once the others hold the text: the service has then read it
+        // whole, and no read of ours waits behind the service's on xclip.
+        const bool spread = service->wait_until(
+            [&] {
+                return wl_paste(wayland_, {}, 60s) == text &&
+                       xclip_paste(x1_->display(), 60s) == text &&
+                       xclip_paste(x2_->display(), 60s) == text;
+            },
+            180s);
+        ASSERT_TRUE(spread) << service->out() << service->err();
+    }
+
+    const UniqueFd record = open_memory_file(service->pid(), "quillfen-shared-text");
+    ASSERT_TRUE(record) << "the service holds no memory file of that name";
+    const auto page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+    EXPECT_LE(allocated_bytes(record.get()), texts[2].size() + 2 * page);
+    EXPECT_EQ(first_of(record.get(), "~^"), std::nullopt);
 }
 
 TEST_F(Keeping, CopyRightAfterAChangeWasSpreadIsNotReverted) {
