@@ -6,12 +6,12 @@
 #include "fatal.hpp"
 #include "keep_synced.hpp"
 #include "log.hpp"
+#include "termination.hpp"
 
 #include <cmath>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -62,12 +62,12 @@ WorkerSteps production_worker_steps(SharedTextRecord& record) {
         .sync =
             [&record, start_text](const ClipboardList& clipboards) {
                 return keep_synced(
-                    clipboards, sleep_pause,
+                    clipboards, pause_or_end,
                     SyncStart{.written = *start_text,
                               .shared = [&record](std::string_view text) { record.store(text); }});
             },
         .now = [] { return std::chrono::system_clock::now(); },
-        .pause = [](std::chrono::nanoseconds d) { std::this_thread::sleep_for(d); },
+        .pause = pause_or_end,
     };
 }
 
@@ -113,6 +113,8 @@ void run_with(const WorkerSteps& steps) {
 }
 
 void run(SharedTextRecord& record) {
+    // Asked to end, the worker stops at its next pause and lets its transfers finish first.
+    record_end_requests();
     run_with(production_worker_steps(record));
 }
 

@@ -20,7 +20,8 @@ using WallTime = std::chrono::system_clock::time_point;
 double error_score(std::span<const WallTime> times, WallTime now);
 
 // What the worker loop calls besides logging; production uses discovery, the sync loop, the
-// system clock and real sleeps, while tests script them.
+// system clock and pauses that end the worker once it was asked to end, while tests script
+// them.
 struct WorkerSteps {
     std::function<std::expected<ClipboardList, MyError>()> discover;
     std::function<MyError(const ClipboardList&)> sync;

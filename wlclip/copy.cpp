@@ -17,6 +17,7 @@
 #include "wlclip/globals.hpp"
 #include "wlclip/mime.hpp"
 #include "wlclip/offered.hpp"
+#include "wlclip/serving.hpp"
 #include "wlclip/source.hpp"
 #include "wlclip/transfers.hpp"
 #include "wlclip/wlclip.hpp"
@@ -34,7 +35,7 @@ struct Report {
     std::optional<Result> result;
     std::optional<std::string> crash; // the thread failed before it could report
     bool abandoned = false;
-    util::UniqueFd stop; // an eventfd, readable once the caller gave up
+    util::UniqueFd stop; // an eventfd, readable once the caller or the process gave up
 
     // False when the caller has given up already: the thread must not serve then.
     bool deliver(Result r) {
@@ -61,10 +62,10 @@ struct Offering {
     }
 };
 
-// Serves read requests until the compositor withdraws every source or the connection
-// breaks. Nothing here is reported: there is nobody left to report to.
+// Serves read requests until the compositor withdraws every source, the connection breaks or
+// `stop_fd` becomes readable. Nothing here is reported: there is nobody left to report to.
 void serve_until_withdrawn(Connection& connection, const Offering& offering, Transfers& transfers,
-                           SelectionChecks& checks) {
+                           SelectionChecks& checks, int stop_fd) {
     wl_display* d = connection.display();
     std::vector<pollfd> fds;
     for (;;) {
@@ -83,11 +84,16 @@ void serve_until_withdrawn(Connection& connection, const Offering& offering, Tra
         fds.clear();
         fds.push_back({connection.fd(), events, 0});
         fds.push_back({checks.fd(), POLLIN, 0});
+        fds.push_back({stop_fd, POLLIN, 0});
         transfers.append_pollfds(fds);
         if (::poll(fds.data(), fds.size(), -1) < 0) {
             wl_display_cancel_read(d);
             if (errno == EINTR)
                 continue;
+            return;
+        }
+        if (fds[2].revents & POLLIN) {
+            wl_display_cancel_read(d);
             return;
         }
         if (fds[0].revents & (POLLIN | POLLERR | POLLHUP)) {
@@ -96,7 +102,7 @@ void serve_until_withdrawn(Connection& connection, const Offering& offering, Tra
         } else {
             wl_display_cancel_read(d);
         }
-        transfers.service(fds.data() + 2);
+        transfers.service(fds.data() + 3);
         if (fds[1].revents & POLLIN)
             checks.start(d);
     }
@@ -104,8 +110,8 @@ void serve_until_withdrawn(Connection& connection, const Offering& offering, Tra
 
 // Offers the bytes and serves them until the selection is taken; the transfers that began
 // are left in `transfers`.
-void offer_until_withdrawn(Address address, Transfers& transfers,
-                           std::shared_ptr<Offered> offered, Report& report) {
+void offer_until_withdrawn(Address address, Transfers& transfers, std::shared_ptr<Offered> offered,
+                           Report& report) {
     auto connection = Connection::open(std::move(address), round_trip_limit);
     if (!connection) {
         report.deliver(std::unexpected(setup_error<copy::Error>(connection.error())));
@@ -140,17 +146,18 @@ void offer_until_withdrawn(Address address, Transfers& transfers,
     }
     if (!report.deliver({}))
         return;
-    serve_until_withdrawn(*connection, offering, transfers, checks);
+    serve_until_withdrawn(*connection, offering, transfers, checks, report.stop.get());
 }
 
 void offer_and_serve(Address address, std::shared_ptr<const std::string> bytes,
                      std::shared_ptr<Offered> offered, Report& report) {
+    ServingEntry entry(report.stop.get());
     // Outlives the offering, whose sources' handlers add to it.
     Transfers transfers(std::move(bytes));
     offer_until_withdrawn(std::move(address), transfers, std::move(offered), report);
     // The compositor connection is closed; a reader part way through still gets the whole
-    // text, not a prefix that looks like all of it.
-    transfers.finish(pipe_idle_limit);
+    // text, not a prefix that looks like all of it, unless the process must end first.
+    entry.report(transfers.finish(pipe_idle_limit, &ServingEntry::finish_by));
 }
 
 void serving_thread(Address address, std::shared_ptr<const std::string> bytes,

@@ -53,31 +53,48 @@ void Transfers::service(const pollfd* fds) {
     pending_ = std::move(still);
 }
 
-void Transfers::finish(std::chrono::milliseconds idle_limit) {
+Unfinished Transfers::finish(std::chrono::milliseconds idle_limit,
+                             const std::function<Clock::time_point()>& end_by) {
     // The limit counts from now: a reader that paused while the selection was ours has
     // not yet been told that its transfer must move.
     for (Pending& p : pending_)
         p.progressed = Clock::now();
+    Unfinished cut;
+    const auto give_up = [&](const Pending& p) {
+        ++cut.transfers;
+        cut.missing_bytes += bytes_->size() - p.written;
+        return true;
+    };
     std::vector<pollfd> fds;
     while (!pending_.empty()) {
         const auto now = Clock::now();
-        std::erase_if(pending_, [&](const Pending& p) { return now - p.progressed >= idle_limit; });
+        const auto last = end_by ? end_by() : Clock::time_point::max();
+        if (now >= last) {
+            std::erase_if(pending_, give_up);
+            break;
+        }
+        std::erase_if(pending_, [&](const Pending& p) {
+            return now - p.progressed >= idle_limit && give_up(p);
+        });
         if (pending_.empty())
-            return;
+            break;
         const auto oldest =
             std::ranges::min_element(pending_, {}, &Pending::progressed)->progressed;
+        // At most idle_limit: a time to end that comes meanwhile is seen soon enough.
         const auto wait =
-            std::chrono::ceil<std::chrono::milliseconds>(oldest + idle_limit - now).count();
+            std::chrono::ceil<std::chrono::milliseconds>(std::min(oldest + idle_limit, last) - now)
+                .count();
         fds.clear();
         append_pollfds(fds);
         if (::poll(fds.data(), fds.size(), static_cast<int>(wait)) < 0) {
             if (errno == EINTR)
                 continue;
-            pending_.clear();
-            return;
+            std::erase_if(pending_, give_up);
+            break;
         }
         service(fds.data());
     }
+    return cut;
 }
 
 bool Transfers::write_some(Pending& p) {

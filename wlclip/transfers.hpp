@@ -3,6 +3,8 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,6 +14,12 @@
 #include "util/unique_fd.hpp"
 
 namespace wlclip {
+
+// Transfers given up before their end, and the bytes their readers were not sent.
+struct Unfinished {
+    std::size_t transfers = 0;
+    std::size_t missing_bytes = 0;
+};
 
 class Transfers {
   public:
@@ -27,12 +35,14 @@ class Transfers {
     // `fds` are the entries append_pollfds gave, after poll().
     void service(const pollfd* fds);
 
+    using Clock = std::chrono::steady_clock;
     // Serves every transfer under way to its end; one whose reader takes nothing for
-    // `idle_limit` is closed early. Returns when none is left.
-    void finish(std::chrono::milliseconds idle_limit);
+    // `idle_limit`, and every one left at the time `end_by` gives (asked anew as it goes),
+    // is closed early. Returns when none is left, with what those closed early lacked.
+    Unfinished finish(std::chrono::milliseconds idle_limit,
+                      const std::function<Clock::time_point()>& end_by = {});
 
   private:
-    using Clock = std::chrono::steady_clock;
     struct Pending {
         util::UniqueFd fd;
         std::size_t written = 0;

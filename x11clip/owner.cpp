@@ -11,11 +11,14 @@
 #include "util/errno_text.hpp"
 #include "util/utf8.hpp"
 #include "x11clip/causes.hpp"
+#include "x11clip/owners.hpp"
 #include "x11clip/server_time.hpp"
 
 namespace x11clip {
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 std::uint8_t event_type(const xcb_generic_event_t& event) {
     return event.response_type & 0x7f;
@@ -27,6 +30,7 @@ struct Transfer {
     xcb_atom_t property;
     std::shared_ptr<const std::string> text;
     std::size_t offset = 0;
+    Clock::time_point progressed{}; // when a chunk last went
 };
 
 } // namespace
@@ -61,7 +65,9 @@ class Owner::Thread {
                 handle(*event);
                 continue;
             }
-            if (::poll(descriptors, 2, -1) < 0 && errno != EINTR)
+            if (finished())
+                break;
+            if (::poll(descriptors, 2, poll_timeout()) < 0 && errno != EINTR)
                 break;
             if ((descriptors[1].revents & POLLIN) != 0) {
                 std::uint64_t count = 0;
@@ -70,10 +76,51 @@ class Owner::Thread {
         }
         // Transfers still under way are dropped: their requestors see the owner go away
         // when the serving connection closes.
-        owner_.ended_ = true;
+        {
+            std::lock_guard lock(owner_.mutex_);
+            owner_.ended_ = true;
+        }
+        owner_.ended_changed_.notify_all();
     }
 
   private:
+    // Once the owner was asked to finish: gives up the transfers that stall or outlast the
+    // time given, and tells whether none is left.
+    bool finished() {
+        if (!finish_by_) {
+            std::lock_guard lock(owner_.mutex_);
+            finish_by_ = owner_.finish_by_;
+            if (!finish_by_)
+                return false;
+            // The limit counts from now: a requestor that paused while it could has not been
+            // told that its transfer must move.
+            for (Transfer& t : transfers_)
+                t.progressed = Clock::now();
+        }
+        const auto now = Clock::now();
+        std::erase_if(transfers_, [&](const Transfer& t) {
+            return now >= *finish_by_ || now - t.progressed >= incr_idle_limit;
+        });
+        if (!transfers_.empty())
+            return false;
+        // The last chunks are processed before the serving connection can go with the process.
+        const Deadline bound(xcb_get_file_descriptor(xcb_), last_sync_limit);
+        XcbPtr<xcb_get_input_focus_reply_t> synced{
+            xcb_get_input_focus_reply(xcb_, xcb_get_input_focus(xcb_), nullptr)};
+        return true;
+    }
+
+    // For ever, unless the owner is finishing: then until the next transfer may be given up.
+    int poll_timeout() const {
+        if (!finish_by_)
+            return -1;
+        auto next = *finish_by_;
+        for (const Transfer& t : transfers_)
+            next = std::min(next, t.progressed + incr_idle_limit);
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now());
+        return static_cast<int>(std::max<std::int64_t>(wait.count(), 0));
+    }
+
     void handle(const xcb_generic_event_t& event) {
         switch (event_type(event)) {
         case XCB_SELECTION_REQUEST:
@@ -164,6 +211,7 @@ class Owner::Thread {
                             owner_.serving_.atoms.utf8_string, 8,
                             static_cast<std::uint32_t>(length), it->text->data() + it->offset);
         it->offset += length;
+        it->progressed = Clock::now();
         if (length == 0) { // the empty chunk ends the transfer
             xcb_window_t requestor = it->requestor;
             transfers_.erase(it);
@@ -193,9 +241,13 @@ class Owner::Thread {
         xcb_change_window_attributes(xcb_, window, XCB_CW_EVENT_MASK, &event_mask);
     }
 
+    // Time enough for a round trip to a server that answers, at the end of a finishing.
+    static constexpr std::chrono::milliseconds last_sync_limit{250};
+
     Owner& owner_;
     xcb_connection_t* xcb_;
     std::vector<Transfer> transfers_;
+    std::optional<Clock::time_point> finish_by_; // a copy of the owner's, once asked
 };
 
 namespace {
@@ -240,11 +292,13 @@ std::expected<std::unique_ptr<Owner>, ClipboardError> Owner::start(Connection se
         return std::unexpected(
             clipboard_error(std::string("XCB generic error: owner thread: ") + e.what()));
     }
+    list_owner(*owner);
     return owner;
 }
 
 Owner::~Owner() {
     if (thread_.joinable()) {
+        unlist_owner(*this);
         thread_.request_stop();
         wake();
         thread_.join();
@@ -254,6 +308,21 @@ Owner::~Owner() {
 void Owner::wake() const {
     const std::uint64_t one = 1;
     [[maybe_unused]] auto n = ::write(wake_.get(), &one, sizeof one);
+}
+
+void Owner::finish(std::chrono::steady_clock::time_point by) {
+    {
+        std::lock_guard lock(mutex_);
+        // Without a text every request is refused.
+        served_.text.reset();
+        finish_by_ = std::min(by, finish_by_.value_or(by));
+    }
+    wake();
+}
+
+void Owner::wait_ended(std::chrono::steady_clock::time_point until) {
+    std::unique_lock lock(mutex_);
+    ended_changed_.wait_until(lock, until, [&] { return ended_.load(); });
 }
 
 std::optional<Owner::Held> Owner::held() {

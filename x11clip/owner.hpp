@@ -2,6 +2,8 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <expected>
 #include <memory>
@@ -18,6 +20,8 @@ namespace x11clip {
 
 // Chunk size of incremental transfers.
 inline constexpr std::size_t incr_chunk_size = 4000;
+// A requestor that takes no chunk for this long is given up on when the owner finishes.
+inline constexpr std::chrono::milliseconds incr_idle_limit{2000};
 
 class Owner {
   public:
@@ -49,6 +53,12 @@ class Owner {
     // Whether the server still names our window as the owner is the caller's question.
     std::optional<Held> held();
 
+    // From now on every request is refused; the thread finishes the incremental transfers
+    // under way by `by`, each given up after incr_idle_limit without progress, and ends.
+    void finish(std::chrono::steady_clock::time_point by);
+    // Returns once the thread has ended, or at `until`.
+    void wait_ended(std::chrono::steady_clock::time_point until);
+
   private:
     struct Served {
         std::shared_ptr<const std::string> text; // none: nothing to serve
@@ -68,6 +78,8 @@ class Owner {
     std::size_t incr_threshold_;
     std::mutex mutex_;
     Served served_;
+    std::optional<std::chrono::steady_clock::time_point> finish_by_;
+    std::condition_variable ended_changed_;
     std::atomic<bool> ended_{false};
     std::jthread thread_;
 };

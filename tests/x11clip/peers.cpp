@@ -121,7 +121,8 @@ void RawClient::request(std::string_view target, xcb_atom_t property) {
     xcb_flush(xcb_);
 }
 
-RawClient::Answer RawClient::convert(std::string_view target) {
+RawClient::Answer RawClient::convert(std::string_view target,
+                                     const std::function<void(std::size_t)>& after_chunk) {
     const xcb_atom_t property = atom("RAW_CLIENT_OUT");
     request(target, property);
     Answer answer;
@@ -146,6 +147,8 @@ RawClient::Answer RawClient::convert(std::string_view target) {
         answer.bytes += chunk;
         if (chunk.empty())
             return answer;
+        if (after_chunk)
+            after_chunk(answer.chunks.size());
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -41,7 +42,10 @@ class RawClient {
         std::string bytes;               // the value, all chunks joined
         std::vector<std::size_t> chunks; // sizes of the incremental chunks, the last empty
     };
-    Answer convert(std::string_view target);
+    // An incremental transfer calls `after_chunk` with the number of chunks taken so far after
+    // each chunk, while the owner waits to send the next one.
+    Answer convert(std::string_view target,
+                   const std::function<void(std::size_t taken)>& after_chunk = {});
 
     // Starts an incremental transfer, takes `chunks` chunks and then stops reading.
     void stall_incremental(std::string_view target, int chunks);

@@ -1,0 +1,84 @@
+// Serving threads asked to stop, as a process about to end asks them: they take no more
+// requests, the transfers under way end whole or are given up once their reader stalls, and
+// what was given up is counted. Each case runs in a child process, since the request holds for
+// the rest of the process.
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <variant>
+
+#include <gtest/gtest.h>
+
+#include "tests/servers/child_process.hpp"
+#include "tests/servers/process_state.hpp"
+#include "tests/servers/sway_server.hpp"
+#include "tests/wlclip/serving_threads.hpp"
+#include "tests/wlclip/use_compositor.hpp"
+#include "wlclip/serving.hpp"
+#include "wlclip/wlclip.hpp"
+
+namespace quillfen::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+void note(const std::string& text) {
+    const std::string line = text + "\n";
+    [[maybe_unused]] const auto written = ::write(STDOUT_FILENO, line.data(), line.size());
+}
+
+TEST(WlclipServing, StoppedThreadsTakeNoRequestsAndEndTheirTransfersOrCountThem) {
+    SwayServer sway;
+    struct Case {
+        const char* name;
+        bool reader_stalls;
+        const char* outcome;
+    };
+    for (const Case c : {Case{"the reader reads on", false, "whole\nnothing cut"},
+                         Case{"the reader stalls", true, "stalled\n1 cut, with bytes missing"}}) {
+        SCOPED_TRACE(c.name);
+        const auto result = run_in_child([&]() -> int {
+            use_compositor(sway);
+            const std::string text(3 << 20, 's'); // far more than a pipe holds
+            if (!wlclip::copy_text(text))
+                return 2;
+            auto reader = wlclip::get_contents();
+            char first = 0;
+            if (!reader || ::read(reader->pipe.get(), &first, 1) != 1)
+                return 3; // the transfer has not begun
+
+            const auto by = std::chrono::steady_clock::now() + 5s;
+            wlclip::stop_serving(by);
+            if (c.reader_stalls) {
+                note("stalled");
+            } else {
+                auto rest = wlclip::read_to_end(reader->pipe.get());
+                note(rest && first + *rest == text ? "whole" : "cut");
+            }
+            const wlclip::Unfinished cut = wlclip::wait_for_serving_threads(by);
+            if (cut.transfers == 0)
+                note("nothing cut");
+            else
+                note(std::to_string(cut.transfers) + " cut" +
+                     (cut.missing_bytes > 0 && cut.missing_bytes < text.size()
+                          ? ", with bytes missing"
+                          : ", with no bytes missing"));
+            // Its entry goes with its last work; the thread itself leaves a moment later.
+            note(eventually([] { return serving_threads() == 0; }) ? "no serving thread"
+                                                                   : "a serving thread runs");
+            const bool withdrawn = eventually([] {
+                auto contents = wlclip::get_contents();
+                return !contents &&
+                       std::holds_alternative<wlclip::paste::ClipboardEmpty>(contents.error());
+            });
+            note(withdrawn ? "withdrawn" : "still offered");
+            return 0;
+        });
+        EXPECT_EQ(result.exit_status, 0) << result.err;
+        EXPECT_EQ(result.out, std::string(c.outcome) + "\nno serving thread\nwithdrawn\n");
+    }
+}
+
+} // namespace
+} // namespace quillfen::test
