@@ -1,6 +1,7 @@
 #include "kill_after.hpp"
 
 #include "debug_text.hpp"
+#include "end_worker.hpp"
 #include "fatal.hpp"
 #include "log.hpp"
 #include "util/errno_text.hpp"
@@ -39,6 +40,7 @@ void run_timer(std::uint64_t seconds, const WorkerHandle& worker) {
 void kill_after(std::uint64_t seconds, pid_t pid) {
     auto worker = WorkerHandle::open(pid);
     if (!worker) {
+        end_worker(pid);
         fatal(fmt::format("failed to start the timer of child process {}: {}", pid,
                           util::errno_name(worker.error())));
     }
@@ -52,6 +54,7 @@ void kill_after(std::uint64_t seconds, pid_t pid) {
             }
         }).detach();
     } catch (const std::system_error& error) {
+        end_worker(pid);
         fatal(fmt::format("failed to start the timer of child process {}: {}", pid,
                           util::errno_name(error.code().value())));
     }

@@ -10,7 +10,8 @@
 namespace quillfen {
 
 // Starts a detached timer thread for the worker `pid` and returns at once. Must be called before
-// the worker's end is collected. Failing to start the timer is a fatal condition.
+// the worker's end is collected. Failing to start the timer is a fatal condition, which ends the
+// worker first.
 void kill_after(std::uint64_t seconds, pid_t pid);
 
 // One timer's whole life on the calling thread: sleep, look at the worker, end it with SIGTERM

@@ -8,6 +8,7 @@
 #include "worker.hpp"
 
 #include <fmt/format.h>
+#include <utility>
 
 namespace {
 
@@ -24,11 +25,11 @@ int main(int argc, char** argv) {
         log::timestamp::set(!args.hide_timestamp);
         log::log_sensitive_information::set(args.log_clipboard_contents);
     }
-    // Held open for the life of the service, by the supervisor and every worker.
-    const util::UniqueFd instance = claim_single_instance();
+    // Held for the life of the service, by the supervisor alone.
+    util::UniqueFd instance = claim_single_instance();
     auto record = SharedTextRecord::create();
     if (!record)
         fatal(fmt::format("Failed to make the shared text record: {}",
                           util::errno_name(record.error())));
-    supervise([&record] { run(*record); }, worker_lifetime_seconds);
+    supervise([&record] { run(*record); }, worker_lifetime_seconds, std::move(instance));
 }

@@ -6,10 +6,10 @@
 
 namespace quillfen {
 
-// Claims the name of this user's service, held for as long as the returned descriptor is open
-// in any process (workers inherit it, so an orphaned worker still counts). Nothing is left on
-// disk: the name is an abstract unix socket address, "quillfen-" and the effective user id.
-// When another process holds the name, or it cannot be claimed, this is a fatal condition.
+// Takes the lock of this user's service: an exclusive flock on "quillfen.lock" in the user's
+// lock directory (see lock_directory.hpp), held for as long as the returned descriptor is open.
+// Only the supervisor is meant to hold it; a worker closes its copy. When another service holds
+// the lock, or it cannot be taken, this is a fatal condition.
 util::UniqueFd claim_single_instance();
 
 } // namespace quillfen

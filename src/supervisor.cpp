@@ -1,6 +1,7 @@
 #include "supervisor.hpp"
 
 #include "debug_text.hpp"
+#include "end_worker.hpp"
 #include "fatal.hpp"
 #include "kill_after.hpp"
 #include "log.hpp"
@@ -9,8 +10,10 @@
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <fmt/format.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -22,6 +25,7 @@ namespace {
 constexpr std::int32_t aborts_tolerated = 3;
 
 [[noreturn]] void fail_managing(pid_t pid, int code) {
+    end_worker(pid);
     fatal(fmt::format("there was a problem managing the child process, so the service is exiting. "
                       "check that pid {} is not running before restarting this service: {}",
                       pid, util::errno_name(code)));
@@ -43,11 +47,26 @@ WaitStatus wait_for_end(pid_t pid) {
     return *status;
 }
 
+// In a new worker, before anything else.
+void tie_to_supervisor(pid_t supervisor, util::UniqueFd& supervisor_only) {
+    supervisor_only.reset();
+    if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0) {
+        fatal(
+            fmt::format("Failed to tie the worker to its supervisor: {}", util::errno_name(errno)));
+    }
+    // The supervisor may have died before the line above: then no signal would come.
+    if (getppid() != supervisor) {
+        raise(SIGTERM);
+    }
+}
+
 } // namespace
 
-void supervise(const std::function<void()>& worker, unsigned timer_seconds) {
+void supervise(const std::function<void()>& worker, unsigned timer_seconds,
+               util::UniqueFd supervisor_only) {
     QF_INFO("started quillfen manager");
 
+    const pid_t supervisor = getpid();
     std::int32_t aborts = 0;
     for (;;) {
         const pid_t pid = fork();
@@ -55,6 +74,7 @@ void supervise(const std::function<void()>& worker, unsigned timer_seconds) {
             fatal(fmt::format("Failed to fork: {}", util::errno_name(errno)));
         }
         if (pid == 0) {
+            tie_to_supervisor(supervisor, supervisor_only);
             worker();
             _exit(0);
         }

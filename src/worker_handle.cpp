@@ -1,7 +1,9 @@
 #include "worker_handle.hpp"
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
+#include <poll.h>
 // This C library's header declares its functions without C linkage.
 extern "C" {
 #include <sys/pidfd.h>
@@ -45,13 +47,50 @@ std::expected<WaitStatus, int> WorkerHandle::look() const {
 }
 
 std::expected<void, int> WorkerHandle::terminate() const {
+    return send(SIGTERM);
+}
+
+std::expected<void, int> WorkerHandle::kill() const {
+    return send(SIGKILL);
+}
+
+std::expected<void, int> WorkerHandle::send(int signal) const {
     if (!fd_) {
         return std::unexpected(ESRCH);
     }
-    if (pidfd_send_signal(fd_.get(), SIGTERM, nullptr, 0) < 0) {
+    if (pidfd_send_signal(fd_.get(), signal, nullptr, 0) < 0) {
         return std::unexpected(errno);
     }
     return {};
+}
+
+std::expected<bool, int>
+WorkerHandle::wait_end(std::optional<std::chrono::milliseconds> limit) const {
+    if (!fd_) {
+        return std::unexpected(ECHILD);
+    }
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + limit.value_or(std::chrono::milliseconds(0));
+    for (;;) {
+        int timeout = -1;
+        if (limit) {
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            timeout = left > 0 ? static_cast<int>(left) : 0;
+        }
+        // A pidfd reads as ready once its process has ended.
+        pollfd ready{fd_.get(), POLLIN, 0};
+        const int result = poll(&ready, 1, timeout);
+        if (result > 0) {
+            return true;
+        }
+        if (result == 0) {
+            return false;
+        }
+        if (errno != EINTR) {
+            return std::unexpected(errno);
+        }
+    }
 }
 
 } // namespace quillfen

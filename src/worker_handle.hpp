@@ -5,7 +5,9 @@
 #include "util/unique_fd.hpp"
 #include "wait_status.hpp"
 
+#include <chrono>
 #include <expected>
+#include <optional>
 #include <sys/types.h>
 #include <utility>
 
@@ -27,8 +29,16 @@ class WorkerHandle {
     // SIGTERM to this worker alone; fails with ESRCH once its end has been collected.
     std::expected<void, int> terminate() const;
 
+    // SIGKILL to this worker alone; fails as terminate() does.
+    std::expected<void, int> kill() const;
+
+    // Waits up to `limit` (forever when nullopt) for the worker to end, without collecting it;
+    // true once it has ended. Fails with ECHILD for an empty handle.
+    std::expected<bool, int> wait_end(std::optional<std::chrono::milliseconds> limit) const;
+
   private:
     WorkerHandle(pid_t pid, util::UniqueFd fd) : pid_(pid), fd_(std::move(fd)) {}
+    std::expected<void, int> send(int signal) const;
 
     pid_t pid_;
     util::UniqueFd fd_;

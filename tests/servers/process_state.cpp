@@ -3,6 +3,7 @@
 #include <dirent.h>
 
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -26,6 +27,17 @@ int thread_count() {
          std::filesystem::directory_iterator("/proc/self/task"))
         ++n;
     return n;
+}
+
+bool process_ended(pid_t pid) {
+    // The state is the first field after the command, which stands in parentheses.
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line))
+        return true;
+    const auto close = line.rfind(')');
+    return close == std::string::npos || line.size() < close + 3 || line[close + 2] == 'Z' ||
+           line[close + 2] == 'X';
 }
 
 bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit) {

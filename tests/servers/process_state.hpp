@@ -5,11 +5,15 @@
 #include <chrono>
 #include <functional>
 #include <set>
+#include <sys/types.h>
 
 namespace quillfen::test {
 
 std::set<int> open_fds();
 int thread_count();
+
+// Whether the process `pid` has ended: it is gone, or a zombie nobody has collected yet.
+bool process_ended(pid_t pid);
 
 // Polls `condition` until it holds or `limit` passed; its last value.
 bool eventually(const std::function<bool()>& condition,

@@ -15,6 +15,7 @@
 
 #include "args.hpp"
 #include "tests/servers/child_process.hpp"
+#include "tests/servers/display_namespace.hpp"
 #include "tests/servers/watched_process.hpp"
 
 namespace quillfen::test {
@@ -26,9 +27,10 @@ ChildResult run_quillfen(const std::vector<std::string>& arguments, ChildOptions
     options.default_sigpipe = true; // the binary must ignore SIGPIPE by itself
     return run_in_child(
         [&] {
-            // A network namespace of its own where it can be had, so that the service's
-            // one-per-user name does not meet a service that runs beside this test.
-            (void)unshare(CLONE_NEWNET);
+            // A network namespace and a /run/user of its own where they can be had, so that
+            // the service's one-per-user lock does not meet a service that runs beside this test.
+            if (unshare(CLONE_NEWNET | CLONE_NEWNS) == 0 && mount_private_run_user().empty())
+                unsetenv("XDG_RUNTIME_DIR");
             for (const auto& [name, value] : environment)
                 setenv(name.c_str(), value.c_str(), 1);
             std::vector<char*> argv{const_cast<char*>(QUILLFEN_BINARY)};

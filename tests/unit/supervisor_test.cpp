@@ -1,11 +1,14 @@
 // The real supervisor, run by supervisor_host with short scripted workers and short timers.
 
+#include "tests/servers/process_state.hpp"
 #include "tests/servers/watched_process.hpp"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <regex>
@@ -263,6 +266,43 @@ TEST(Supervisor, FatalConditionsEndTheSupervisorWith101) {
         EXPECT_EQ(WEXITSTATUS(*status), 101) << host.process.err();
         EXPECT_TRUE(std::regex_match(host.process.err(), std::regex(c.expected)))
             << host.process.err();
+    }
+}
+
+TEST(Supervisor, FatalConditionAfterAForkEndsTheWorkerBeforeTheSupervisorExits) {
+    // The timer cannot start, and the worker ignores the SIGTERM it is sent first: nothing but
+    // the supervisor's SIGKILL after the grace period ends it.
+    Host host({"--deny-threads", "--block-sigterm"}, 600, "debug", {"stubborn"});
+    const auto status = host.process.wait_exit(30s);
+    ASSERT_TRUE(status) << host.process.out() << host.process.err();
+    const auto ids = worker_ids(host.process.out());
+    ASSERT_EQ(ids.size(), 1u) << host.process.out();
+    // Looked at once the supervisor is gone, with no wait: its worker is gone already.
+    EXPECT_TRUE(quillfen::test::process_ended(std::stoi(ids[0])));
+    ASSERT_TRUE(WIFEXITED(*status));
+    EXPECT_EQ(WEXITSTATUS(*status), 101);
+    EXPECT_TRUE(std::regex_match(
+        host.process.err(),
+        std::regex("worker ignores SIGTERM\nfailed to start the timer of child process " + ids[0] +
+                   ": EAGAIN\n")))
+        << host.process.err();
+}
+
+TEST(Supervisor, WorkerEndsWithItsSupervisor) {
+    for (const int signal : {SIGKILL, SIGTERM}) {
+        SCOPED_TRACE(strsignal(signal));
+        Host host({}, 600, "debug", {"run"});
+        ASSERT_TRUE(host.process.wait_for_out(" INFO - worker 1 runs\n", 15s))
+            << host.process.out() << host.process.err();
+        const auto ids = worker_ids(host.process.out());
+        ASSERT_EQ(ids.size(), 1u) << host.process.out();
+        // The supervisor alone, not its process group.
+        host.process.signal(signal);
+        const auto status = host.process.wait_exit(15s);
+        ASSERT_TRUE(status);
+        EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == signal) << *status;
+        EXPECT_TRUE(quillfen::test::eventually(
+            [&] { return quillfen::test::process_ended(std::stoi(ids[0])); }, 30s));
     }
 }
 

@@ -3,11 +3,13 @@
 // copy of the supervisor); once the script is used up, workers run until they are ended.
 //
 //   supervisor_host [--pid-namespace] [--ignore-sigchld] [--deny-fork] [--deny-threads]
-//                   TIMER_SECONDS LEVEL STATE_FILE ACTION...
+//                   [--block-sigterm] TIMER_SECONDS LEVEL STATE_FILE ACTION...
 //
 // Actions: abort (a fatal condition), exit:N, signal:N, sleep:MS (then exit 0), run (log, then
 // wait to be ended), log (a warn and an info line, then exit 0), reuse-pid (make the next process
-// of this pid namespace get this worker's id, then exit 0).
+// of this pid namespace get this worker's id, then exit 0), stubborn (say so on standard error at
+// each SIGTERM and keep running). --block-sigterm holds SIGTERM back in the supervisor and so in
+// each new worker, which lets a stubborn worker see a SIGTERM sent before it was ready.
 
 #include "fatal.hpp"
 #include "log.hpp"
@@ -69,9 +71,12 @@ int next_worker_number() {
     }
 }
 
+void say_stubborn(int) {
+    constexpr char line[] = "worker ignores SIGTERM\n";
+    [[maybe_unused]] const auto written = write(STDERR_FILENO, line, sizeof line - 1);
+}
+
 void test_worker() {
-    // A worker must not outlive a supervisor that the test ends.
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
     const int number = next_worker_number();
     const std::string action =
         static_cast<std::size_t>(number) <= script.size() ? script[number - 1] : "run";
@@ -110,6 +115,15 @@ void test_worker() {
         }
         close(fd);
         _exit(0);
+    } else if (action == "stubborn") {
+        struct sigaction handler {};
+        handler.sa_handler = say_stubborn;
+        sigaction(SIGTERM, &handler, nullptr);
+        sigset_t term;
+        sigemptyset(&term);
+        sigaddset(&term, SIGTERM);
+        sigprocmask(SIG_UNBLOCK, &term, nullptr);
+        wait_to_be_ended();
     } else if (action == "run") {
         QF_INFO("worker {} runs", number);
         wait_to_be_ended();
@@ -171,7 +185,8 @@ void enter_pid_namespace() {
 
 int main(int argc, char** argv) {
     std::vector<std::string_view> args(argv + 1, argv + argc);
-    bool pid_namespace = false, ignore_sigchld = false, deny_fork = false, deny_threads = false;
+    bool pid_namespace = false, ignore_sigchld = false, deny_fork = false, deny_threads = false,
+         block_sigterm = false;
     while (!args.empty() && args.front().starts_with("--")) {
         const std::string_view option = args.front();
         args.erase(args.begin());
@@ -179,6 +194,7 @@ int main(int argc, char** argv) {
         ignore_sigchld |= option == "--ignore-sigchld";
         deny_fork |= option == "--deny-fork";
         deny_threads |= option == "--deny-threads";
+        block_sigterm |= option == "--block-sigterm";
     }
     if (args.size() < 3) {
         std::fprintf(stderr, "usage: supervisor_host [options] TIMER LEVEL STATE_FILE ACTION...\n");
@@ -202,6 +218,12 @@ int main(int argc, char** argv) {
     }
     if (ignore_sigchld) {
         std::signal(SIGCHLD, SIG_IGN);
+    }
+    if (block_sigterm) {
+        sigset_t term;
+        sigemptyset(&term);
+        sigaddset(&term, SIGTERM);
+        sigprocmask(SIG_BLOCK, &term, nullptr);
     }
     if (deny_fork || deny_threads) {
         deny_clone(deny_threads);

@@ -1,0 +1,262 @@
+// The lock that keeps one service per user, as users meet it: where it lives, that no other
+// account can take it first, and that it goes with the supervisor, worker and all.
+
+#include "tests/e2e/three_displays.hpp"
+#include "tests/servers/isolation.hpp"
+#include "tests/servers/peers.hpp"
+#include "tests/servers/process_state.hpp"
+#include "tests/servers/sway_server.hpp"
+#include "tests/servers/test_accounts.hpp"
+#include "tests/servers/watched_process.hpp"
+#include "tests/servers/xvfb_server.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstddef>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <functional>
+#include <pwd.h>
+#include <regex>
+#include <string>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace quillfen::test {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+const std::string started_line = " INFO - started quillfen manager\n";
+
+// The runtime directory of this process's user; the isolated test process has one of its own.
+std::string own_run_user() {
+    return "/run/user/" + std::to_string(::geteuid());
+}
+
+// Whether another process holds the lock of the file `path`.
+bool lock_held(const std::string& path) {
+    const UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
+    return fd && ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+}
+
+std::string already_running(uid_t uid) {
+    return "quillfen is already running for user " + std::to_string(uid) +
+           "; not starting another one\n";
+}
+
+std::vector<std::string> service_argv() {
+    return {QUILLFEN_BINARY, "--hide-timestamp", "--log-level", "debug"};
+}
+
+pid_t latest_worker(const std::string& out) {
+    static const std::regex started(R"(child process (\d+) successfully initialized\.)");
+    pid_t id = -1;
+    for (auto it = std::sregex_iterator(out.begin(), out.end(), started);
+         it != std::sregex_iterator(); ++it)
+        id = std::stoi((*it)[1]);
+    return id;
+}
+
+struct TempDir {
+    fs::path path;
+    TempDir() {
+        std::string pattern = (fs::temp_directory_path() / "quillfen-lock-XXXXXX").string();
+        path = ::mkdtemp(pattern.data());
+    }
+    ~TempDir() { fs::remove_all(path); }
+};
+
+TEST(ServiceLock, AnotherAccountCannotKeepTheUsersServiceFromStarting) {
+    SKIP_UNLESS_ISOLATED();
+    const auto user = test_account(compositor_user);
+    const auto other = test_account(other_user);
+    SwayServer sway;
+    const WaylandPeer wayland{sway.runtime_dir(), sway.socket_name()};
+    XvfbServer root_display;
+    const std::string lock = sway.runtime_dir() + "/quillfen.lock";
+
+    // The other account takes first whatever it can of the names of the user's service.
+    WatchOptions as_other;
+    as_other.user = std::pair{other.uid, other.gid};
+    WatchedProcess squatter(
+        [&]() -> int {
+            const std::string name = "quillfen-" + std::to_string(user.uid);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            std::memcpy(address.sun_path + 1, name.data(), name.size());
+            const auto length =
+                static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+            const int socket_fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            const bool bound =
+                socket_fd >= 0 &&
+                ::bind(socket_fd, reinterpret_cast<const sockaddr*>(&address), length) == 0 &&
+                ::listen(socket_fd, 1) == 0;
+            const int lock_fd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW, 0600);
+            const bool locked = lock_fd >= 0 && ::flock(lock_fd, LOCK_EX | LOCK_NB) == 0;
+            const std::string said = std::string(bound ? "bound" : "not bound") + ", " +
+                                     (locked ? "locked" : "not locked") + "\n";
+            [[maybe_unused]] auto n = ::write(STDOUT_FILENO, said.data(), said.size());
+            for (;;)
+                ::pause();
+        },
+        as_other);
+    ASSERT_TRUE(squatter.wait_for_out("\n", 20s)) << squatter.err();
+    ASSERT_EQ(squatter.out(), "bound, not locked\n");
+
+    WatchOptions options;
+    options.user = std::pair{user.uid, user.gid};
+    options.environment.push_back("XDG_RUNTIME_DIR=" + sway.runtime_dir());
+    WatchedProcess service(service_argv(), options);
+    ASSERT_TRUE(service.wait_for_out(" INFO - Using clipboards: ", 30s))
+        << service.out() << service.err();
+    EXPECT_TRUE(service.out().starts_with(started_line)) << service.out();
+    EXPECT_TRUE(lock_held(lock));
+
+    xclip_copy(root_display.display(), "past the other account");
+    EXPECT_TRUE(
+        service.wait_until([&] { return wl_paste(wayland) == "past the other account"; }, 10s))
+        << service.out() << service.err();
+    EXPECT_EQ(service.err().find("FATAL"), std::string::npos) << service.err();
+}
+
+TEST(ServiceLock, WithoutXdgRuntimeDirASecondServiceIsStillRefused) {
+    SKIP_UNLESS_ISOLATED();
+    WatchOptions options;
+    options.only_environment = true;
+    options.environment = {"PATH=/usr/bin:/bin"};
+    WatchedProcess first(service_argv(), options);
+    ASSERT_TRUE(first.wait_for_out(started_line, 20s)) << first.err();
+    EXPECT_TRUE(lock_held(own_run_user() + "/quillfen.lock"));
+
+    const RunResult second = run(service_argv(), options, 20s);
+    ASSERT_TRUE(second.status) << second.out << second.err;
+    ASSERT_TRUE(WIFEXITED(*second.status)) << *second.status;
+    EXPECT_EQ(WEXITSTATUS(*second.status), 101);
+    EXPECT_EQ(second.err, already_running(::geteuid()));
+    EXPECT_EQ(second.out, "");
+    EXPECT_FALSE(first.wait_exit(0ms)) << first.err();
+}
+
+TEST(ServiceLock, WithoutAnyUsableDirectoryTheServiceSaysWhyAndEndsWith101) {
+    SKIP_UNLESS_ISOLATED();
+    // An account without a home directory, no runtime directory and no XDG_RUNTIME_DIR.
+    const auto other = test_account(other_user);
+    const passwd* entry = ::getpwuid(other.uid);
+    ASSERT_NE(entry, nullptr);
+    const std::string home = entry->pw_dir;
+    ASSERT_FALSE(fs::exists(home)) << home;
+    WatchOptions options;
+    options.user = std::pair{other.uid, other.gid};
+    options.only_environment = true;
+    options.environment = {"PATH=/usr/bin:/bin"};
+    const RunResult result = run(service_argv(), options, 20s);
+    ASSERT_TRUE(result.status) << result.out << result.err;
+    ASSERT_TRUE(WIFEXITED(*result.status)) << *result.status;
+    EXPECT_EQ(WEXITSTATUS(*result.status), 101);
+    EXPECT_EQ(result.err, "Failed to find a directory for this user's service lock: "
+                          "XDG_RUNTIME_DIR is not set; /run/user/" +
+                              std::to_string(other.uid) + ": ENOENT; " + home + ": ENOENT\n");
+    EXPECT_EQ(result.out, "");
+}
+
+struct DirectoryCase {
+    const char* name;
+    // Makes the candidate inside a private directory; returns its path.
+    std::function<fs::path(const fs::path&)> make;
+    // Why it is refused; empty: it is used.
+    std::string refusal;
+};
+
+fs::path made_directory(const fs::path& path, mode_t mode) {
+    fs::create_directory(path);
+    // chmod, since the umask would take bits away from mkdir's mode.
+    ::chmod(path.c_str(), mode);
+    return path;
+}
+
+TEST(ServiceLock, RuntimeDirectoryOthersCouldWriteToIsNotUsed) {
+    SKIP_UNLESS_ISOLATED();
+    const auto other = test_account(other_user);
+    const std::vector<DirectoryCase> cases{
+        {"writable by its group",
+         [](const fs::path& base) { return made_directory(base / "group", 0770); },
+         "its group or others can write to it"},
+        {"writable by others, sticky as /tmp",
+         [](const fs::path& base) { return made_directory(base / "shared", 01777); },
+         "its group or others can write to it"},
+        {"owned by another account",
+         [&](const fs::path& base) {
+             const fs::path dir = made_directory(base / "theirs", 0700);
+             EXPECT_EQ(::chown(dir.c_str(), other.uid, other.gid), 0);
+             return dir;
+         },
+         "it is owned by user " + std::to_string(other.uid)},
+        {"a symbolic link to a directory of the user's own",
+         [](const fs::path& base) {
+             made_directory(base / "target", 0700);
+             fs::create_directory_symlink(base / "target", base / "link");
+             return base / "link";
+         },
+         "it is a symbolic link"},
+        {"the user's own, only it can write",
+         [](const fs::path& base) { return made_directory(base / "own", 0700); }, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir base;
+        const fs::path dir = c.make(base.path);
+        WatchOptions options;
+        options.environment.push_back("XDG_RUNTIME_DIR=" + dir.string());
+        WatchedProcess service(service_argv(), options);
+        ASSERT_TRUE(service.wait_for_out(started_line, 20s)) << service.err();
+        const std::string warning =
+            " WARN - Not using XDG_RUNTIME_DIR " + dir.string() + " for the service's lock: ";
+        if (c.refusal.empty()) {
+            EXPECT_TRUE(lock_held(dir / "quillfen.lock"));
+            EXPECT_EQ(service.err().find(warning), std::string::npos) << service.err();
+            continue;
+        }
+        EXPECT_TRUE(service.wait_for_err(warning + c.refusal + "\n", 5s)) << service.err();
+        EXPECT_EQ(count_of(service.err(), warning), 1u) << service.err();
+        EXPECT_TRUE(lock_held(own_run_user() + "/quillfen.lock"));
+        for (const auto& entry : fs::recursive_directory_iterator(base.path))
+            EXPECT_NE(entry.path().filename(), "quillfen.lock") << entry.path();
+    }
+}
+
+class ServiceLockOnThreeDisplays : public ThreeDisplays {};
+
+TEST_F(ServiceLockOnThreeDisplays, WorkerEndsWithItsSupervisorAndARestartFindsNoStaleLock) {
+    for (const int signal : {SIGKILL, SIGTERM}) {
+        SCOPED_TRACE(strsignal(signal));
+        auto service = start_service();
+        ASSERT_TRUE(service->wait_for_out(" INFO - Using clipboards: ", 60s))
+            << service->out() << service->err();
+        const pid_t worker = latest_worker(service->out());
+        ASSERT_GT(worker, 0) << service->out();
+
+        // The supervisor alone, not its process group; started again at once.
+        service->signal(signal);
+        ASSERT_TRUE(service->wait_exit(20s));
+        auto restarted = start_service();
+        ASSERT_TRUE(restarted->wait_for_out(started_line, 20s))
+            << restarted->out() << restarted->err();
+        EXPECT_EQ(restarted->err().find("already running"), std::string::npos) << restarted->err();
+        EXPECT_TRUE(eventually([&] { return process_ended(worker); }, 30s));
+        EXPECT_FALSE(restarted->wait_exit(0ms)) << restarted->err();
+    }
+}
+
+} // namespace
+} // namespace quillfen::test
