@@ -32,22 +32,15 @@ struct Baseline {
     bool written = false;
 };
 
-// The first clipboard to read after every clipboard was given `written` over `before`. What it
-// reports is the new baseline unless it is a copy made since: a text that is neither the one
-// written nor the one before (a write that did not take). A selection without text there is no
-// baseline: the clipboards were given `written`.
+// The first clipboard to read after every clipboard was given `written`. A write that succeeded
+// took, so any other text it reports, the one it held before included, is a copy or a clear made
+// since, and is propagated in turn. A selection without text there is no baseline: the
+// clipboards were given `written`.
 std::optional<Change> settle(Clipboard& first, Content reread, const std::string& written,
                              Baseline& baseline) {
-    if (!reread || *reread == written) {
-        baseline = {written, true};
-        return std::nullopt;
-    }
-    if (*reread == baseline.text) {
-        // The clipboards were last given `written`, not this.
-        baseline.written = false;
-        return std::nullopt;
-    }
     baseline = {written, true};
+    if (!reread || *reread == written)
+        return std::nullopt;
     return Change{&first, std::move(*reread)};
 }
 

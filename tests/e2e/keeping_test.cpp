@@ -150,6 +150,24 @@ TEST_F(Keeping, CopyRightAfterAChangeWasSpreadIsNotReverted) {
     }
 }
 
+TEST_F(Keeping, ClearRightAfterASpreadIsNotReverted) {
+    auto service = start_service();
+    ASSERT_TRUE(wait_for_list(*service, 1));
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        const std::string secret = "password " + std::to_string(round);
+        xclip_copy(x1_->display(), secret);
+        // Sway's clipboard is the first in the list, re-read 100 ms after the service wrote
+        // there; the clear comes within that time, over clipboards that were empty before.
+        ASSERT_TRUE(service->wait_until([&] { return wl_paste(wayland_) == secret; }, 10s))
+            << service->out() << service->err();
+        wl_copy(wayland_, "", {"--clear"});
+        ASSERT_TRUE(everywhere(*service, ""));
+        service->wait_until([] { return false; }, 1s);
+        ASSERT_EQ(holdings(), std::vector<std::string>(3, "")) << service->out();
+    }
+}
+
 TEST_F(Keeping, ImageCopiedOnOneDisplayStaysAndTakesNoTextAway) {
     auto service = start_service();
     ASSERT_TRUE(wait_for_list(*service, 1));

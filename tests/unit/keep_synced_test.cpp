@@ -185,8 +185,8 @@ TEST_F(KeepSynced, ChangeAfterItsWriteIsPropagatedByTheNextPass) {
 }
 
 // What the first clipboard reports 100 ms after "new" was written to all over "x": the text
-// written, a copy or a clear the user made meanwhile, a selection without text, or the old text of
-// a write that did not take.
+// written, a copy or a clear the user made meanwhile (the text from before copied again among
+// them), or a selection without text.
 struct SettleCase {
     const char* name;
     std::function<void(Selection&)> meanwhile; // what becomes of a's selection during the pause
@@ -250,12 +250,14 @@ INSTANTIATE_TEST_SUITE_P(
                                  {"<image>", "new", "new"},
                                  new_written,
                                  {"b"}},
-                      SettleCase{"WriteThatDidNotTakeIsMadeAgain",
+                      // A write that succeeded took: the text from before, shown again, was
+                      // copied again since.
+                      SettleCase{"TextFromBeforeCopiedAgainIsPropagatedNotReverted",
                                  [](Selection& a) { a.text = "x"; },
-                                 {"new", "new", "new"},
-                                 {"set a 'new'", "set b 'new'", "set c 'new'", "set a 'new'",
-                                  "set b 'new'", "set c 'new'"},
-                                 {"b", "b"}}),
+                                 {"x", "x", "x"},
+                                 {"set a 'new'", "set b 'new'", "set c 'new'", "set a 'x'",
+                                  "set b 'x'", "set c 'x'"},
+                                 {"b", "a"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A selection without text (an image, an owner that does not answer) is never a source and is
@@ -492,17 +494,17 @@ INSTANTIATE_TEST_SUITE_P(
                                    "holds b", "get b", "holds c", "pause 200ms", "holds a",
                                    "holds b", "get b", "holds c", "pause 200ms", "holds a"},
                                   {"new", "<image>", "new"}},
-                      // The first still shows the text before: the baseline was not written last,
-                      // so every clipboard is read until a write takes.
-                      OwnTextCase{"AfterAWriteThatDidNotTakeEveryClipboardIsRead",
+                      // The text from before, copied again on the first right after the
+                      // propagation, is propagated in turn; then every clipboard holds our text.
+                      OwnTextCase{"TextFromBeforeCopiedAgainOnTheFirstIsPropagated",
                                   [](KeepSyncedOwnText& t) {
                                       t.user_copies("a", "x", "pause 100ms", 2);
                                       t.stop_after("pause 200ms", 2);
                                   },
-                                  {"get a", "get b", "display b", "set a 'new'", "set b 'new'",
-                                   "set c 'new'", "pause 100ms", "get a", "holds a", "holds b",
-                                   "holds c", "pause 200ms", "holds a"},
-                                  all_new}),
+                                  {"display a", "set a 'x'", "set b 'x'", "set c 'x'",
+                                   "pause 100ms", "get a", "holds a", "holds b", "holds c",
+                                   "pause 200ms", "holds a"},
+                                  {"x", "x", "x"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(KeepSynced, StartTextThatDiscoveryWroteIsNotReadAgain) {
