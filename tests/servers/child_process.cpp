@@ -1,6 +1,7 @@
 #include "tests/servers/child_process.hpp"
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace quillfen::test {
 
@@ -40,6 +41,11 @@ ChildResult run_in_child(const std::function<int()>& body, const ChildOptions& o
     result.out = child.out();
     result.err = child.err();
     return result;
+}
+
+void note(const std::string& text) {
+    const std::string line = text + "\n";
+    [[maybe_unused]] const auto written = ::write(STDOUT_FILENO, line.data(), line.size());
 }
 
 } // namespace quillfen::test

@@ -38,4 +38,7 @@ struct ChildResult {
 // with its return value.
 ChildResult run_in_child(const std::function<int()>& body, const ChildOptions& options = {});
 
+// In the child: one line on standard output with a single write, for the parent to find in `out`.
+void note(const std::string& text);
+
 } // namespace quillfen::test

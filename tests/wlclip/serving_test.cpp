@@ -23,11 +23,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-void note(const std::string& text) {
-    const std::string line = text + "\n";
-    [[maybe_unused]] const auto written = ::write(STDOUT_FILENO, line.data(), line.size());
-}
-
 TEST(WlclipServing, StoppedThreadsTakeNoRequestsAndEndTheirTransfersOrCountThem) {
     SwayServer sway;
     struct Case {

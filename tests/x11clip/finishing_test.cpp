@@ -22,11 +22,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-void note(const std::string& text) {
-    const std::string line = text + "\n";
-    [[maybe_unused]] const auto written = ::write(STDOUT_FILENO, line.data(), line.size());
-}
-
 // Numbered lines, so that a lost or misplaced chunk shows.
 std::string numbered_lines(std::size_t size) {
     std::string text;
