@@ -27,6 +27,11 @@ fi
 
 quillfen=$1
 user=quillfen-test
+# The service's lock goes into root's own runtime directory, a private one here, so that the demo
+# leaves no lock file behind and never meets the lock of a quillfen running on the machine.
+mkdir -p /run/user
+mount -t tmpfs -o mode=0755 tmpfs /run/user
+mkdir -m 0700 /run/user/0
 started=()
 runtime_dir=
 log=$(mktemp /tmp/quillfen-demo-log-XXXXXX)
