@@ -154,11 +154,9 @@ TEST(X11ClipTrust, ServerSilentAfterTheHandshakeIsGivenUpOn) {
         SCOPED_TRACE(c.what);
         const int number = unused_display_number();
         StallingXServer server(number, c.stall_at);
-        const auto start = Clock::now();
         const auto result = in_child([&] { return create_on(":" + std::to_string(number)); }, 15s);
         ASSERT_TRUE(result.has_value()) << "creating the clipboard did not end";
         EXPECT_EQ(*result, no_server);
-        EXPECT_LT(Clock::now() - start, 10s);
         EXPECT_TRUE(server.stalled(2s)) << "the client never asked what the server stalls at";
     }
 }
