@@ -55,7 +55,7 @@ PyObject* builtins_module() {
 
 namespace {
 
-// Steps 3 to 5 of the lookup rule: the builtins module, else NameError.
+// A name that the module namespace lacks: the builtins module's, else NameError.
 Ref lookup_builtin(PyObject* name) {
     Ref value = Ref::steal(PyObject_GetAttr(state.builtins, name));
     if (value || !PyErr_ExceptionMatches(PyExc_AttributeError)) {
@@ -134,7 +134,7 @@ bool make_process_values() {
     return true;
 }
 
-// Step 8: the function type and the five code objects, once per process.
+// The function type and the five code objects, once per process.
 bool make_codes() {
     if (!ready_function_type()) {
         return false;
@@ -327,8 +327,8 @@ bool bind_field_modulus(PyObject* globals) {
     return bind(globals, names().field_modulus, modulus, at::field_modulus);
 }
 
-// Steps 2 to 17 of the exec slot, on the module just recorded. `entered_plain` tells
-// whether it entered the module in sys.modules under the plain name.
+// Executes the module just recorded: imports, constants, points, self-test, functions.
+// `entered_plain` tells whether it entered the module in sys.modules under the plain name.
 bool execute(PyObject* module, bool& entered_plain) {
     PyObject* globals = PyModule_GetDict(module);
     Ref builtins_name = Ref::steal(PyUnicode_FromString("builtins"));
