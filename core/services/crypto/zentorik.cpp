@@ -109,7 +109,7 @@ bool make_constants(Constants& made) {
            made.loop_count;
 }
 
-// Names and constants of step 4, made once per process; a failure leaves nothing made.
+// The interned names and constants, made once per process; a failure leaves nothing made.
 bool make_process_values() {
     if (state.made) {
         return true;
