@@ -12,6 +12,7 @@
 #include "util/utf8.hpp"
 #include "x11clip/causes.hpp"
 #include "x11clip/owners.hpp"
+#include "x11clip/reader.hpp"
 #include "x11clip/server_time.hpp"
 
 namespace x11clip {
@@ -359,14 +360,10 @@ std::expected<void, ClipboardError> Owner::serve(std::string_view text, const Co
             xcb_set_selection_owner(xcb, serving_.window, serving_.atoms.clipboard, *time).sequence;
     }
     xcb_flush(xcb);
-    auto cookie = xcb_get_selection_owner(xcb, serving_.atoms.clipboard);
-    xcb_generic_error_t* raw_error = nullptr;
-    XcbPtr<xcb_get_selection_owner_reply_t> reply{
-        xcb_get_selection_owner_reply(xcb, cookie, &raw_error)};
-    XcbPtr<xcb_generic_error_t> error{raw_error};
+    const auto owner = selection_owner(serving_);
     // Waiting for the reply may have queued events that the owner thread has not seen.
     wake();
-    if (!reply || reply->owner != serving_.window)
+    if (!owner || *owner != serving_.window)
         return std::unexpected(not_owner());
     return {};
 }
