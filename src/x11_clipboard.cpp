@@ -33,18 +33,12 @@ std::string X11Clipboard::display() const {
 }
 
 std::expected<std::string, MyError> X11Clipboard::get() {
-    auto handle = handle_.try_borrow();
-    if (!handle)
-        return std::unexpected(MyError::BorrowError{});
-    auto text = (*handle)->get_string();
-    if (text)
-        return std::move(*text);
-    // Read as the empty text, a lost server would look like a change and wipe every other
-    // clipboard; the caller ends with the error instead.
-    if (x11clip::is_connection_error(text.error()))
-        return std::unexpected(terminal_clipboard(std::move(text.error())));
-    // No answer in time, another type, bytes that are not UTF-8: the empty text.
-    return std::string{};
+    // A selection without text (no answer in time, another type, bytes that are not UTF-8) is
+    // the empty text here.
+    auto content = read();
+    if (!content)
+        return std::unexpected(std::move(content.error()));
+    return std::move(*content).value_or(std::string{});
 }
 
 std::expected<Content, MyError> X11Clipboard::read() {
@@ -54,6 +48,8 @@ std::expected<Content, MyError> X11Clipboard::read() {
     auto text = (*handle)->get_string();
     if (text)
         return Content{std::move(*text)};
+    // Read as no text, a lost server would leave the loop polling a dead connection; the
+    // caller ends with the error and rediscovers instead.
     if (x11clip::is_connection_error(text.error()))
         return std::unexpected(terminal_clipboard(std::move(text.error())));
     return std::nullopt;
