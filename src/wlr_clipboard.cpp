@@ -5,6 +5,8 @@
 #include <cerrno>
 
 #include <exception>
+#include <memory>
+#include <string_view>
 
 #include "log.hpp"
 #include "util/utf8.hpp"
@@ -13,18 +15,43 @@ namespace quillfen {
 
 namespace {
 
-// The reads that find nothing to read: the empty text, not an error.
-bool reads_as_empty(const wlclip::paste::Error& error) {
-    return std::holds_alternative<wlclip::paste::NoSeats>(error) ||
-           std::holds_alternative<wlclip::paste::ClipboardEmpty>(error) ||
-           std::holds_alternative<wlclip::paste::NoMimeType>(error);
-}
+// What one read of the selection brought, before `get` and `read` each make their text of it.
+struct Fetched {
+    enum class Kind { bytes, no_selection, no_text_type, timed_out };
+    Kind kind;
+    std::shared_ptr<const std::string> own; // for `bytes`: our own offer, while it is the selection
+    std::string transferred;                // for `bytes`: else what the owner sent
 
-// The bytes as a text, or none when they are not UTF-8: a converted text is not what was copied.
-Content text_of(std::string bytes) {
-    if (!util::is_valid_utf8(bytes))
-        return std::nullopt;
-    return Content{std::move(bytes)};
+    std::string_view bytes() const { return own ? std::string_view(*own) : transferred; }
+    std::string take_bytes() { return own ? *own : std::move(transferred); }
+};
+
+// Reads the selection of the compositor the environment names. While our own offer is still the
+// selection, its bytes need no pipe through the compositor.
+std::expected<Fetched, MyError> fetch() {
+    using Kind = Fetched::Kind;
+    if (auto own = wlclip::own_selection())
+        return Fetched{Kind::bytes, std::move(own), {}};
+    auto contents = wlclip::get_contents();
+    if (!contents) {
+        const auto& error = contents.error();
+        // A compositor without seats has no selection either.
+        if (std::holds_alternative<wlclip::paste::ClipboardEmpty>(error) ||
+            std::holds_alternative<wlclip::paste::NoSeats>(error))
+            return Fetched{Kind::no_selection, nullptr, {}};
+        if (std::holds_alternative<wlclip::paste::NoMimeType>(error))
+            return Fetched{Kind::no_text_type, nullptr, {}};
+        return std::unexpected(MyError::WlcrsPaste{std::move(contents.error())});
+    }
+    // The pipe closes when `contents` goes, on every path from here.
+    auto bytes = wlclip::read_to_end(contents->pipe.get());
+    if (!bytes) {
+        // The owner is there but did not hand over a whole text in time.
+        if (bytes.error().code == ETIMEDOUT)
+            return Fetched{Kind::timed_out, nullptr, {}};
+        return std::unexpected(MyError::Io{bytes.error()});
+    }
+    return Fetched{Kind::bytes, nullptr, std::move(*bytes)};
 }
 
 void print_failure(std::string_view message) {
@@ -42,46 +69,39 @@ void WlrClipboard::debug_fmt(Formatter& f) const {
 std::expected<std::string, MyError> WlrClipboard::get() {
     // The layer connects to the compositor that the environment names.
     ::setenv("WAYLAND_DISPLAY", display_.c_str(), 1);
-    // While our own offer is still the selection, its text needs no pipe through the
-    // compositor; it goes through the same conversion a transfer's bytes would.
-    if (auto own = wlclip::own_selection())
-        return util::utf8_lossy(*own);
-    auto contents = wlclip::get_contents();
-    if (!contents) {
-        if (reads_as_empty(contents.error()))
-            return std::string{};
-        return std::unexpected(MyError::WlcrsPaste{std::move(contents.error())});
+    auto fetched = fetch();
+    if (!fetched)
+        return std::unexpected(std::move(fetched.error()));
+    switch (fetched->kind) {
+    case Fetched::Kind::bytes:
+        return util::utf8_lossy(fetched->bytes());
+    case Fetched::Kind::no_selection:
+    case Fetched::Kind::no_text_type:
+        return std::string{};
+    case Fetched::Kind::timed_out:
+        break;
     }
-    // The pipe closes when `contents` goes, on every path from here.
-    auto bytes = wlclip::read_to_end(contents->pipe.get());
-    if (!bytes)
-        return std::unexpected(MyError::Io{bytes.error()});
-    return util::utf8_lossy(*bytes);
+    return std::unexpected(MyError::Io{wlclip::IoError{ETIMEDOUT}});
 }
 
 std::expected<Content, MyError> WlrClipboard::read() {
     ::setenv("WAYLAND_DISPLAY", display_.c_str(), 1);
-    if (auto own = wlclip::own_selection())
-        return text_of(*own);
-    auto contents = wlclip::get_contents();
-    if (!contents) {
-        const auto& error = contents.error();
-        // A compositor without seats has no selection either.
-        if (std::holds_alternative<wlclip::paste::ClipboardEmpty>(error) ||
-            std::holds_alternative<wlclip::paste::NoSeats>(error))
-            return Content{std::string{}};
-        if (std::holds_alternative<wlclip::paste::NoMimeType>(error))
+    auto fetched = fetch();
+    if (!fetched)
+        return std::unexpected(std::move(fetched.error()));
+    switch (fetched->kind) {
+    case Fetched::Kind::bytes:
+        // A converted text is not what was copied.
+        if (!util::is_valid_utf8(fetched->bytes()))
             return std::nullopt;
-        return std::unexpected(MyError::WlcrsPaste{std::move(contents.error())});
+        return Content{fetched->take_bytes()};
+    case Fetched::Kind::no_selection:
+        return Content{std::string{}};
+    case Fetched::Kind::no_text_type:
+    case Fetched::Kind::timed_out:
+        break;
     }
-    auto bytes = wlclip::read_to_end(contents->pipe.get());
-    if (!bytes) {
-        // The owner is there but did not hand over a whole text in time.
-        if (bytes.error().code == ETIMEDOUT)
-            return std::nullopt;
-        return std::unexpected(MyError::Io{bytes.error()});
-    }
-    return text_of(std::move(*bytes));
+    return std::nullopt;
 }
 
 std::expected<bool, MyError> WlrClipboard::holds_own_text() {
