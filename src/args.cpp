@@ -17,7 +17,8 @@ namespace quillfen {
 namespace {
 
 constexpr std::string_view program = "quillfen";
-constexpr std::string_view version = "0.2.0";
+// Set by the build from the project's version.
+constexpr std::string_view version = QUILLFEN_VERSION;
 constexpr std::string_view about =
     " Synchronizes the clipboard across multiple X11 and wayland instances running on the same "
     "machine. ";
@@ -27,13 +28,14 @@ constexpr unsigned help_indent = 10;
 
 struct Argument {
     std::string_view names; // as shown in the help
-    std::string_view help;
+    std::string help;
 };
 
 // In the order of `Args`, then the two the library adds.
 const std::vector<Argument> help_entries = {
-    {"      --log-level <LOG_LEVEL>", "granularity to log [default: info] [possible values: fatal, "
-                                      "error, warn, info, debug, trace]"},
+    {"      --log-level <LOG_LEVEL>",
+     fmt::format("granularity to log [default: {}] [possible values: {}]",
+                 level_name(Args{}.log_level), fmt::join(level_names, ", "))},
     {"      --hide-timestamp",
      "whether to include timestamps in the logs (systemd already includes timestamps so you'll "
      "want to enable this for systemd)"},
@@ -160,14 +162,15 @@ std::variant<Args, ParseExit> parse_args(std::span<const std::string_view> argum
         return *refused;
 
     Args args;
-    std::string level_text = "info";
+    std::string level_text(level_name(args.log_level));
     CLI::App app{std::string(about), std::string(program)};
     app.set_help_flag("-h,--help", "Print help");
     app.set_version_flag("-V,--version", fmt::format("{} {}", program, version), "Print version");
     // Named as the help names it; the values' list would otherwise join the name.
     app.add_option("--log-level", level_text, "granularity to log")
         ->type_name("LOG_LEVEL")
-        ->check(CLI::IsMember({"fatal", "error", "warn", "info", "debug", "trace"}).description(""))
+        ->check(CLI::IsMember(std::vector<std::string>(level_names.begin(), level_names.end()))
+                    .description(""))
         ->multi_option_policy(CLI::MultiOptionPolicy::Throw);
     for (auto [name, field] : {std::pair{"--hide-timestamp", &args.hide_timestamp},
                                std::pair{"--run-forked", &args.run_forked},

@@ -17,19 +17,13 @@
 
 namespace quillfen {
 
-namespace {
-
-constexpr std::string_view level_names[] = {"fatal", "error", "warn", "info", "debug", "trace"};
-
-} // namespace
-
 std::string_view level_name(Level level) {
     const auto index = static_cast<std::size_t>(level);
-    return index < std::size(level_names) ? level_names[index] : "unknown";
+    return index < level_names.size() ? level_names[index] : "unknown";
 }
 
 std::optional<Level> parse_level(std::string_view name) {
-    for (std::size_t i = 0; i < std::size(level_names); ++i)
+    for (std::size_t i = 0; i < level_names.size(); ++i)
         if (level_names[i] == name)
             return static_cast<Level>(i);
     return std::nullopt;

@@ -2,6 +2,7 @@
 // `concise_numbers`. A line is built only after the level has admitted it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <iterator>
 #include <optional>
@@ -14,6 +15,11 @@
 namespace quillfen {
 
 enum class Level : std::uint8_t { fatal, error, warn, info, debug, trace };
+
+// The command-line words of the levels, in the order of `Level`; the parser and the help text
+// take them from here.
+inline constexpr std::array<std::string_view, 6> level_names = {"fatal", "error", "warn",
+                                                                "info",  "debug", "trace"};
 
 // The command-line word of a level ("fatal" … "trace").
 std::string_view level_name(Level level);

@@ -1,6 +1,7 @@
 #include "wait_status.hpp"
 
 #include "debug_text.hpp"
+#include "fatal.hpp"
 
 #include <cstring>
 #include <string>
@@ -8,12 +9,10 @@
 
 namespace quillfen {
 
-// A worker aborts through a fatal condition, which exits with this status.
-constexpr int abort_status = 101;
-
 bool WaitStatus::is_abort() const {
     const auto* exited = std::get_if<Exited>(&value);
-    return exited != nullptr && exited->status == abort_status;
+    // A worker aborts through a fatal condition, which exits with this status.
+    return exited != nullptr && exited->status == fatal_exit_status;
 }
 
 std::optional<WaitStatus> decode_wait_status(pid_t pid, int raw) {

@@ -19,8 +19,11 @@ namespace quillfen {
 
 namespace {
 
-// 2.718281828459045 is the double nearest to e and 86.5617024533378 is 60 / ln 2, so a weight
-// halves every 60 seconds. Kept in this form so that scores match to the last digit.
+// A weight is pow(e, -age / (60 / ln 2)), so it halves every 60 seconds. 2.718281828459045 and
+// 86.5617024533378 are the doubles nearest to e and to 60 / ln 2. The scores are compared with the
+// give-up limit and with a table of expected doubles to the last bit, and that table comes from
+// this very form: exp2(-age / 60) or exp(-age * ln 2 / 60), the same halving on paper, round
+// differently in the last bit for many ages.
 constexpr double euler = 2.718281828459045;
 constexpr double sixty_over_ln2 = 86.5617024533378;
 constexpr double give_up_above = 5.0;

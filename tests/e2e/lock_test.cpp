@@ -28,7 +28,6 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -136,9 +135,9 @@ TEST(ServiceLock, WithoutXdgRuntimeDirASecondServiceIsStillRefused) {
     EXPECT_TRUE(lock_held(own_run_user() + "/quillfen.lock"));
 
     const RunResult second = run(service_argv(), options, 20s);
-    ASSERT_TRUE(second.status) << second.out << second.err;
-    ASSERT_TRUE(WIFEXITED(*second.status)) << *second.status;
-    EXPECT_EQ(WEXITSTATUS(*second.status), 101);
+    ASSERT_FALSE(second.timed_out) << second.out << second.err;
+    ASSERT_TRUE(second.exit_status) << "signal " << second.signal.value_or(0);
+    EXPECT_EQ(second.exit_status, 101);
     EXPECT_EQ(second.err, already_running(::geteuid()));
     EXPECT_EQ(second.out, "");
     EXPECT_FALSE(first.wait_exit(0ms)) << first.err();
@@ -157,9 +156,9 @@ TEST(ServiceLock, WithoutAnyUsableDirectoryTheServiceSaysWhyAndEndsWith101) {
     options.only_environment = true;
     options.environment = {"PATH=/usr/bin:/bin"};
     const RunResult result = run(service_argv(), options, 20s);
-    ASSERT_TRUE(result.status) << result.out << result.err;
-    ASSERT_TRUE(WIFEXITED(*result.status)) << *result.status;
-    EXPECT_EQ(WEXITSTATUS(*result.status), 101);
+    ASSERT_FALSE(result.timed_out) << result.out << result.err;
+    ASSERT_TRUE(result.exit_status) << "signal " << result.signal.value_or(0);
+    EXPECT_EQ(result.exit_status, 101);
     EXPECT_EQ(result.err, "Failed to find a directory for this user's service lock: "
                           "XDG_RUNTIME_DIR is not set; /run/user/" +
                               std::to_string(other.uid) + ": ENOENT; " + home + ": ENOENT\n");

@@ -30,7 +30,9 @@ def run_python(code, *, path=(), inherit_path=True, flags=(), timeout=120):
 
 
 def module_entries(error):
-    """(name, line) of the traceback entries that the module added to `error`."""
+    """(name, line) of the traceback entries that the module added to `error`, outermost first:
+    those of its own code objects, which all name zentorik.cpp as their file (the import's
+    entries as well as its functions')."""
     return [
         (e.name, e.lineno)
         for e in traceback.extract_tb(error.__traceback__)

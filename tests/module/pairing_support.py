@@ -3,7 +3,6 @@ that record, in one ordered tape, every operation the module performs on them.""
 
 import functools
 import itertools
-import traceback
 import types
 
 import pytest
@@ -13,15 +12,6 @@ import zentorik
 
 DEFAULT_LOOP_COUNT = 0xD201000000010000
 DEFAULT_TOP_BIT = 62
-
-
-def module_entries(exc_info):
-    """(name, line) of the traceback entries the module added, outermost first."""
-    return [
-        (entry.name, entry.lineno)
-        for entry in traceback.extract_tb(exc_info.tb)
-        if entry.name.startswith("zentorik.")
-    ]
 
 
 @functools.cache

@@ -4,6 +4,7 @@ attributes: which operations run, on which operands, in which order, and which n
 import pytest
 
 import zentorik
+from conftest import module_entries
 from pairing_support import (
     DEFAULT_LOOP_COUNT,
     LoopCount,
@@ -17,7 +18,6 @@ from pairing_support import (
     final_exponent,
     install_stand_ins,
     line_function,
-    module_entries,
 )
 
 Q, P = Point("Q"), Point("P")
@@ -121,7 +121,7 @@ def test_top_bit_that_is_no_32_bit_index_is_refused_before_the_loop(monkeypatch,
     with pytest.raises(error) as exc:
         zentorik.miller_loop(Q, P)
     assert tape.kinds() == ["one"]  # f is made first, nothing after
-    assert module_entries(exc) == [("zentorik.miller_loop", 106)]
+    assert module_entries(exc.value) == [("zentorik.miller_loop", 106)]
 
 
 def test_rebinding_the_top_bit_during_the_loop_changes_nothing(monkeypatch, tape):

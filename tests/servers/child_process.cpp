@@ -1,11 +1,10 @@
 #include "tests/servers/child_process.hpp"
 
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace quillfen::test {
 
-ChildResult run_in_child(const std::function<int()>& body, const ChildOptions& options) {
+RunResult run_in_child(const std::function<int()>& body, const ChildOptions& options) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + options.timeout;
     WatchOptions watch;
@@ -13,7 +12,7 @@ ChildResult run_in_child(const std::function<int()>& body, const ChildOptions& o
     watch.default_sigpipe = options.default_sigpipe;
     WatchedProcess child(body, watch);
 
-    ChildResult result;
+    RunResult result;
     const bool ended = child.wait_until(
         [&] {
             if (options.stop_after_first_stdout_line &&
@@ -34,10 +33,7 @@ ChildResult run_in_child(const std::function<int()>& body, const ChildOptions& o
         child.kill_group();
         status = child.wait_exit(std::chrono::seconds(10));
     }
-    if (status && WIFEXITED(*status))
-        result.exit_status = WEXITSTATUS(*status);
-    else if (status && WIFSIGNALED(*status))
-        result.signal = WTERMSIG(*status);
+    result.set_end(status);
     result.out = child.out();
     result.err = child.err();
     return result;

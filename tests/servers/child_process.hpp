@@ -25,18 +25,9 @@ struct ChildOptions {
     bool default_sigpipe = false;
 };
 
-struct ChildResult {
-    std::optional<int> exit_status; // set when the child exited
-    std::optional<int> signal;      // set when a signal ended it
-    bool timed_out = false;
-    bool stopped_after_line = false;
-    std::string out;
-    std::string err;
-};
-
 // Forks; the child, leader of its own process group, runs `body` and exits
-// with its return value.
-ChildResult run_in_child(const std::function<int()>& body, const ChildOptions& options = {});
+// with its return value. A child killed at `timeout` still reports the signal that ended it.
+RunResult run_in_child(const std::function<int()>& body, const ChildOptions& options = {});
 
 // In the child: one line on standard output with a single write, for the parent to find in `out`.
 void note(const std::string& text);

@@ -316,18 +316,27 @@ void WatchedProcess::kill_group() const {
 }
 
 bool RunResult::succeeded() const {
-    return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
+    return !timed_out && exit_status == 0;
+}
+
+void RunResult::set_end(std::optional<int> status) {
+    if (status && WIFEXITED(*status))
+        exit_status = WEXITSTATUS(*status);
+    else if (status && WIFSIGNALED(*status))
+        signal = WTERMSIG(*status);
 }
 
 RunResult run(const std::vector<std::string>& argv, const WatchOptions& options,
               std::chrono::milliseconds limit) {
     WatchedProcess process(argv, options);
     RunResult result;
-    result.status = process.wait_exit(limit);
-    if (!result.status) {
+    auto status = process.wait_exit(limit);
+    if (!status) {
+        result.timed_out = true;
         process.kill_group();
-        process.wait_exit(5s);
+        status = process.wait_exit(5s);
     }
+    result.set_end(status);
     result.out = process.out();
     result.err = process.err();
     return result;

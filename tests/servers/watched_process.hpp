@@ -108,13 +108,19 @@ class WatchedProcess {
     std::string err_;
 };
 
-// How a program run to its end went.
+// How a program (or a piece of test code in a forked child) run to its end went.
 struct RunResult {
-    std::optional<int> status; // the raw wait status; nothing when it was killed at its limit
+    std::optional<int> exit_status; // set when it exited
+    std::optional<int> signal;      // set when a signal ended it
+    bool timed_out = false;         // it was killed at its limit
+    // It was stopped once standard output held a full line (`run_in_child` only).
+    bool stopped_after_line = false;
     std::string out;
     std::string err;
     // Whether it exited by itself with status 0.
     bool succeeded() const;
+    // Sets `exit_status` or `signal` from a raw wait status; nothing sets neither.
+    void set_end(std::optional<int> status);
 };
 
 // Runs a program to its end; it is killed (with its process group) after `limit`.

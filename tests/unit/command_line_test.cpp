@@ -22,8 +22,8 @@ namespace quillfen::test {
 namespace {
 
 // Runs the service with `arguments`; `environment` entries are set first.
-ChildResult run_quillfen(const std::vector<std::string>& arguments, ChildOptions options = {},
-                         const std::vector<std::pair<std::string, std::string>>& environment = {}) {
+RunResult run_quillfen(const std::vector<std::string>& arguments, ChildOptions options = {},
+                       const std::vector<std::pair<std::string, std::string>>& environment = {}) {
     options.default_sigpipe = true; // the binary must ignore SIGPIPE by itself
     return run_in_child(
         [&] {
@@ -69,7 +69,7 @@ TEST_P(CommandLine, StatusAndStreams) {
     // A started service does not end by itself: stop it at its first line.
     options.stop_after_first_stdout_line =
         c.outcome == Outcome::starts || c.outcome == Outcome::starts_bare;
-    const ChildResult r = run_quillfen(c.arguments, options);
+    const RunResult r = run_quillfen(c.arguments, options);
     ASSERT_FALSE(r.timed_out) << "stdout: " << r.out << "\nstderr: " << r.err;
     // The worker may log right after the supervisor's first line; only that first line is ours to
     // judge, and the worker's own lines (discovery warnings among them) belong to other tests.
@@ -161,7 +161,7 @@ TEST(StartUp, ClosedStdoutLosesLinesAndRunsOn) {
     ChildOptions options;
     options.stdout_mode = StdoutMode::closed;
     options.timeout = std::chrono::seconds(2);
-    const ChildResult r = run_quillfen({}, options);
+    const RunResult r = run_quillfen({}, options);
     // Either it finished its work or it is still running when stopped.
     EXPECT_TRUE(r.exit_status == 0 || r.timed_out)
         << "status " << r.exit_status.value_or(-1) << " signal " << r.signal.value_or(0);
@@ -171,7 +171,7 @@ TEST(StartUp, ClosedStdoutLosesLinesAndRunsOn) {
 TEST(StartUp, StdoutWithoutReaderEndsWith101) {
     ChildOptions options;
     options.stdout_mode = StdoutMode::broken_pipe;
-    const ChildResult r = run_quillfen({}, options);
+    const RunResult r = run_quillfen({}, options);
     EXPECT_FALSE(r.signal.has_value()) << "ended by signal " << r.signal.value_or(0);
     EXPECT_EQ(r.exit_status, 101);
     EXPECT_EQ(r.err, "failed printing to stdout: Broken pipe (os error 32)\n");
@@ -208,7 +208,7 @@ std::string words_of(const std::string& text) {
 }
 
 TEST(Help, WrapsToTheWidthButNeverBeyond120) {
-    const ChildResult wide = run_quillfen({"--help"}, {}, {{"COLUMNS", "300"}});
+    const RunResult wide = run_quillfen({"--help"}, {}, {{"COLUMNS", "300"}});
     ASSERT_EQ(wide.exit_status, 0);
     const auto wide_lines = lines_of(wide.out);
     EXPECT_LE(widest(wide_lines), 120u);
@@ -216,7 +216,7 @@ TEST(Help, WrapsToTheWidthButNeverBeyond120) {
     ASSERT_FALSE(wide_lines.empty());
     EXPECT_EQ(wide_lines[0], about_text) << "the about text keeps its blanks";
 
-    const ChildResult narrow = run_quillfen({"--help"}, {}, {{"COLUMNS", "50"}});
+    const RunResult narrow = run_quillfen({"--help"}, {}, {{"COLUMNS", "50"}});
     ASSERT_EQ(narrow.exit_status, 0);
     EXPECT_LE(widest(lines_of(narrow.out)), 50u);
     EXPECT_EQ(words_of(narrow.out), words_of(wide.out)) << "wrapping loses or changes no word";

@@ -57,7 +57,7 @@ std::string mask_timestamps(const std::string& text) {
 
 TEST_P(LineFormat, EachLevelOnItsStream) {
     const auto& c = GetParam();
-    const ChildResult r = run_in_child([&] {
+    const RunResult r = run_in_child([&] {
         settings(Level::debug, c.timestamp);
         log_each_level();
         return 0;
@@ -78,7 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(LineFormat, TimestampIsLocalTime) {
     // A fixed zone five hours east of UTC, spelled so that no zone database is needed.
-    const ChildResult r = run_in_child([] {
+    const RunResult r = run_in_child([] {
         setenv("TZ", "QFT-5", 1);
         tzset();
         settings(Level::info, true);
@@ -110,7 +110,7 @@ void PrintTo(const GateCase& c, std::ostream* os) {
 class LevelGate : public ::testing::TestWithParam<GateCase> {};
 
 TEST_P(LevelGate, PrintsExactlyTheAdmittedLevels) {
-    const ChildResult r = run_in_child([] {
+    const RunResult r = run_in_child([] {
         settings(GetParam().setting, false);
         log_each_level();
         return 0;
@@ -181,7 +181,7 @@ class ContentsLine : public ::testing::TestWithParam<ContentsCase> {};
 
 TEST_P(ContentsLine, NeedsTheSettingAndInfo) {
     const auto& c = GetParam();
-    const ChildResult r = run_in_child([&] {
+    const RunResult r = run_in_child([&] {
         settings(c.level, false, c.sensitive);
         QF_SENSITIVE("clipboard contents: '{}'", "secret");
         return 0;
@@ -204,7 +204,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(BrokenStreams, ClosedStdoutDropsLinesAndRunsOn) {
     ChildOptions options;
     options.stdout_mode = StdoutMode::closed;
-    const ChildResult r = run_in_child(
+    const RunResult r = run_in_child(
         [] {
             settings(Level::debug, false);
             QF_INFO("gone");
@@ -220,7 +220,7 @@ TEST(BrokenStreams, ClosedStdoutDropsLinesAndRunsOn) {
 TEST(BrokenStreams, ClosedStdoutIsNotReusedForOtherFiles) {
     ChildOptions options;
     options.stdout_mode = StdoutMode::closed;
-    const ChildResult r = run_in_child(
+    const RunResult r = run_in_child(
         [] {
             // What start-up does before main, here after the test set fd 1 up closed.
             log::detail::fill_closed_standard_descriptors();
@@ -245,7 +245,7 @@ TEST(BrokenStreams, ClosedStdoutIsNotReusedForOtherFiles) {
 TEST(BrokenStreams, StdoutWithoutReaderIsFatal) {
     ChildOptions options;
     options.stdout_mode = StdoutMode::broken_pipe;
-    const ChildResult r = run_in_child(
+    const RunResult r = run_in_child(
         [] {
             settings(Level::info, false);
             QF_WARN("before");
@@ -260,7 +260,7 @@ TEST(BrokenStreams, StdoutWithoutReaderIsFatal) {
 }
 
 TEST(BrokenStreams, StderrWithoutReaderIsFatal) {
-    const ChildResult r = run_in_child([] {
+    const RunResult r = run_in_child([] {
         int fds[2];
         if (pipe(fds) != 0)
             return 1;
@@ -279,7 +279,7 @@ TEST(BrokenStreams, StderrWithoutReaderIsFatal) {
 TEST(BrokenStreams, FatalEndsOnlyAGuardedThread) {
     ChildOptions options;
     options.stdout_mode = StdoutMode::broken_pipe;
-    const ChildResult r = run_in_child(
+    const RunResult r = run_in_child(
         [] {
             settings(Level::info, false);
             std::string caught;
@@ -314,7 +314,7 @@ void fill(int fd) {
 }
 
 TEST(BrokenStreams, InterruptedWriteIsRetried) {
-    const ChildResult r = run_in_child([] {
+    const RunResult r = run_in_child([] {
         int fds[2];
         if (pipe(fds) != 0)
             return 1;
@@ -366,7 +366,7 @@ bool blocked_in_write(pid_t tid, int fd) {
 }
 
 TEST(Fork, ChildLogsAtOnceWhileAnotherThreadIsMidLine) {
-    const ChildResult r = run_in_child([] {
+    const RunResult r = run_in_child([] {
         settings(Level::info, true);
         int full[2];
         if (pipe(full) != 0)

@@ -52,7 +52,7 @@ struct Script {
 };
 
 // Runs the worker loop on a clock that only the script and the pauses move.
-quillfen::test::ChildResult run_worker(const Script& script) {
+quillfen::test::RunResult run_worker(const Script& script) {
     return run_in_child([&script]() -> int {
         quillfen::log::level::set(quillfen::Level::info);
         quillfen::log::timestamp::set(false);
