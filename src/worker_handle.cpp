@@ -11,6 +11,8 @@ extern "C" {
 #include <sys/wait.h>
 #include <utility>
 
+#include "util/poll_timeout.hpp"
+
 namespace quillfen {
 
 std::expected<WorkerHandle, int> WorkerHandle::open(pid_t pid) {
@@ -69,18 +71,12 @@ WorkerHandle::wait_end(std::optional<std::chrono::milliseconds> limit) const {
     if (!fd_) {
         return std::unexpected(ECHILD);
     }
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + limit.value_or(std::chrono::milliseconds(0));
+    const auto deadline =
+        limit ? util::SteadyClock::now() + *limit : util::SteadyClock::time_point::max();
     for (;;) {
-        int timeout = -1;
-        if (limit) {
-            const auto left =
-                std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            timeout = left > 0 ? static_cast<int>(left) : 0;
-        }
         // A pidfd reads as ready once its process has ended.
         pollfd ready{fd_.get(), POLLIN, 0};
-        const int result = poll(&ready, 1, timeout);
+        const int result = poll(&ready, 1, util::poll_timeout(deadline));
         if (result > 0) {
             return true;
         }

@@ -9,6 +9,7 @@
 #include "tests/servers/test_accounts.hpp"
 #include "tests/servers/watched_process.hpp"
 #include "tests/servers/xvfb_server.hpp"
+#include "util/unix_socket.hpp"
 
 #include <gtest/gtest.h>
 
@@ -91,17 +92,12 @@ TEST(ServiceLock, AnotherAccountCannotKeepTheUsersServiceFromStarting) {
     as_other.user = std::pair{other.uid, other.gid};
     WatchedProcess squatter(
         [&]() -> int {
-            const std::string name = "quillfen-" + std::to_string(user.uid);
-            sockaddr_un address{};
-            address.sun_family = AF_UNIX;
-            std::memcpy(address.sun_path + 1, name.data(), name.size());
-            const auto length =
-                static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+            const auto address =
+                util::UnixAddress::abstract("quillfen-" + std::to_string(user.uid));
             const int socket_fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-            const bool bound =
-                socket_fd >= 0 &&
-                ::bind(socket_fd, reinterpret_cast<const sockaddr*>(&address), length) == 0 &&
-                ::listen(socket_fd, 1) == 0;
+            const bool bound = socket_fd >= 0 &&
+                               ::bind(socket_fd, address->get(), address->length) == 0 &&
+                               ::listen(socket_fd, 1) == 0;
             const int lock_fd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW, 0600);
             const bool locked = lock_fd >= 0 && ::flock(lock_fd, LOCK_EX | LOCK_NB) == 0;
             const std::string said = std::string(bound ? "bound" : "not bound") + ", " +

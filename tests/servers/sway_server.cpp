@@ -21,6 +21,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "util/unix_socket.hpp"
+
 namespace quillfen::test {
 
 namespace {
@@ -57,16 +59,14 @@ std::string make_runtime_dir(const User& user) {
 // True once the compositor's event loop runs: it answers a wl_display.sync. A socket that
 // merely accepts is not enough, since a compositor still setting up loses a SIGTERM.
 bool answers(const std::string& path) {
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    if (path.size() >= sizeof addr.sun_path)
+    const auto address = util::UnixAddress::path(path);
+    if (!address)
         return false;
-    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
     const UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!fd)
         return false;
     bool ok = false;
-    if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+    if (::connect(fd.get(), address->get(), address->length) == 0) {
         // wl_display (object 1), request 0 (sync), 12 bytes, new callback object 2.
         const std::uint32_t sync[3] = {1, 12u << 16, 2};
         pollfd p{fd.get(), POLLIN, 0};
