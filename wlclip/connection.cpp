@@ -1,57 +1,34 @@
 #include "wlclip/connection.hpp"
 
 #include <cerrno>
-#include <cstring>
-#include <thread>
 
-#include <fcntl.h>
 #include <poll.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 #include "util/peer_user.hpp"
+#include "util/poll_timeout.hpp"
+#include "util/unix_socket.hpp"
 
 namespace wlclip {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-int remaining_ms(Clock::time_point deadline) {
-    if (deadline == Clock::time_point::max())
-        return -1;
-    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
-}
-
-// A compositor that stopped accepting leaves connect() blocked for good once its listen
-// queue is full; a non-blocking connect says so at once, and we retry until the limit.
 std::expected<util::UniqueFd, SetupFailure> connect_path(const std::string& path,
                                                          std::chrono::milliseconds limit) {
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    if (path.size() >= sizeof addr.sun_path)
+    const auto address = util::UnixAddress::path(path);
+    if (!address)
         return std::unexpected(ConnectError::InvalidName);
-    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-
-    util::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (!fd)
-        return std::unexpected(IoError{errno});
-    auto deadline = Clock::now() + limit;
-    while (::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0) {
-        if (errno == EINTR)
-            continue;
-        if (errno != EAGAIN)
-            return std::unexpected(ConnectError::NoCompositorListening);
-        if (Clock::now() >= deadline)
-            return std::unexpected(IoError{ETIMEDOUT});
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    auto connected = util::connect_unix(*address, Connection::Clock::now() + limit);
+    if (connected)
+        return std::move(*connected);
+    switch (connected.error().kind) {
+    case util::ConnectFailure::Kind::refused:
+        return std::unexpected(ConnectError::NoCompositorListening);
+    case util::ConnectFailure::Kind::timed_out:
+        return std::unexpected(IoError{ETIMEDOUT});
+    case util::ConnectFailure::Kind::socket:
+        break;
     }
-    int flags = ::fcntl(fd.get(), F_GETFL);
-    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) < 0)
-        return std::unexpected(IoError{errno});
-    return fd;
+    return std::unexpected(IoError{connected.error().code});
 }
 
 } // namespace
@@ -110,7 +87,7 @@ std::expected<void, IoError> Connection::dispatch_until(const std::function<bool
         fds.push_back({fd(), events, 0});
         if (watched.add)
             watched.add(fds);
-        if (::poll(fds.data(), fds.size(), remaining_ms(deadline)) < 0) {
+        if (::poll(fds.data(), fds.size(), util::poll_timeout(deadline)) < 0) {
             wl_display_cancel_read(d);
             if (errno == EINTR)
                 continue;
