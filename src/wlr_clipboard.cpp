@@ -1,8 +1,7 @@
 #include "wlr_clipboard.hpp"
 
-#include <stdlib.h>
-
 #include <cerrno>
+#include <cstdlib>
 
 #include <exception>
 #include <memory>
@@ -26,13 +25,13 @@ struct Fetched {
     std::string take_bytes() { return own ? *own : std::move(transferred); }
 };
 
-// Reads the selection of the compositor the environment names. While our own offer is still the
-// selection, its bytes need no pipe through the compositor.
-std::expected<Fetched, MyError> fetch() {
+// Reads the selection of `clipboard`'s compositor. While our own offer is still the selection, its
+// bytes need no pipe through the compositor.
+std::expected<Fetched, MyError> fetch(wlclip::Clipboard& clipboard) {
     using Kind = Fetched::Kind;
-    if (auto own = wlclip::own_selection())
+    if (auto own = clipboard.own_selection())
         return Fetched{Kind::bytes, std::move(own), {}};
-    auto contents = wlclip::get_contents();
+    auto contents = clipboard.get_contents();
     if (!contents) {
         const auto& error = contents.error();
         // A compositor without seats has no selection either.
@@ -62,14 +61,16 @@ void print_failure(std::string_view message) {
 
 } // namespace
 
+WlrClipboard::WlrClipboard(std::string display)
+    : display_(std::move(display)),
+      clipboard_(wlclip::Address::in_runtime_dir(std::getenv("XDG_RUNTIME_DIR"), display_)) {}
+
 void WlrClipboard::debug_fmt(Formatter& f) const {
     f.debug_struct("WlrClipboard").field("display", display_).finish();
 }
 
 std::expected<std::string, MyError> WlrClipboard::get() {
-    // The layer connects to the compositor that the environment names.
-    ::setenv("WAYLAND_DISPLAY", display_.c_str(), 1);
-    auto fetched = fetch();
+    auto fetched = fetch(clipboard_);
     if (!fetched)
         return std::unexpected(std::move(fetched.error()));
     switch (fetched->kind) {
@@ -85,8 +86,7 @@ std::expected<std::string, MyError> WlrClipboard::get() {
 }
 
 std::expected<Content, MyError> WlrClipboard::read() {
-    ::setenv("WAYLAND_DISPLAY", display_.c_str(), 1);
-    auto fetched = fetch();
+    auto fetched = fetch(clipboard_);
     if (!fetched)
         return std::unexpected(std::move(fetched.error()));
     switch (fetched->kind) {
@@ -105,8 +105,7 @@ std::expected<Content, MyError> WlrClipboard::read() {
 }
 
 std::expected<bool, MyError> WlrClipboard::holds_own_text() {
-    ::setenv("WAYLAND_DISPLAY", display_.c_str(), 1);
-    auto own = wlclip::own_selection();
+    auto own = clipboard_.own_selection();
     if (!own)
         return false;
     if (checked_offer_.lock() != own) {
@@ -117,8 +116,8 @@ std::expected<bool, MyError> WlrClipboard::holds_own_text() {
 }
 
 std::expected<void, MyError> WlrClipboard::set(std::string_view text) {
-    ::setenv("WAYLAND_DISPLAY", display_.c_str(), 1);
-    auto copied = catch_copy(text);
+    auto copied = catch_copy(
+        text, [this](std::string bytes) { return clipboard_.copy_text(std::move(bytes)); });
     if (copied)
         return {};
     if (auto* kind = std::get_if<wlclip::copy::Error>(&copied.error())) {
@@ -129,7 +128,7 @@ std::expected<void, MyError> WlrClipboard::set(std::string_view text) {
     return std::unexpected(std::move(error));
 }
 
-std::expected<void, CopyFailure> catch_copy(std::string_view text, CopyFunction copy) {
+std::expected<void, CopyFailure> catch_copy(std::string_view text, const CopyFunction& copy) {
     std::expected<void, wlclip::copy::Error> copied;
     try {
         copied = copy(std::string(text));

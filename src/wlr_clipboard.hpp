@@ -1,8 +1,10 @@
 // The clipboard of one wlroots compositor: its regular selection, through the data-control
-// layer in wlclip/. Holds the socket name and a note on our last offer; every call connects anew.
+// layer in wlclip/. Holds the socket name, the layer's clipboard of that socket with the threads
+// that serve our offers, and a note on our last offer; every call connects anew.
 #pragma once
 
 #include <expected>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -15,7 +17,8 @@ namespace quillfen {
 
 class WlrClipboard final : public Clipboard {
   public:
-    explicit WlrClipboard(std::string display) : display_(std::move(display)) {}
+    // The socket `display` in XDG_RUNTIME_DIR, read here once.
+    explicit WlrClipboard(std::string display);
 
     void debug_fmt(Formatter& f) const override;
     std::string display() const override { return display_; }
@@ -29,6 +32,7 @@ class WlrClipboard final : public Clipboard {
 
   private:
     std::string display_;
+    wlclip::Clipboard clipboard_;
     // The offer last checked for UTF-8, and the answer: a read converts, so only a valid
     // offer reads as itself. Checked once per offer rather than on every pass.
     std::weak_ptr<const std::string> checked_offer_;
@@ -38,12 +42,11 @@ class WlrClipboard final : public Clipboard {
 // A copy that failed: with an error kind of the layer, or by a failure raised on the
 // calling thread (whose payload nothing can show).
 using CopyFailure = std::variant<wlclip::copy::Error, AnyPayload>;
-using CopyFunction = std::expected<void, wlclip::copy::Error> (*)(std::string bytes);
+using CopyFunction = std::function<std::expected<void, wlclip::copy::Error>(std::string bytes)>;
 
-// Offers `text` on the compositor the environment names. A failure raised on this thread
-// has its message printed on standard error and comes back as its payload instead of
-// ending the worker. `copy` is the layer's copy; tests put a failing one in its place.
-std::expected<void, CopyFailure> catch_copy(std::string_view text,
-                                            CopyFunction copy = wlclip::copy_text);
+// Offers `text` through `copy`, the layer's copy on one compositor; tests put a failing one in
+// its place. A failure raised on this thread has its message printed on standard error and comes
+// back as its payload instead of ending the worker.
+std::expected<void, CopyFailure> catch_copy(std::string_view text, const CopyFunction& copy);
 
 } // namespace quillfen

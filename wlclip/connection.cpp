@@ -1,94 +1,48 @@
 #include "wlclip/connection.hpp"
 
 #include <cerrno>
-#include <charconv>
-#include <cstdlib>
-#include <cstring>
-#include <thread>
 
-#include <fcntl.h>
 #include <poll.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 #include "util/peer_user.hpp"
+#include "util/poll_timeout.hpp"
+#include "util/unix_socket.hpp"
 
 namespace wlclip {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-std::expected<Address, ConnectError> inherited_socket(const char* text) {
-    int fd = -1;
-    const char* end = text + std::strlen(text);
-    auto [ptr, ec] = std::from_chars(text, end, fd);
-    ::unsetenv("WAYLAND_SOCKET");
-    if (ec != std::errc{} || ptr != end || fd < 0)
-        return std::unexpected(ConnectError::InvalidFd);
-    int flags = ::fcntl(fd, F_GETFD);
-    if (flags < 0 || ::fcntl(fd, F_SETFD, flags | FD_CLOEXEC) < 0)
-        return std::unexpected(ConnectError::InvalidFd);
-    return Address{util::UniqueFd(fd)};
-}
-
-int remaining_ms(Clock::time_point deadline) {
-    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
-}
-
-// A compositor that stopped accepting leaves connect() blocked for good once its listen
-// queue is full; a non-blocking connect says so at once, and we retry until the limit.
 std::expected<util::UniqueFd, SetupFailure> connect_path(const std::string& path,
                                                          std::chrono::milliseconds limit) {
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    if (path.size() >= sizeof addr.sun_path)
+    const auto address = util::UnixAddress::path(path);
+    if (!address)
         return std::unexpected(ConnectError::InvalidName);
-    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-
-    util::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (!fd)
-        return std::unexpected(IoError{errno});
-    auto deadline = Clock::now() + limit;
-    while (::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0) {
-        if (errno == EINTR)
-            continue;
-        if (errno != EAGAIN)
-            return std::unexpected(ConnectError::NoCompositorListening);
-        if (Clock::now() >= deadline)
-            return std::unexpected(IoError{ETIMEDOUT});
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    auto connected = util::connect_unix(*address, Connection::Clock::now() + limit);
+    if (connected)
+        return std::move(*connected);
+    switch (connected.error().kind) {
+    case util::ConnectFailure::Kind::refused:
+        return std::unexpected(ConnectError::NoCompositorListening);
+    case util::ConnectFailure::Kind::timed_out:
+        return std::unexpected(IoError{ETIMEDOUT});
+    case util::ConnectFailure::Kind::socket:
+        break;
     }
-    int flags = ::fcntl(fd.get(), F_GETFL);
-    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) < 0)
-        return std::unexpected(IoError{errno});
-    return fd;
+    return std::unexpected(IoError{connected.error().code});
 }
 
 } // namespace
 
-std::expected<Address, ConnectError> resolve_address() {
-    if (const char* socket = std::getenv("WAYLAND_SOCKET"))
-        return inherited_socket(socket);
-    const char* dir = std::getenv("XDG_RUNTIME_DIR");
-    if (!dir)
-        return std::unexpected(ConnectError::XdgRuntimeDirNotSet);
-    const char* name = std::getenv("WAYLAND_DISPLAY");
-    return Address{std::string(dir) + "/" + (name ? name : "wayland-0")};
-}
-
-std::expected<Connection, SetupFailure> Connection::open(Address address,
+std::expected<Connection, SetupFailure> Connection::open(Endpoint endpoint,
                                                          std::chrono::milliseconds limit) {
     util::UniqueFd fd;
-    if (auto* path = std::get_if<std::string>(&address)) {
+    if (auto* path = std::get_if<std::string>(&endpoint)) {
         auto connected = connect_path(*path, limit);
         if (!connected)
             return std::unexpected(connected.error());
         fd = std::move(*connected);
     } else {
-        fd = std::move(std::get<util::UniqueFd>(address));
+        fd = std::move(std::get<util::UniqueFd>(endpoint));
     }
     // Checked before the handshake: another user's compositor gets no request from us.
     if (!util::trusted_peer(fd.get()))
@@ -109,22 +63,15 @@ IoError Connection::error() const noexcept {
     return IoError{code ? code : EPIPE};
 }
 
-std::expected<void, IoError> Connection::roundtrip(std::chrono::milliseconds limit, int stop_fd) {
+std::expected<void, IoError> Connection::dispatch_until(const std::function<bool()>& done,
+                                                        Clock::time_point deadline,
+                                                        const Watched& watched) {
     wl_display* d = display_.get();
-    bool done = false;
-    static const wl_callback_listener listener = {
-        .done = [](void* data, wl_callback*, uint32_t) { *static_cast<bool*>(data) = true; },
-    };
-    Owned<wl_callback> callback(wl_display_sync(d));
-    if (!callback)
-        return std::unexpected(error());
-    wl_callback_add_listener(callback.get(), &listener, &done);
-
-    auto deadline = Clock::now() + limit;
+    std::vector<pollfd> fds;
     for (;;) {
         if (wl_display_dispatch_pending(d) < 0)
             return std::unexpected(error());
-        if (done)
+        if (done())
             return {};
         if (wl_display_prepare_read(d) != 0)
             continue; // events arrived meanwhile: dispatch them first
@@ -136,21 +83,55 @@ std::expected<void, IoError> Connection::roundtrip(std::chrono::milliseconds lim
             }
             events |= POLLOUT;
         }
-        pollfd fds[2] = {{fd(), events, 0}, {stop_fd, POLLIN, 0}};
-        int ready = ::poll(fds, stop_fd >= 0 ? 2 : 1, remaining_ms(deadline));
-        if (ready <= 0 || !(fds[0].revents & (POLLIN | POLLERR | POLLHUP))) {
+        fds.clear();
+        fds.push_back({fd(), events, 0});
+        if (watched.add)
+            watched.add(fds);
+        if (::poll(fds.data(), fds.size(), util::poll_timeout(deadline)) < 0) {
             wl_display_cancel_read(d);
-            if (ready < 0 && errno != EINTR)
-                return std::unexpected(IoError{errno});
-            if (stop_fd >= 0 && (fds[1].revents & POLLIN))
-                return std::unexpected(IoError{ECANCELED});
-            if (Clock::now() >= deadline)
-                return std::unexpected(IoError{ETIMEDOUT});
-            continue;
+            if (errno == EINTR)
+                continue;
+            return std::unexpected(IoError{errno});
         }
-        if (wl_display_read_events(d) < 0)
-            return std::unexpected(error());
+        const bool readable = fds[0].revents & (POLLIN | POLLERR | POLLHUP);
+        if (readable) {
+            if (wl_display_read_events(d) < 0)
+                return std::unexpected(error());
+        } else {
+            wl_display_cancel_read(d);
+        }
+        if (watched.woken)
+            if (auto go_on = watched.woken(std::span(fds).subspan(1)); !go_on)
+                return go_on;
+        if (!readable && Clock::now() >= deadline)
+            return std::unexpected(IoError{ETIMEDOUT});
     }
+}
+
+std::expected<void, IoError> Connection::roundtrip(std::chrono::milliseconds limit, int stop_fd) {
+    bool done = false;
+    static const wl_callback_listener listener = {
+        .done = [](void* data, wl_callback*, uint32_t) { *static_cast<bool*>(data) = true; },
+    };
+    Owned<wl_callback> callback(wl_display_sync(display_.get()));
+    if (!callback)
+        return std::unexpected(error());
+    wl_callback_add_listener(callback.get(), &listener, &done);
+
+    Watched stop;
+    if (stop_fd >= 0)
+        stop = Watched{
+            .add =
+                [stop_fd](std::vector<pollfd>& fds) {
+                    fds.push_back({stop_fd, POLLIN, 0});
+                },
+            .woken = [](std::span<const pollfd> fds) -> std::expected<void, IoError> {
+                if (fds[0].revents & POLLIN)
+                    return std::unexpected(IoError{ECANCELED});
+                return {};
+            },
+        };
+    return dispatch_until([&] { return done; }, Clock::now() + limit, stop);
 }
 
 } // namespace wlclip

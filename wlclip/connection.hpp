@@ -3,33 +3,44 @@
 
 #include <chrono>
 #include <expected>
+#include <functional>
 #include <memory>
-#include <string>
-#include <variant>
+#include <span>
+#include <vector>
 
-#include "util/unique_fd.hpp"
+#include <poll.h>
+
+#include "wlclip/address.hpp"
 #include "wlclip/error.hpp"
 #include "wlclip/failure.hpp"
 #include "wlclip/protocol.hpp"
 
 namespace wlclip {
 
-// Where the compositor is: the path of its socket, or a connected descriptor handed down
-// in WAYLAND_SOCKET.
-using Address = std::variant<std::string, util::UniqueFd>;
-
-// Reads WAYLAND_SOCKET (removing it from the environment), else XDG_RUNTIME_DIR and
-// WAYLAND_DISPLAY. Touches the environment, so call it on the thread that sets it.
-std::expected<Address, ConnectError> resolve_address();
-
 class Connection {
   public:
+    using Clock = std::chrono::steady_clock;
+
     // `limit` bounds the wait for a compositor whose listen queue is full.
-    static std::expected<Connection, SetupFailure> open(Address address,
+    static std::expected<Connection, SetupFailure> open(Endpoint endpoint,
                                                         std::chrono::milliseconds limit);
 
     wl_display* display() const noexcept { return display_.get(); }
     int fd() const noexcept;
+
+    // Descriptors a dispatch loop polls beside the display's: `add` appends them anew before
+    // each wait, `woken` gets their revents after it and ends the loop with the error it
+    // returns.
+    struct Watched {
+        std::function<void(std::vector<pollfd>&)> add;
+        std::function<std::expected<void, IoError>(std::span<const pollfd>)> woken;
+    };
+
+    // Sends what is queued and dispatches events until `done` holds. ETIMEDOUT once `deadline`
+    // (time_point::max() for none) has passed without an event.
+    std::expected<void, IoError> dispatch_until(const std::function<bool()>& done,
+                                                Clock::time_point deadline,
+                                                const Watched& watched = {});
 
     // Sends what is queued and dispatches events until the compositor has answered
     // everything sent before. ETIMEDOUT after `limit`; ECANCELED when `stop_fd` (if not -1)

@@ -1,14 +1,9 @@
 #include "wlclip/offered.hpp"
 
 #include <cerrno>
-#include <cstdlib>
-#include <map>
 #include <system_error>
 
 #include <sys/eventfd.h>
-
-#include "wlclip/connection.hpp"
-#include "wlclip/wlclip.hpp"
 
 namespace wlclip {
 
@@ -33,23 +28,23 @@ std::shared_ptr<const std::string> Offered::confirmed(std::chrono::milliseconds 
 
 const wl_callback_listener SelectionChecks::listener = {.done = &SelectionChecks::on_done};
 
-SelectionChecks::SelectionChecks(std::shared_ptr<Offered> offered, const Source& source)
-    : offered_(std::move(offered)), source_(source) {}
+SelectionChecks::SelectionChecks(Offered& offered, const Source& source)
+    : offered_(offered), source_(source) {}
 
 SelectionChecks::~SelectionChecks() {
     pending_.clear();
-    std::lock_guard lock(offered_->mutex_);
-    offered_->ended_ = true;
-    offered_->changed_.notify_all();
+    std::lock_guard lock(offered_.mutex_);
+    offered_.ended_ = true;
+    offered_.changed_.notify_all();
 }
 
 void SelectionChecks::start(wl_display* display) {
     eventfd_t count = 0;
-    ::eventfd_read(offered_->asked_fd_.get(), &count);
+    ::eventfd_read(offered_.asked_fd_.get(), &count);
     std::uint64_t question = 0;
     {
-        std::lock_guard lock(offered_->mutex_);
-        question = offered_->asked_;
+        std::lock_guard lock(offered_.mutex_);
+        question = offered_.asked_;
     }
     auto& pending = pending_.emplace_back(Pending{this, question, Owned<wl_callback>()});
     pending.callback.reset(wl_display_sync(display));
@@ -64,46 +59,14 @@ void SelectionChecks::on_done(void* data, wl_callback*, std::uint32_t) {
     auto* pending = static_cast<Pending*>(data);
     SelectionChecks& self = *pending->self;
     {
-        std::lock_guard lock(self.offered_->mutex_);
-        if (pending->question > self.offered_->answered_) {
-            self.offered_->answered_ = pending->question;
-            self.offered_->selection_ = !self.source_.cancelled();
+        std::lock_guard lock(self.offered_.mutex_);
+        if (pending->question > self.offered_.answered_) {
+            self.offered_.answered_ = pending->question;
+            self.offered_.selection_ = !self.source_.cancelled();
         }
-        self.offered_->changed_.notify_all();
+        self.offered_.changed_.notify_all();
     }
     self.pending_.remove_if([&](const Pending& p) { return &p == pending; });
-}
-
-namespace {
-
-std::mutex offers_mutex;
-// By socket path; an offer whose serving thread has ended is gone.
-std::map<std::string, std::weak_ptr<Offered>> offers;
-
-} // namespace
-
-void remember_offer(const std::string& socket_path, const std::shared_ptr<Offered>& offered) {
-    std::lock_guard lock(offers_mutex);
-    std::erase_if(offers, [](const auto& entry) { return entry.second.expired(); });
-    offers[socket_path] = offered;
-}
-
-std::shared_ptr<const std::string> own_selection() {
-    // An inherited socket names no compositor we could have offered on before.
-    if (std::getenv("WAYLAND_SOCKET"))
-        return nullptr;
-    auto address = resolve_address();
-    if (!address)
-        return nullptr;
-    std::shared_ptr<Offered> offered;
-    {
-        std::lock_guard lock(offers_mutex);
-        auto it = offers.find(std::get<std::string>(*address));
-        if (it == offers.end())
-            return nullptr;
-        offered = it->second.lock();
-    }
-    return offered ? offered->confirmed(round_trip_limit) : nullptr;
 }
 
 } // namespace wlclip

@@ -43,12 +43,12 @@ class Offered {
 // connection and the source; ending it tells waiting readers that no answer will come.
 class SelectionChecks {
   public:
-    SelectionChecks(std::shared_ptr<Offered> offered, const Source& source);
+    SelectionChecks(Offered& offered, const Source& source);
     ~SelectionChecks();
     SelectionChecks(const SelectionChecks&) = delete;
     SelectionChecks& operator=(const SelectionChecks&) = delete;
 
-    int fd() const noexcept { return offered_->asked_fd_.get(); }
+    int fd() const noexcept { return offered_.asked_fd_.get(); }
     // When fd() is readable: sends the round trip that answers the questions asked so far.
     void start(wl_display* display);
 
@@ -61,13 +61,9 @@ class SelectionChecks {
     static void on_done(void* data, wl_callback*, std::uint32_t);
     static const wl_callback_listener listener;
 
-    std::shared_ptr<Offered> offered_;
+    Offered& offered_;
     const Source& source_;
     std::list<Pending> pending_;
 };
-
-// Records `offered` as this process's offer on the compositor at `socket_path`, replacing
-// the one before. Keeps it only while its serving thread holds it.
-void remember_offer(const std::string& socket_path, const std::shared_ptr<Offered>& offered);
 
 } // namespace wlclip

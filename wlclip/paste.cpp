@@ -11,11 +11,11 @@
 
 namespace wlclip {
 
-std::expected<Contents, paste::Error> get_contents() {
-    auto address = resolve_address();
-    if (!address)
-        return std::unexpected(paste::WaylandConnection{address.error()});
-    auto connection = Connection::open(std::move(*address), round_trip_limit);
+std::expected<Contents, paste::Error> Clipboard::get_contents() {
+    auto endpoint = address_.take();
+    if (!endpoint)
+        return std::unexpected(paste::WaylandConnection{endpoint.error()});
+    auto connection = Connection::open(std::move(*endpoint), round_trip_limit);
     if (!connection)
         return std::unexpected(setup_error<paste::Error>(connection.error()));
     auto globals = bind_globals(*connection, round_trip_limit);

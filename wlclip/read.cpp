@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include "util/poll_timeout.hpp"
 #include "wlclip/wlclip.hpp"
 
 namespace wlclip {
@@ -16,11 +17,11 @@ std::expected<std::string, IoError> read_to_end(int fd, std::chrono::millisecond
     std::string bytes;
     char buffer[16384];
     for (;;) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left <= std::chrono::milliseconds::zero())
+        const int left = util::poll_timeout(deadline);
+        if (left == 0)
             return std::unexpected(IoError{ETIMEDOUT});
         pollfd p{fd, POLLIN, 0};
-        int ready = ::poll(&p, 1, static_cast<int>(std::min(idle_limit, left).count()));
+        int ready = ::poll(&p, 1, std::min(static_cast<int>(idle_limit.count()), left));
         if (ready < 0) {
             if (errno == EINTR)
                 continue;

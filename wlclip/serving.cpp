@@ -1,12 +1,11 @@
 #include "wlclip/serving.hpp"
 
 #include <algorithm>
-#include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <vector>
 
-#include <sys/eventfd.h>
+#include "wlclip/serving_thread.hpp"
 
 namespace wlclip {
 
@@ -17,67 +16,57 @@ constexpr std::chrono::milliseconds ending_grace{500};
 
 struct Registry {
     std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<int> stop_fds; // one per live entry
+    std::vector<ServingThread*> listed;
     std::optional<ServingClock::time_point> stop_by;
-    Unfinished cut;
+    Unfinished cut; // of the threads unlisted since stop_serving
 };
 
-// Never destroyed: detached serving threads may still use it while the process exits.
+// Never destroyed: a serving thread may outlive the static objects of an exiting process.
 Registry& registry() {
     static Registry* const instance = new Registry;
     return *instance;
 }
 
-void ask_to_stop(int stop_fd) {
-    ::eventfd_write(stop_fd, 1);
+void add(Unfinished& total, const Unfinished& cut) {
+    total.transfers += cut.transfers;
+    total.missing_bytes += cut.missing_bytes;
 }
 
 } // namespace
 
-ServingEntry::ServingEntry(int stop_fd) : stop_fd_(stop_fd) {
+void list_serving(ServingThread& serving) {
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
-    r.stop_fds.push_back(stop_fd_);
+    r.listed.push_back(&serving);
     if (r.stop_by)
-        ask_to_stop(stop_fd_);
+        serving.finish(*r.stop_by);
 }
 
-ServingEntry::~ServingEntry() {
+void unlist_serving(ServingThread& serving) {
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
-    r.stop_fds.erase(std::ranges::find(r.stop_fds, stop_fd_));
-    r.changed.notify_all();
-}
-
-ServingClock::time_point ServingEntry::finish_by() {
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    return r.stop_by.value_or(ServingClock::time_point::max());
-}
-
-void ServingEntry::report(const Unfinished& cut) {
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    if (!r.stop_by)
-        return;
-    r.cut.transfers += cut.transfers;
-    r.cut.missing_bytes += cut.missing_bytes;
+    std::erase(r.listed, &serving);
+    add(r.cut, serving.cut());
 }
 
 void stop_serving(ServingClock::time_point by) {
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
     r.stop_by = std::min(by, r.stop_by.value_or(by));
-    for (int fd : r.stop_fds)
-        ask_to_stop(fd);
+    for (ServingThread* serving : r.listed)
+        serving->finish(*r.stop_by);
 }
 
 Unfinished wait_for_serving_threads(ServingClock::time_point by) {
     Registry& r = registry();
-    std::unique_lock lock(r.mutex);
-    r.changed.wait_until(lock, by + ending_grace, [&] { return r.stop_fds.empty(); });
-    return r.cut;
+    // Held throughout: no serving thread is unlisted while it is waited for.
+    std::lock_guard lock(r.mutex);
+    Unfinished total = r.cut;
+    for (ServingThread* serving : r.listed) {
+        serving->wait_ended(by + ending_grace);
+        add(total, serving->cut());
+    }
+    return total;
 }
 
 } // namespace wlclip

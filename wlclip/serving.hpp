@@ -8,6 +8,7 @@
 
 namespace wlclip {
 
+class ServingThread;
 using ServingClock = std::chrono::steady_clock;
 
 // Asks every serving thread, and every one started later, to take no more requests: each
@@ -19,23 +20,9 @@ void stop_serving(ServingClock::time_point by);
 // given up since stop_serving lacked.
 Unfinished wait_for_serving_threads(ServingClock::time_point by);
 
-// A serving thread's entry, for the thread's life.
-class ServingEntry {
-  public:
-    // `stop_fd`, an eventfd that outlives the entry, is written when the process asks its
-    // serving threads to stop.
-    explicit ServingEntry(int stop_fd);
-    ~ServingEntry();
-    ServingEntry(const ServingEntry&) = delete;
-    ServingEntry& operator=(const ServingEntry&) = delete;
-
-    // When the thread's transfers must be done: far ahead until the process asks to stop.
-    static ServingClock::time_point finish_by();
-    // What the thread's transfers given up lacked; counted once the process asked to stop.
-    void report(const Unfinished& cut);
-
-  private:
-    int stop_fd_;
-};
+// For ServingThread alone: one is listed from its thread's start until its thread has been
+// joined.
+void list_serving(ServingThread& serving);
+void unlist_serving(ServingThread& serving);
 
 } // namespace wlclip

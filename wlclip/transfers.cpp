@@ -8,6 +8,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "util/poll_timeout.hpp"
+
 namespace wlclip {
 
 namespace {
@@ -81,12 +83,10 @@ Unfinished Transfers::finish(std::chrono::milliseconds idle_limit,
         const auto oldest =
             std::ranges::min_element(pending_, {}, &Pending::progressed)->progressed;
         // At most idle_limit: a time to end that comes meanwhile is seen soon enough.
-        const auto wait =
-            std::chrono::ceil<std::chrono::milliseconds>(std::min(oldest + idle_limit, last) - now)
-                .count();
+        const int wait = util::poll_timeout(std::min(oldest + idle_limit, last));
         fds.clear();
         append_pollfds(fds);
-        if (::poll(fds.data(), fds.size(), static_cast<int>(wait)) < 0) {
+        if (::poll(fds.data(), fds.size(), wait) < 0) {
             if (errno == EINTR)
                 continue;
             std::erase_if(pending_, give_up);

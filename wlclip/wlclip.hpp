@@ -1,14 +1,15 @@
 // Reading and offering the regular selection of a wlroots compositor through the
-// data-control protocol. The compositor is the one the environment names
-// (WAYLAND_SOCKET, else WAYLAND_DISPLAY under XDG_RUNTIME_DIR).
+// data-control protocol.
 #pragma once
 
 #include <chrono>
 #include <expected>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "util/unique_fd.hpp"
+#include "wlclip/address.hpp"
 #include "wlclip/error.hpp"
 
 namespace wlclip {
@@ -24,32 +25,57 @@ inline constexpr std::chrono::milliseconds read_limit{2000};
 // each bounded by round_trip_limit, with room to spare.
 inline constexpr std::chrono::milliseconds copy_report_limit =
     3 * round_trip_limit + std::chrono::milliseconds(1000);
+// A serving thread asked to stop has finished its transfers within this.
+inline constexpr std::chrono::milliseconds serving_stop_limit{5000};
 
 struct Contents {
     util::UniqueFd pipe; // read end, blocking and close-on-exec; end of data when the owner closes
     std::string mime_type;
 };
 
-// Asks the owner of the first seat's selection for its content as text. The connection
-// is closed before this returns; the content then comes from the owner alone.
-std::expected<Contents, paste::Error> get_contents();
-
 // Reads `fd` to its end; ETIMEDOUT when no data came for `idle_limit`, or when the end has not
 // come within `whole_limit`.
-std::expected<std::string, IoError> read_to_end(int fd,
-                                                std::chrono::milliseconds idle_limit = pipe_idle_limit,
-                                                std::chrono::milliseconds whole_limit = read_limit);
+std::expected<std::string, IoError>
+read_to_end(int fd, std::chrono::milliseconds idle_limit = pipe_idle_limit,
+            std::chrono::milliseconds whole_limit = read_limit);
 
-// Offers `bytes` as text on every seat from a background thread, which serves every
-// request until the compositor cancels the offer, closes its connection, finishes the
-// transfers under way (each given up after pipe_idle_limit without progress) and ends.
-// Returns once the compositor has processed the selection request. Throws when the
-// thread cannot be started or ends without reporting.
-std::expected<void, copy::Error> copy_text(std::string bytes);
+class ServingThread;
 
-// The bytes this process offers on the compositor the environment names, while that offer
-// is still the first seat's selection there (the serving connection has answered a round
-// trip since the question); none otherwise, and none for WAYLAND_SOCKET.
-std::shared_ptr<const std::string> own_selection();
+// The clipboard of one compositor: reads of its selection, and the serving threads of the texts
+// offered on it.
+class Clipboard {
+  public:
+    explicit Clipboard(Address address);
+    // Stops the serving threads, which close their compositor connections and finish the
+    // transfers under way within serving_stop_limit, and joins them.
+    ~Clipboard();
+    Clipboard(const Clipboard&) = delete;
+    Clipboard& operator=(const Clipboard&) = delete;
+
+    // Asks the owner of the first seat's selection for its content as text. The connection
+    // is closed before this returns; the content then comes from the owner alone.
+    std::expected<Contents, paste::Error> get_contents();
+
+    // Offers `bytes` as text on every seat from a serving thread, which serves every request
+    // until the compositor cancels the offer, closes its connection, finishes the transfers
+    // under way (each given up after pipe_idle_limit without progress) and ends. Returns once
+    // the compositor has processed the selection request. Throws when the thread cannot be
+    // started or ends without reporting.
+    std::expected<void, copy::Error> copy_text(std::string bytes);
+
+    // The bytes the newest copy offers, while that offer is still the first seat's selection
+    // (the serving connection has answered a round trip since the question); none otherwise,
+    // and none for an address that names no socket path.
+    std::shared_ptr<const std::string> own_selection();
+
+    // How many of the serving threads have not ended yet.
+    std::size_t serving_threads();
+
+  private:
+    Address address_;
+    // Oldest first: the newest holds the offer own_selection asks about, the older ones serve
+    // the transfers they began until their thread ends.
+    std::vector<std::unique_ptr<ServingThread>> serving_;
+};
 
 } // namespace wlclip

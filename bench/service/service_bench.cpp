@@ -35,9 +35,9 @@ using bench::child_of;
 using bench::cpu_ticks;
 using bench::percent_of_a_core;
 using quillfen::test::SwayServer;
-using quillfen::test::XvfbServer;
 using quillfen::test::WatchedProcess;
 using quillfen::test::WatchOptions;
+using quillfen::test::XvfbServer;
 
 constexpr int latency_copies = 100;
 constexpr int total_propagations = 1000;
@@ -70,22 +70,16 @@ Peer x11_peer(const XvfbServer& server) {
 }
 
 Peer wayland_peer(const SwayServer& sway) {
-    const std::string runtime_dir = sway.runtime_dir();
-    const std::string socket = sway.socket_name();
-    auto point_at_sway = [runtime_dir, socket] {
-        setenv("XDG_RUNTIME_DIR", runtime_dir.c_str(), 1);
-        setenv("WAYLAND_DISPLAY", socket.c_str(), 1);
-    };
-    return Peer{socket,
-                [point_at_sway](const std::string& text) {
-                    point_at_sway();
-                    if (!wlclip::copy_text(text)) {
+    auto clipboard = std::make_shared<wlclip::Clipboard>(
+        wlclip::Address::in_runtime_dir(sway.runtime_dir().c_str(), sway.socket_name()));
+    return Peer{sway.socket_name(),
+                [clipboard](const std::string& text) {
+                    if (!clipboard->copy_text(text)) {
                         throw std::runtime_error("Wayland write failed");
                     }
                 },
-                [point_at_sway] {
-                    point_at_sway();
-                    auto contents = wlclip::get_contents();
+                [clipboard] {
+                    auto contents = clipboard->get_contents();
                     if (!contents) {
                         return std::string();
                     }

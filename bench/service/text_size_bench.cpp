@@ -2,10 +2,10 @@
 // sync loop over two Xvfb displays and one headless sway, and the CPU that the running service
 // and the servers spend while the text is left alone, for texts of 1 KiB to 64 MiB.
 
-#include "bench/process_stats.hpp"
-#include "log.hpp"
 #include "backend_probes.hpp"
+#include "bench/process_stats.hpp"
 #include "keep_synced.hpp"
+#include "log.hpp"
 #include "tests/servers/display_namespace.hpp"
 #include "tests/servers/sway_server.hpp"
 #include "tests/servers/watched_process.hpp"
@@ -29,9 +29,9 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using Millis = std::chrono::duration<double, std::milli>;
 using quillfen::test::SwayServer;
-using quillfen::test::XvfbServer;
 using quillfen::test::WatchedProcess;
 using quillfen::test::WatchOptions;
+using quillfen::test::XvfbServer;
 
 constexpr std::size_t KiB = 1024;
 constexpr std::size_t MiB = 1024 * KiB;
@@ -150,9 +150,9 @@ std::string xclip_paste(const XvfbServer& server) {
 }
 
 std::string wayland_read(const SwayServer& sway) {
-    setenv("XDG_RUNTIME_DIR", sway.runtime_dir().c_str(), 1);
-    setenv("WAYLAND_DISPLAY", sway.socket_name().c_str(), 1);
-    auto contents = wlclip::get_contents();
+    wlclip::Clipboard clipboard(
+        wlclip::Address::in_runtime_dir(sway.runtime_dir().c_str(), sway.socket_name()));
+    auto contents = clipboard.get_contents();
     if (!contents) {
         return {};
     }

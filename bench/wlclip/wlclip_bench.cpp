@@ -45,6 +45,7 @@ int main() try {
     quillfen::test::SwayServer sway;
     ::unsetenv("WAYLAND_SOCKET");
     ::setenv("XDG_RUNTIME_DIR", sway.runtime_dir().c_str(), 1);
+    ::setenv("WAYLAND_DISPLAY", sway.socket_name().c_str(), 1); // for wl-copy
     quillfen::WlrClipboard wlr(sway.socket_name());
     clipboard = &wlr;
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <future>
+#include <optional>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -13,7 +14,6 @@
 #include "tests/servers/peers.hpp"
 #include "tests/servers/process_state.hpp"
 #include "tests/servers/sway_server.hpp"
-#include "tests/wlclip/serving_threads.hpp"
 #include "tests/wlclip/use_compositor.hpp"
 #include "wlclip/wlclip.hpp"
 
@@ -22,21 +22,6 @@ namespace {
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
-
-void copy_ok(const std::string& text) {
-    auto copied = wlclip::copy_text(text);
-    ASSERT_TRUE(copied) << "copy error index " << copied.error().index();
-}
-
-std::string paste_here() {
-    auto contents = wlclip::get_contents();
-    EXPECT_TRUE(contents) << "paste error index " << contents.error().index();
-    if (!contents)
-        return "<no contents>";
-    auto bytes = wlclip::read_to_end(contents->pipe.get());
-    EXPECT_TRUE(bytes) << "read errno " << bytes.error().code;
-    return bytes.value_or("<read failed>");
-}
 
 class CopyOnSway : public ::testing::Test {
   protected:
@@ -52,7 +37,24 @@ class CopyOnSway : public ::testing::Test {
         ::unsetenv("TMPDIR");
         fs::remove_all(tmpdir_);
     }
+    // The layer's clipboard of sway; a test may end it early to see what it leaves.
+    wlclip::Clipboard& clipboard() { return *clipboard_; }
+    void copy_ok(const std::string& text) {
+        auto copied = clipboard().copy_text(text);
+        ASSERT_TRUE(copied) << "copy error index " << copied.error().index();
+    }
+    std::string paste_here() {
+        auto contents = clipboard().get_contents();
+        EXPECT_TRUE(contents) << "paste error index " << contents.error().index();
+        if (!contents)
+            return "<no contents>";
+        auto bytes = wlclip::read_to_end(contents->pipe.get());
+        EXPECT_TRUE(bytes) << "read errno " << bytes.error().code;
+        return bytes.value_or("<read failed>");
+    }
+
     SwayServer sway_;
+    std::optional<wlclip::Clipboard> clipboard_{std::in_place, address_of(sway_)};
     std::string tmpdir_;
 };
 
@@ -87,17 +89,17 @@ TEST_F(CopyOnSway, TheEmptyTextOffersTheTypesWithNoBytes) {
 TEST_F(CopyOnSway, TwoCopiesInARowLeaveOneServingThread) {
     copy_ok("first");
     copy_ok("second");
-    EXPECT_TRUE(eventually([] { return serving_threads() == 1; }));
+    EXPECT_TRUE(eventually([&] { return clipboard().serving_threads() == 1; }));
     EXPECT_EQ(paste_here(), "second");
     wl_copy(environment_compositor, "from elsewhere");
-    EXPECT_TRUE(eventually([] { return serving_threads() == 0; }));
+    EXPECT_TRUE(eventually([&] { return clipboard().serving_threads() == 0; }));
     EXPECT_EQ(paste_here(), "from elsewhere");
 }
 
 TEST_F(CopyOnSway, AStuckReaderHoldsUpNeitherOtherReadersNorTheCancel) {
     const std::string big(3 << 20, 'q'); // far more than a pipe buffer holds
     copy_ok(big);
-    auto stuck = wlclip::get_contents(); // asked for, never read
+    auto stuck = clipboard().get_contents(); // asked for, never read
     ASSERT_TRUE(stuck);
     EXPECT_EQ(paste_here(), big);
     EXPECT_EQ(wl_paste(environment_compositor).size(), big.size());
@@ -107,7 +109,7 @@ TEST_F(CopyOnSway, AStuckReaderHoldsUpNeitherOtherReadersNorTheCancel) {
     ASSERT_TRUE(rest) << "read errno " << rest.error().code;
     EXPECT_EQ(rest->size(), big.size());
     EXPECT_TRUE(*rest == big);
-    EXPECT_TRUE(eventually([] { return serving_threads() == 0; }));
+    EXPECT_TRUE(eventually([&] { return clipboard().serving_threads() == 0; }));
 }
 
 TEST_F(CopyOnSway, APasteByWlPasteOutlivesTheReplacedSelection) {
@@ -119,17 +121,17 @@ TEST_F(CopyOnSway, APasteByWlPasteOutlivesTheReplacedSelection) {
     std::this_thread::sleep_for(300ms);
     wl_copy(environment_compositor, "copied elsewhere meanwhile");
     EXPECT_EQ(pasted.get(), std::to_string(big.size()) + "\n");
-    EXPECT_TRUE(eventually([] { return serving_threads() == 0; }));
+    EXPECT_TRUE(eventually([&] { return clipboard().serving_threads() == 0; }));
 }
 
 TEST_F(CopyOnSway, AReaderThatStopsAfterTheCancelIsDroppedAfterTheIdleLimit) {
     const std::string big(3 << 20, 'r');
     copy_ok(big);
-    auto stuck = wlclip::get_contents(); // asked for, never read
+    auto stuck = clipboard().get_contents(); // asked for, never read
     ASSERT_TRUE(stuck);
     EXPECT_EQ(paste_here(), big); // served meanwhile
     wl_copy(environment_compositor, "taken");
-    EXPECT_TRUE(eventually([] { return serving_threads() == 0; }, 10s));
+    EXPECT_TRUE(eventually([&] { return clipboard().serving_threads() == 0; }, 10s));
     // Dropped with the thread: the reader sees the end of data after what it was given.
     auto partial = wlclip::read_to_end(stuck->pipe.get());
     ASSERT_TRUE(partial);
@@ -140,7 +142,7 @@ TEST_F(CopyOnSway, AReaderThatLeavesEarlyDoesNotEndTheProcess) {
     const std::string big(1 << 20, 'z');
     copy_ok(big);
     for (int i = 0; i < 3; ++i) {
-        auto contents = wlclip::get_contents();
+        auto contents = clipboard().get_contents();
         ASSERT_TRUE(contents);
         char first[16];
         ASSERT_GT(::read(contents->pipe.get(), first, sizeof first), 0);
@@ -153,7 +155,8 @@ TEST_F(CopyOnSway, AReaderThatLeavesEarlyDoesNotEndTheProcess) {
 TEST_F(CopyOnSway, DescriptorsAreCloseOnExecAndNothingRemainsAfterServing) {
     copy_ok("warm-up"); // the first use loads what stays loaded (locale, resolver, ...)
     wl_copy(environment_compositor, "replace");
-    ASSERT_TRUE(eventually([] { return serving_threads() == 0; }));
+    ASSERT_TRUE(eventually([&] { return clipboard().serving_threads() == 0; }));
+    clipboard_.emplace(address_of(sway_)); // without the warm-up's ended thread
 
     const auto fds_before = open_fds();
     const int threads_before = thread_count();
@@ -169,6 +172,8 @@ TEST_F(CopyOnSway, DescriptorsAreCloseOnExecAndNothingRemainsAfterServing) {
 
     wl_copy(environment_compositor, "taken over");
     EXPECT_TRUE(eventually([&] { return thread_count() == threads_before; }));
+    // What the ended thread's object still holds goes with the clipboard.
+    clipboard_.reset();
     EXPECT_EQ(open_fds(), fds_before);
     EXPECT_TRUE(fs::is_empty(tmpdir_));
 }
@@ -181,14 +186,14 @@ TEST(CopyErrors, ConnectionKinds) {
     ::setenv("WAYLAND_DISPLAY", "wayland-3", 1);
     const int threads_before = thread_count();
 
-    auto copied = wlclip::copy_text("x");
+    auto copied = wlclip::Clipboard(wlclip::Address::from_environment()).copy_text("x");
     ASSERT_FALSE(copied);
     auto* failed = std::get_if<wlclip::copy::WaylandConnection>(&copied.error());
     ASSERT_NE(failed, nullptr) << "error index " << copied.error().index();
     EXPECT_EQ(failed->kind, wlclip::ConnectError::NoCompositorListening);
 
     ::unsetenv("XDG_RUNTIME_DIR");
-    copied = wlclip::copy_text("x");
+    copied = wlclip::Clipboard(wlclip::Address::from_environment()).copy_text("x");
     ASSERT_FALSE(copied);
     failed = std::get_if<wlclip::copy::WaylandConnection>(&copied.error());
     ASSERT_NE(failed, nullptr);

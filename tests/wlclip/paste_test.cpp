@@ -57,17 +57,18 @@ class PasteOnSway : public ::testing::Test {
   protected:
     void SetUp() override { use_compositor(sway_); }
     SwayServer sway_;
+    wlclip::Clipboard clipboard_{address_of(sway_)};
 };
 
 TEST_F(PasteOnSway, AnEmptySelectionIsClipboardEmpty) {
-    auto contents = wlclip::get_contents();
+    auto contents = clipboard_.get_contents();
     ASSERT_FALSE(contents);
     EXPECT_TRUE(std::holds_alternative<paste::ClipboardEmpty>(contents.error()));
 }
 
 TEST_F(PasteOnSway, OnlyImageTypesIsNoMimeType) {
     wl_copy(environment_compositor, "\x89PNG\r\n", {"-t", "image/png"});
-    auto contents = wlclip::get_contents();
+    auto contents = clipboard_.get_contents();
     ASSERT_FALSE(contents);
     EXPECT_TRUE(std::holds_alternative<paste::NoMimeType>(contents.error()));
 }
@@ -90,8 +91,8 @@ TEST_F(PasteOnSway, ChoosesAmongTheOfferedTypes) {
         {{"STRING", "UTF8_STRING"}, "UTF8_STRING"},
     };
     for (const Case& c : cases) {
-        TestOwner owner(c.offered, answer_with_type());
-        auto contents = wlclip::get_contents();
+        TestOwner owner(address_of(sway_), c.offered, answer_with_type());
+        auto contents = clipboard_.get_contents();
         ASSERT_TRUE(contents) << "error index " << contents.error().index();
         EXPECT_EQ(contents->mime_type, c.chosen);
         EXPECT_EQ(read_text(*contents), c.chosen);
@@ -99,10 +100,10 @@ TEST_F(PasteOnSway, ChoosesAmongTheOfferedTypes) {
 }
 
 TEST_F(PasteOnSway, AnHtmlOnlySelectionIsReadAsMarkup) {
-    TestOwner owner({"text/html"}, [](const std::string&, util::UniqueFd fd) {
+    TestOwner owner(address_of(sway_), {"text/html"}, [](const std::string&, util::UniqueFd fd) {
         [[maybe_unused]] auto n = ::write(fd.get(), "<b>bold</b>", 11);
     });
-    auto contents = wlclip::get_contents();
+    auto contents = clipboard_.get_contents();
     ASSERT_TRUE(contents);
     EXPECT_EQ(read_text(*contents), "<b>bold</b>");
 }
@@ -110,7 +111,7 @@ TEST_F(PasteOnSway, AnHtmlOnlySelectionIsReadAsMarkup) {
 TEST_F(PasteOnSway, BytesOfAnotherClientArriveUnchanged) {
     const std::string bytes = "line\n\xff\xc3 caf\xc3\xa9\n";
     wl_copy(environment_compositor, bytes);
-    auto contents = wlclip::get_contents();
+    auto contents = clipboard_.get_contents();
     ASSERT_TRUE(contents);
     EXPECT_EQ(contents->mime_type, "text/plain;charset=utf-8");
     EXPECT_EQ(read_text(*contents), bytes);
@@ -118,7 +119,7 @@ TEST_F(PasteOnSway, BytesOfAnotherClientArriveUnchanged) {
 
 TEST_F(PasteOnSway, ThePipeIsBlockingAndCloseOnExec) {
     wl_copy(environment_compositor, "x");
-    auto contents = wlclip::get_contents();
+    auto contents = clipboard_.get_contents();
     ASSERT_TRUE(contents);
     int fd = contents->pipe.get();
     EXPECT_TRUE(::fcntl(fd, F_GETFD) & FD_CLOEXEC);
@@ -129,11 +130,12 @@ TEST_F(PasteOnSway, ThePipeIsBlockingAndCloseOnExec) {
 TEST_F(PasteOnSway, AStuckOwnerEndsTheReadWithATimeOut) {
     std::mutex held_mutex;
     std::vector<util::UniqueFd> held; // never written, never closed while the test runs
-    TestOwner owner({"text/plain;charset=utf-8"}, [&](const std::string&, util::UniqueFd fd) {
-        std::lock_guard lock(held_mutex);
-        held.push_back(std::move(fd));
-    });
-    auto contents = wlclip::get_contents();
+    TestOwner owner(address_of(sway_), {"text/plain;charset=utf-8"},
+                    [&](const std::string&, util::UniqueFd fd) {
+                        std::lock_guard lock(held_mutex);
+                        held.push_back(std::move(fd));
+                    });
+    auto contents = clipboard_.get_contents();
     ASSERT_TRUE(contents);
     auto start = std::chrono::steady_clock::now();
     auto bytes = wlclip::read_to_end(contents->pipe.get());
@@ -154,15 +156,16 @@ TEST_F(PasteOnSway, AnInheritedSocketIsUsedAndRemovedFromTheEnvironment) {
     ::setenv("WAYLAND_SOCKET", std::to_string(fd).c_str(), 1);
     ::setenv("WAYLAND_DISPLAY", "wayland-200", 1); // would fail if it were used
 
-    auto contents = wlclip::get_contents();
+    auto contents = wlclip::Clipboard(wlclip::Address::from_environment()).get_contents();
     ASSERT_FALSE(contents);
     EXPECT_TRUE(std::holds_alternative<paste::ClipboardEmpty>(contents.error()));
     EXPECT_EQ(std::getenv("WAYLAND_SOCKET"), nullptr);
     EXPECT_EQ(::fcntl(fd, F_GETFD), -1) << "the connection's descriptor is closed with it";
 }
 
+// A read from the compositor the environment names.
 paste::Error paste_error() {
-    auto contents = wlclip::get_contents();
+    auto contents = wlclip::Clipboard(wlclip::Address::from_environment()).get_contents();
     EXPECT_FALSE(contents);
     return contents ? paste::Error{} : contents.error();
 }
@@ -220,7 +223,7 @@ TEST_F(EmptyRuntimeDir, AHungCompositorTimesOut) {
     ASSERT_NE(pasted_io, nullptr) << "error index " << pasted.index();
     EXPECT_EQ(pasted_io->io.code, ETIMEDOUT);
 
-    auto copied = wlclip::copy_text("never served");
+    auto copied = wlclip::Clipboard(wlclip::Address::from_environment()).copy_text("never served");
     ASSERT_FALSE(copied);
     auto* copied_io = std::get_if<wlclip::copy::WaylandCommunication>(&copied.error());
     ASSERT_NE(copied_io, nullptr) << "error index " << copied.error().index();
@@ -230,14 +233,16 @@ TEST_F(EmptyRuntimeDir, AHungCompositorTimesOut) {
 
 TEST(PasteOnWeston, ACompositorWithoutDataControlIsMissingProtocol) {
     WestonServer weston;
-    use_compositor(weston);
-    paste::Error error = paste_error();
+    wlclip::Clipboard clipboard(address_of(weston));
+    auto contents = clipboard.get_contents();
+    ASSERT_FALSE(contents);
+    const paste::Error& error = contents.error();
     auto* missing = std::get_if<paste::MissingProtocol>(&error);
     ASSERT_NE(missing, nullptr) << "error index " << error.index();
     EXPECT_EQ(missing->name, "zwlr_data_control_manager_v1");
     EXPECT_EQ(missing->version, 1u);
 
-    auto copied = wlclip::copy_text("x");
+    auto copied = clipboard.copy_text("x");
     ASSERT_FALSE(copied);
     auto* copy_missing = std::get_if<wlclip::copy::MissingProtocol>(&copied.error());
     ASSERT_NE(copy_missing, nullptr) << "error index " << copied.error().index();

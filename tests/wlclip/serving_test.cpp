@@ -13,7 +13,6 @@
 #include "tests/servers/child_process.hpp"
 #include "tests/servers/process_state.hpp"
 #include "tests/servers/sway_server.hpp"
-#include "tests/wlclip/serving_threads.hpp"
 #include "tests/wlclip/use_compositor.hpp"
 #include "wlclip/serving.hpp"
 #include "wlclip/wlclip.hpp"
@@ -34,11 +33,11 @@ TEST(WlclipServing, StoppedThreadsTakeNoRequestsAndEndTheirTransfersOrCountThem)
                          Case{"the reader stalls", true, "stalled\n1 cut, with bytes missing"}}) {
         SCOPED_TRACE(c.name);
         const auto result = run_in_child([&]() -> int {
-            use_compositor(sway);
+            wlclip::Clipboard clipboard(address_of(sway));
             const std::string text(3 << 20, 's'); // far more than a pipe holds
-            if (!wlclip::copy_text(text))
+            if (!clipboard.copy_text(text))
                 return 2;
-            auto reader = wlclip::get_contents();
+            auto reader = clipboard.get_contents();
             char first = 0;
             if (!reader || ::read(reader->pipe.get(), &first, 1) != 1)
                 return 3; // the transfer has not begun
@@ -59,11 +58,12 @@ TEST(WlclipServing, StoppedThreadsTakeNoRequestsAndEndTheirTransfersOrCountThem)
                      (cut.missing_bytes > 0 && cut.missing_bytes < text.size()
                           ? ", with bytes missing"
                           : ", with no bytes missing"));
-            // Its entry goes with its last work; the thread itself leaves a moment later.
-            note(eventually([] { return serving_threads() == 0; }) ? "no serving thread"
-                                                                   : "a serving thread runs");
-            const bool withdrawn = eventually([] {
-                auto contents = wlclip::get_contents();
+            // The thread has ended with its last work.
+            note(eventually([&] { return clipboard.serving_threads() == 0; })
+                     ? "no serving thread"
+                     : "a serving thread runs");
+            const bool withdrawn = eventually([&] {
+                auto contents = clipboard.get_contents();
                 return !contents &&
                        std::holds_alternative<wlclip::paste::ClipboardEmpty>(contents.error());
             });

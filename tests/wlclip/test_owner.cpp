@@ -3,16 +3,18 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 
+#include <cerrno>
+#include <span>
 #include <stdexcept>
 
 namespace quillfen::test {
 
-TestOwner::TestOwner(std::vector<std::string> mime_types, Handler on_send)
+TestOwner::TestOwner(wlclip::Address address, std::vector<std::string> mime_types, Handler on_send)
     : on_send_(std::move(on_send)), stop_(::eventfd(0, EFD_CLOEXEC)) {
-    auto address = wlclip::resolve_address();
-    if (!address)
+    auto endpoint = address.take();
+    if (!endpoint)
         throw std::runtime_error("test owner: no compositor address");
-    auto connection = wlclip::Connection::open(std::move(*address), wlclip::round_trip_limit);
+    auto connection = wlclip::Connection::open(std::move(*endpoint), wlclip::round_trip_limit);
     if (!connection)
         throw std::runtime_error("test owner: cannot connect");
     connection_.emplace(std::move(*connection));
@@ -42,26 +44,19 @@ TestOwner::~TestOwner() {
 }
 
 void TestOwner::dispatch_until_stopped() {
-    wl_display* d = connection_->display();
-    for (;;) {
-        if (wl_display_dispatch_pending(d) < 0)
-            return;
-        if (wl_display_prepare_read(d) != 0)
-            continue;
-        wl_display_flush(d);
-        pollfd fds[2] = {{connection_->fd(), POLLIN, 0}, {stop_.get(), POLLIN, 0}};
-        ::poll(fds, 2, -1);
-        if (fds[1].revents) {
-            wl_display_cancel_read(d);
-            return;
-        }
-        if (fds[0].revents) {
-            if (wl_display_read_events(d) < 0)
-                return;
-        } else {
-            wl_display_cancel_read(d);
-        }
-    }
+    const wlclip::Connection::Watched stop{
+        .add =
+            [this](std::vector<pollfd>& fds) {
+                fds.push_back({stop_.get(), POLLIN, 0});
+            },
+        .woken = [](std::span<const pollfd> fds) -> std::expected<void, wlclip::IoError> {
+            if (fds[0].revents)
+                return std::unexpected(wlclip::IoError{ECANCELED});
+            return {};
+        },
+    };
+    (void)connection_->dispatch_until([] { return false; },
+                                      wlclip::Connection::Clock::time_point::max(), stop);
 }
 
 } // namespace quillfen::test

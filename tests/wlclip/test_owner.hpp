@@ -21,9 +21,9 @@ class TestOwner {
     // Called on the owner's thread for every read request.
     using Handler = std::function<void(const std::string& mime_type, util::UniqueFd write_end)>;
 
-    // Takes the first seat's selection in the compositor the environment names and returns
-    // once the compositor has processed that. Throws std::runtime_error on failure.
-    TestOwner(std::vector<std::string> mime_types, Handler on_send);
+    // Takes the first seat's selection in the compositor at `address` and returns once the
+    // compositor has processed that. Throws std::runtime_error on failure.
+    TestOwner(wlclip::Address address, std::vector<std::string> mime_types, Handler on_send);
     ~TestOwner();
     TestOwner(const TestOwner&) = delete;
     TestOwner& operator=(const TestOwner&) = delete;

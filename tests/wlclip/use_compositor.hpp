@@ -1,10 +1,16 @@
-// Points this process's environment at a compositor, as the service does before each call.
+// A compositor for the layer to reach, and for the peer clients (wl-copy, wl-paste) that run
+// with this process's environment.
 #pragma once
 
 #include "tests/servers/sway_server.hpp"
+#include "wlclip/address.hpp"
 
 namespace quillfen::test {
 
+// The compositor's socket, as the layer takes it.
+wlclip::Address address_of(const HeadlessCompositor& compositor);
+
+// Points this process's environment at a compositor, for the peer clients.
 void use_compositor(const HeadlessCompositor& compositor);
 
 } // namespace quillfen::test

@@ -42,17 +42,24 @@ TEST(WlrClipboardObject, DebugTextAndDisplay) {
     EXPECT_EQ(clipboard.display(), "wayland-0");
 }
 
+// Points the environment at `compositor` (the clipboard reads XDG_RUNTIME_DIR when it is made);
+// its socket name.
+std::string socket_in_environment(const test::HeadlessCompositor& compositor) {
+    use_compositor(compositor);
+    return compositor.socket_name();
+}
+
 class WlrClipboardOnSway : public ::testing::Test {
   protected:
-    void SetUp() override { use_compositor(sway_); }
     test::SwayServer sway_;
-    WlrClipboard clipboard_{sway_.socket_name()};
+    WlrClipboard clipboard_{socket_in_environment(sway_)};
 };
 
 TEST_F(WlrClipboardOnSway, SelectionsWithoutTextReadAsTheEmptyText) {
-    ::setenv("WAYLAND_DISPLAY", "wayland-250", 1); // the object must set its own
+    ::setenv("WAYLAND_DISPLAY", "wayland-250", 1); // the object must use its own
     EXPECT_EQ(clipboard_.get(), "") << "no selection yet";
-    EXPECT_EQ(std::getenv("WAYLAND_DISPLAY"), sway_.socket_name());
+    EXPECT_STREQ(std::getenv("WAYLAND_DISPLAY"), "wayland-250") << "the environment is left alone";
+    use_compositor(sway_); // for wl-copy
     wl_copy(environment_compositor, "\x89PNG\r\n", {"-t", "image/png"});
     EXPECT_EQ(clipboard_.get(), "") << "only an image type";
 }
@@ -86,19 +93,21 @@ TEST_F(WlrClipboardOnSway, TextComesBackWhole) {
 }
 
 TEST_F(WlrClipboardOnSway, AnHtmlOnlySelectionReadsAsItsMarkup) {
-    test::TestOwner owner({"text/html"}, [](const std::string&, util::UniqueFd fd) {
-        [[maybe_unused]] auto n = ::write(fd.get(), "<p>hi</p>", 9);
-    });
+    test::TestOwner owner(test::address_of(sway_), {"text/html"},
+                          [](const std::string&, util::UniqueFd fd) {
+                              [[maybe_unused]] auto n = ::write(fd.get(), "<p>hi</p>", 9);
+                          });
     EXPECT_EQ(clipboard_.get(), "<p>hi</p>");
 }
 
 TEST_F(WlrClipboardOnSway, AStuckOwnerGivesATimedOutIoError) {
     std::mutex mutex;
     std::vector<util::UniqueFd> held;
-    test::TestOwner owner({"UTF8_STRING"}, [&](const std::string&, util::UniqueFd fd) {
-        std::lock_guard lock(mutex);
-        held.push_back(std::move(fd));
-    });
+    test::TestOwner owner(test::address_of(sway_), {"UTF8_STRING"},
+                          [&](const std::string&, util::UniqueFd fd) {
+                              std::lock_guard lock(mutex);
+                              held.push_back(std::move(fd));
+                          });
     auto start = std::chrono::steady_clock::now();
     auto text = clipboard_.get();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
@@ -153,23 +162,25 @@ TEST_F(WlrClipboardOnSway, AnOwnerThatDoesNotFinishIsASelectionWithoutText) {
         std::vector<util::UniqueFd> held;
         std::vector<std::jthread> writers;
         {
-            test::TestOwner owner({"UTF8_STRING"}, [&](const std::string&, util::UniqueFd fd) {
-                std::lock_guard lock(mutex);
-                if (!c.writes) {
-                    held.push_back(std::move(fd));
-                    return;
-                }
-                // Never idle for long, but never done within a minute either.
-                writers.emplace_back([fd = std::move(fd)](std::stop_token stop) {
-                    const std::string chunk(4096, 'x');
-                    const auto until = std::chrono::steady_clock::now() + 60s;
-                    while (!stop.stop_requested() && std::chrono::steady_clock::now() < until) {
-                        if (::write(fd.get(), chunk.data(), chunk.size()) < 0)
-                            return;
-                        std::this_thread::sleep_for(10ms);
+            test::TestOwner owner(
+                test::address_of(sway_), {"UTF8_STRING"},
+                [&](const std::string&, util::UniqueFd fd) {
+                    std::lock_guard lock(mutex);
+                    if (!c.writes) {
+                        held.push_back(std::move(fd));
+                        return;
                     }
+                    // Never idle for long, but never done within a minute either.
+                    writers.emplace_back([fd = std::move(fd)](std::stop_token stop) {
+                        const std::string chunk(4096, 'x');
+                        const auto until = std::chrono::steady_clock::now() + 60s;
+                        while (!stop.stop_requested() && std::chrono::steady_clock::now() < until) {
+                            if (::write(fd.get(), chunk.data(), chunk.size()) < 0)
+                                return;
+                            std::this_thread::sleep_for(10ms);
+                        }
+                    });
                 });
-            });
             auto content = clipboard_.read();
             ASSERT_TRUE(content.has_value()) << debug_text(content.error());
             EXPECT_EQ(*content, Content{});
@@ -274,9 +285,11 @@ TEST(WlrClipboardErrors, ConnectionKinds) {
     ASSERT_FALSE(set);
     EXPECT_EQ(debug_text(set.error()), "WlcrsCopy(WaylandConnection(NoCompositorListening))");
 
+    // The runtime directory is read when the clipboard is made.
     ::unsetenv("XDG_RUNTIME_DIR");
-    EXPECT_EQ(error_text(clipboard.get()), "WlcrsPaste(WaylandConnection(XdgRuntimeDirNotSet))");
-    set = clipboard.set("x");
+    WlrClipboard without_dir("wayland-9");
+    EXPECT_EQ(error_text(without_dir.get()), "WlcrsPaste(WaylandConnection(XdgRuntimeDirNotSet))");
+    set = without_dir.set("x");
     ASSERT_FALSE(set);
     EXPECT_EQ(debug_text(set.error()), "WlcrsCopy(WaylandConnection(XdgRuntimeDirNotSet))");
     std::filesystem::remove_all(dir);
