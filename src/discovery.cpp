@@ -8,6 +8,8 @@
 #include <variant>
 #include <vector>
 
+#include <xcb/xcb.h>
+
 #include "debug_text.hpp"
 #include "discovery.hpp"
 #include "log.hpp"
@@ -20,14 +22,6 @@ namespace {
 constexpr unsigned display_count = 255;
 
 constexpr std::string_view data_control_protocol = "zwlr_data_control_manager_v1";
-
-// What the X11 layer reports when no server accepts a connection on the display.
-constexpr std::string_view x11_connection_failure =
-    "clipboard error: X11 clipboard error : XCB connection error: Connection";
-
-// What the X11 layer reports when the display's server runs as another user.
-constexpr std::string_view x11_served_by_another_user =
-    "clipboard error: X11 clipboard error : display served by another user";
 
 enum class ProbeFailure {
     nothing_listening, // skipped silently
@@ -54,10 +48,13 @@ ProbeFailure classify(const MyError& error) {
     }
     if (const auto* x11 = std::get_if<MyError::TerminalClipboard>(&error.value))
         if (!x11->error.stdio) {
-            const std::string text = display_text(x11->error.inner);
-            if (text == x11_connection_failure)
+            using Kind = x11clip::ClipboardError::Kind;
+            const x11clip::ClipboardError& inner = x11->error.inner;
+            // Only libxcb's plain connection failure is a display without a server; its other
+            // kinds (a display name it cannot parse, say) are unexpected.
+            if (inner.kind == Kind::connection && inner.code == XCB_CONN_ERROR)
                 return ProbeFailure::x11_connection;
-            if (text == x11_served_by_another_user)
+            if (inner.kind == Kind::another_user)
                 return ProbeFailure::another_user;
         }
     return ProbeFailure::unexpected;
@@ -104,11 +101,10 @@ class Probe {
     void report_failures() const {
         if (!failed_.empty()) {
             const std::string numbers = concise_numbers(failed_);
-            QF_WARN(
-                "Issue connecting to some x11 clipboards. This is expected when hooking up to "
-                "gnome wayland, and not a problem in that context. Details: '{}' for x11 "
-                "displays: {}",
-                display_text(*last_failure_), numbers);
+            QF_WARN("Issue connecting to some x11 clipboards. This is expected when hooking up to "
+                    "gnome wayland, and not a problem in that context. Details: '{}' for x11 "
+                    "displays: {}",
+                    display_text(*last_failure_), numbers);
         }
         if (!foreign_.empty()) {
             const std::string numbers = concise_numbers(foreign_);
@@ -289,7 +285,6 @@ std::expected<void, MyError> write_start_text(const ClipboardList& clipboards,
         return std::unexpected(std::move(*first_error));
     return {};
 }
-
 
 } // namespace
 

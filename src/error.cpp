@@ -218,7 +218,7 @@ std::string display_text(const wlclip::copy::Error& error) {
 }
 
 std::string display_text(const x11clip::ClipboardError& error) {
-    return "clipboard error: " + error.message;
+    return "clipboard error: " + error.message();
 }
 
 std::string display_text(const MyError& error) {
@@ -281,7 +281,7 @@ void debug_fmt(Formatter& f, const wlclip::copy::Error& error) {
 }
 
 void debug_fmt(Formatter& f, const x11clip::ClipboardError& error) {
-    f.debug_struct("ClipboardError").field("message", error.message).finish();
+    f.debug_struct("ClipboardError").field("message", error.message()).finish();
 }
 
 void debug_fmt(Formatter& f, const StdIo& stdio) {

@@ -1,7 +1,5 @@
 #include "x11_clipboard.hpp"
 
-#include <stdlib.h>
-
 namespace quillfen {
 
 namespace {
@@ -16,9 +14,7 @@ X11Clipboard::X11Clipboard(Key, std::string display, x11clip::Clipboard handle)
     : display_(std::move(display)), handle_(std::move(handle)) {}
 
 std::expected<std::unique_ptr<X11Clipboard>, MyError> X11Clipboard::create(std::string display) {
-    // The layer reads DISPLAY while it connects, on this thread, and never again.
-    ::setenv("DISPLAY", display.c_str(), 1);
-    auto handle = x11clip::Clipboard::create();
+    auto handle = x11clip::Clipboard::create(display);
     if (!handle)
         return std::unexpected(terminal_clipboard(std::move(handle.error())));
     return std::make_unique<X11Clipboard>(Key{}, std::move(display), std::move(*handle));
@@ -50,7 +46,7 @@ std::expected<Content, MyError> X11Clipboard::read() {
         return Content{std::move(*text)};
     // Read as no text, a lost server would leave the loop polling a dead connection; the
     // caller ends with the error and rediscovers instead.
-    if (x11clip::is_connection_error(text.error()))
+    if (text.error().kind == x11clip::ClipboardError::Kind::connection)
         return std::unexpected(terminal_clipboard(std::move(text.error())));
     return std::nullopt;
 }

@@ -14,7 +14,7 @@ namespace quillfen {
 
 class X11Clipboard final : public Clipboard {
   public:
-    // Sets DISPLAY to `display` and connects; the object keeps its connections for life.
+    // Connects to `display`; the object keeps its connections for life.
     static std::expected<std::unique_ptr<X11Clipboard>, MyError> create(std::string display);
 
     void debug_fmt(Formatter& f) const override;

@@ -48,9 +48,10 @@ std::expected<Atoms, ClipboardError> intern_atoms(xcb_connection_t* connection) 
 }
 
 // libxcb's own connect for what is not a local display, e.g. "host:N" over TCP.
-std::expected<std::pair<ConnectionPtr, int>, ClipboardError> connect_remote() {
+std::expected<std::pair<ConnectionPtr, int>, ClipboardError>
+connect_remote(const std::string& display) {
     int screen_number = 0;
-    ConnectionPtr xcb{xcb_connect(nullptr, &screen_number)};
+    ConnectionPtr xcb{xcb_connect(display.c_str(), &screen_number)};
     if (int code = xcb_connection_has_error(xcb.get()); code != 0)
         return std::unexpected(connection_error(code));
     return std::pair{std::move(xcb), screen_number};
@@ -83,11 +84,12 @@ std::expected<ConnectionPtr, ClipboardError> connect_local(int number) {
 
 } // namespace
 
-std::expected<Connection, ClipboardError> Connection::open() {
+std::expected<Connection, ClipboardError> Connection::open(std::string_view display) {
+    const std::string name(display);
     char* host = nullptr;
     int number = 0;
     int screen_number = 0;
-    if (xcb_parse_display(nullptr, &host, &number, &screen_number) == 0)
+    if (xcb_parse_display(name.c_str(), &host, &number, &screen_number) == 0)
         return std::unexpected(connection_error(XCB_CONN_CLOSED_PARSE_ERR));
     const std::string host_part = host;
     std::free(host);
@@ -99,7 +101,7 @@ std::expected<Connection, ClipboardError> Connection::open() {
             return std::unexpected(std::move(local.error()));
         xcb = std::move(*local);
     } else {
-        auto remote = connect_remote();
+        auto remote = connect_remote(name);
         if (!remote)
             return std::unexpected(std::move(remote.error()));
         xcb = std::move(remote->first);

@@ -3,12 +3,13 @@
 
 #include <xcb/xcb.h>
 
-#include <cstdlib>
 #include <expected>
 #include <memory>
+#include <string_view>
 
 #include "x11clip/deadline.hpp"
 #include "x11clip/error.hpp"
+#include "x11clip/event.hpp"
 
 namespace x11clip {
 
@@ -19,14 +20,6 @@ struct ConnectionDeleter {
     }
 };
 using ConnectionPtr = std::unique_ptr<xcb_connection_t, ConnectionDeleter>;
-
-// Replies and events come from libxcb in malloc'd memory.
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
-};
-template <class T>
-using XcbPtr = std::unique_ptr<T, FreeDeleter>;
-using EventPtr = XcbPtr<xcb_generic_event_t>;
 
 struct Atoms {
     xcb_atom_t clipboard = XCB_NONE;
@@ -43,11 +36,11 @@ struct Connection {
     xcb_window_t window = XCB_NONE;
     Atoms atoms;
 
-    // Connects to the display that DISPLAY names (screen 0 when it names none), creates a
-    // 1x1 input-output window that is never mapped and interns the atoms. A local display
-    // is used only when its server runs as our user or as root; each step that waits for
-    // the server gives up after wait_limit.
-    static std::expected<Connection, ClipboardError> open();
+    // Connects to `display` (screen 0 when it names none), creates a 1x1 input-output
+    // window that is never mapped and interns the atoms. A local display is used only when
+    // its server runs as our user or as root; each step that waits for the server gives up
+    // after wait_limit.
+    static std::expected<Connection, ClipboardError> open(std::string_view display);
 
     xcb_connection_t* get() const { return xcb.get(); }
 

@@ -12,8 +12,8 @@ namespace x11clip {
 
 // Connects to local display `number`: Linux X servers listen on the abstract socket
 // "@/tmp/.X11-unix/XN" and on the path "/tmp/.X11-unix/XN"; the first whose server runs as
-// our user or as root is taken. Fails with the connection error when nothing accepts within
-// `limit`, and with served_by_another_user() when only another user's server does.
+// our user or as root is taken. Fails with the connection kind when nothing accepts within
+// `limit`, and with the another_user kind when only another user's server does.
 std::expected<util::UniqueFd, ClipboardError>
 connect_display_socket(int number, std::chrono::milliseconds limit);
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "util/errno_text.hpp"
+#include "util/poll_timeout.hpp"
 #include "util/utf8.hpp"
 #include "x11clip/causes.hpp"
 #include "x11clip/owners.hpp"
@@ -20,10 +21,6 @@ namespace x11clip {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::uint8_t event_type(const xcb_generic_event_t& event) {
-    return event.response_type & 0x7f;
-}
 
 // One incremental transfer to one requestor's property.
 struct Transfer {
@@ -118,8 +115,7 @@ class Owner::Thread {
         auto next = *finish_by_;
         for (const Transfer& t : transfers_)
             next = std::min(next, t.progressed + incr_idle_limit);
-        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now());
-        return static_cast<int>(std::max<std::int64_t>(wait.count(), 0));
+        return util::poll_timeout(next);
     }
 
     void handle(const xcb_generic_event_t& event) {
@@ -269,7 +265,11 @@ std::size_t incremental_threshold(const Connection& connection) {
 }
 
 ClipboardError not_owner() {
-    return clipboard_error("Failed to set new owner of XCB selection");
+    return ClipboardError{.kind = ClipboardError::Kind::not_owner};
+}
+
+ClipboardError system_error(std::string what) {
+    return ClipboardError{.kind = ClipboardError::Kind::system, .what = std::move(what)};
 }
 
 } // namespace
@@ -281,8 +281,7 @@ Owner::Owner(Connection serving, util::UniqueFd wake)
 std::expected<std::unique_ptr<Owner>, ClipboardError> Owner::start(Connection serving) {
     util::UniqueFd wake{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
     if (!wake)
-        return std::unexpected(clipboard_error(std::string("XCB generic error: eventfd: ") +
-                                               util::errno_description(errno)));
+        return std::unexpected(system_error("eventfd: " + util::errno_description(errno)));
     std::unique_ptr<Owner> owner{new Owner(std::move(serving), std::move(wake))};
     if (xcb_connection_has_error(owner->serving_.get()) != 0)
         return std::unexpected(connection_error(owner->serving_.get()));
@@ -290,8 +289,7 @@ std::expected<std::unique_ptr<Owner>, ClipboardError> Owner::start(Connection se
         owner->thread_ =
             std::jthread([self = owner.get()](std::stop_token stop) { Thread(*self).run(stop); });
     } catch (const std::system_error& e) {
-        return std::unexpected(
-            clipboard_error(std::string("XCB generic error: owner thread: ") + e.what()));
+        return std::unexpected(system_error(std::string("owner thread: ") + e.what()));
     }
     list_owner(*owner);
     return owner;
@@ -337,8 +335,7 @@ std::optional<Owner::Held> Owner::held() {
 
 std::expected<void, ClipboardError> Owner::serve(std::string_view text, const Connection& clock) {
     if (ended_)
-        return std::unexpected(
-            clipboard_error("XCB - couldn't set atom: the owner thread has ended"));
+        return std::unexpected(ClipboardError{.kind = ClipboardError::Kind::owner_ended});
     xcb_connection_t* xcb = serving_.get();
     auto served = std::make_shared<const std::string>(text);
     // Checked once here rather than on every read of our own text.

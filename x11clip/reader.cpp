@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "util/poll_timeout.hpp"
 #include "util/utf8.hpp"
 #include "x11clip/causes.hpp"
 
@@ -14,10 +15,6 @@ namespace x11clip {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::uint8_t event_type(const xcb_generic_event_t& event) {
-    return event.response_type & 0x7f;
-}
 
 // The next event, waiting on the connection's descriptor for at most the time left;
 // an empty pointer when the deadline passed.
@@ -28,22 +25,21 @@ std::expected<EventPtr, ClipboardError> next_event(xcb_connection_t* connection,
             return event;
         if (xcb_connection_has_error(connection) != 0)
             return std::unexpected(connection_error(connection));
-        auto left = deadline - Clock::now();
-        if (left <= Clock::duration::zero())
+        const int timeout = util::poll_timeout(deadline);
+        if (timeout == 0)
             return EventPtr{};
-        auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
         pollfd descriptor{xcb_get_file_descriptor(connection), POLLIN, 0};
-        if (::poll(&descriptor, 1, static_cast<int>(ms)) < 0 && errno != EINTR)
+        if (::poll(&descriptor, 1, timeout) < 0 && errno != EINTR)
             return std::unexpected(connection_error(XCB_CONN_ERROR));
     }
 }
 
 ClipboardError timed_out() {
-    return clipboard_error("Selection timed out");
+    return ClipboardError{.kind = ClipboardError::Kind::timed_out};
 }
 
 ClipboardError unexpected_type(xcb_atom_t type) {
-    return clipboard_error("Unexpected Reply type: " + std::to_string(type));
+    return ClipboardError{.kind = ClipboardError::Kind::unexpected_type, .code = type};
 }
 
 // A window of one read's own, a child of the reading window. Its property receives the
@@ -131,7 +127,6 @@ std::expected<std::string, ClipboardError> receive_incrementally(const Connectio
     }
 }
 
-
 // Drops what earlier reads left queued: it concerns their windows, never this read's.
 void drop_queued_events(xcb_connection_t* connection) {
     while (EventPtr event{xcb_poll_for_event(connection)}) {
@@ -189,7 +184,7 @@ std::expected<std::string, ClipboardError> read_clipboard(const Connection& conn
             return std::unexpected(std::move(owner.error()));
         if (*owner == XCB_NONE)
             return std::string{};
-        return std::unexpected(clipboard_error("Selection refused"));
+        return std::unexpected(ClipboardError{.kind = ClipboardError::Kind::refused});
     }
 
     auto reply = take_property(connection, window);
@@ -207,7 +202,7 @@ std::expected<std::string, ClipboardError> read_clipboard(const Connection& conn
         return std::unexpected(unexpected_type((*reply)->type));
     }
     if (!util::is_valid_utf8(text))
-        return std::unexpected(ClipboardError{"error interpreting as UTF8"});
+        return std::unexpected(ClipboardError{.kind = ClipboardError::Kind::not_utf8});
     return text;
 }
 

@@ -18,11 +18,11 @@ Clipboard::Clipboard(Clipboard&&) noexcept = default;
 Clipboard& Clipboard::operator=(Clipboard&&) noexcept = default;
 Clipboard::~Clipboard() = default;
 
-std::expected<Clipboard, ClipboardError> Clipboard::create() {
-    auto reading = Connection::open();
+std::expected<Clipboard, ClipboardError> Clipboard::create(std::string_view display) {
+    auto reading = Connection::open(display);
     if (!reading)
         return std::unexpected(std::move(reading.error()));
-    auto serving = Connection::open();
+    auto serving = Connection::open(display);
     if (!serving)
         return std::unexpected(std::move(serving.error()));
     auto owner = Owner::start(std::move(*serving));
@@ -54,7 +54,7 @@ std::expected<std::string, ClipboardError> Clipboard::get_string() {
     // transfer that grows with the text.
     if (auto held = own_text(parts_->reading, *parts_->owner)) {
         if (!held->utf8)
-            return std::unexpected(ClipboardError{"error interpreting as UTF8"});
+            return std::unexpected(ClipboardError{.kind = ClipboardError::Kind::not_utf8});
         return *held->text;
     }
     return read_clipboard(parts_->reading);

@@ -14,8 +14,8 @@ namespace x11clip {
 // thread serves the text written last.
 class Clipboard {
   public:
-    // Connects to the display that DISPLAY names now; DISPLAY is never read again.
-    static std::expected<Clipboard, ClipboardError> create();
+    // Connects to `display`, e.g. ":1" or ":1.0"; the clipboard serves that display for life.
+    static std::expected<Clipboard, ClipboardError> create(std::string_view display);
 
     Clipboard(Clipboard&&) noexcept;
     Clipboard& operator=(Clipboard&&) noexcept;

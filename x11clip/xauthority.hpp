@@ -4,7 +4,6 @@
 
 #include <optional>
 #include <string>
-#include <string_view>
 
 namespace x11clip {
 
@@ -13,12 +12,9 @@ struct Cookie {
     std::string data;
 };
 
-// The MIT-MAGIC-COOKIE-1 for local display `number` in $XAUTHORITY, else ~/.Xauthority;
-// nothing when there is none, and the connection goes without.
+// The first MIT-MAGIC-COOKIE-1 for local display `number` on this host in $XAUTHORITY, else
+// ~/.Xauthority, as libXau finds it; nothing when there is none, and the connection goes
+// without.
 std::optional<Cookie> local_cookie(int number);
-
-// The first MIT-MAGIC-COOKIE-1 entry of an authority file's contents that is for this host
-// (FamilyLocal with `host`, or FamilyWild) and for display `number`.
-std::optional<Cookie> find_cookie(std::string_view file, std::string_view host, int number);
 
 } // namespace x11clip

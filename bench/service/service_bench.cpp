@@ -51,8 +51,7 @@ struct Peer {
 };
 
 Peer x11_peer(const XvfbServer& server) {
-    setenv("DISPLAY", server.display().c_str(), 1);
-    auto created = x11clip::Clipboard::create();
+    auto created = x11clip::Clipboard::create(server.display());
     if (!created) {
         throw std::runtime_error("cannot open " + server.display());
     }

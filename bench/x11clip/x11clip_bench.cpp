@@ -14,7 +14,7 @@
 #include "bench/latency.hpp"
 #include "bench/report.hpp"
 #include "tests/servers/xvfb_server.hpp"
-#include "tests/x11clip/peers.hpp"
+#include "tests/x11clip/x11_clients.hpp"
 #include "x11clip/x11clip.hpp"
 
 namespace {
@@ -48,13 +48,13 @@ std::string text_of(std::size_t size) {
 template <class T>
 T must(std::expected<T, x11clip::ClipboardError> r) {
     if (!r)
-        throw std::runtime_error(r.error().message);
+        throw std::runtime_error(r.error().message());
     return std::move(*r);
 }
 
 void must(std::expected<void, x11clip::ClipboardError> r) {
     if (!r)
-        throw std::runtime_error(r.error().message);
+        throw std::runtime_error(r.error().message());
 }
 
 } // namespace
@@ -64,8 +64,7 @@ int main() try {
     using namespace quillfen::test;
     constexpr int rounds = 1000;
     XvfbServer server;
-    ::setenv("DISPLAY", server.display().c_str(), 1);
-    auto clipboard = must(x11clip::Clipboard::create());
+    auto clipboard = must(x11clip::Clipboard::create(server.display()));
     std::printf("x11clip against Xvfb %s, %d rounds each\n", server.display().c_str(), rounds);
 
     {

@@ -5,7 +5,7 @@
 #include "tests/e2e/three_displays.hpp"
 #include "tests/servers/peers.hpp"
 #include "tests/servers/watched_process.hpp"
-#include "tests/x11clip/peers.hpp"
+#include "tests/x11clip/x11_clients.hpp"
 
 #include <gtest/gtest.h>
 

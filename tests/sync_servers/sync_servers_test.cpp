@@ -16,9 +16,10 @@
 
 #include <gtest/gtest.h>
 
-#include "log.hpp"
 #include "backend_probes.hpp"
+#include "log.hpp"
 #include "tests/servers/captured_output.hpp"
+#include "tests/servers/discovery_report.hpp"
 #include "tests/servers/isolation.hpp"
 #include "tests/servers/peers.hpp"
 #include "tests/servers/process_state.hpp"
@@ -31,13 +32,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
-
-std::string x11_report(const std::string& numbers) {
-    return " WARN - Issue connecting to some x11 clipboards. This is expected when hooking up to "
-           "gnome wayland, and not a problem in that context. Details: 'clipboard error: X11 "
-           "clipboard error : XCB connection error: Connection' for x11 displays: " +
-           numbers;
-}
 
 // The report for a probe in which every number but `answering` failed to connect.
 std::string x11_report_without(std::vector<int> answering) {
@@ -53,13 +47,6 @@ std::string wlr(const std::string& socket) {
 }
 std::string x11(const std::string& display) {
     return "X11Clipboard { display: \"" + display + "\" }";
-}
-
-std::vector<std::string> names(const ClipboardList& clipboards) {
-    std::vector<std::string> result;
-    for (const auto& clipboard : clipboards)
-        result.push_back(clipboard->display());
-    return result;
 }
 
 int socket_number(const std::string& socket) {
@@ -116,7 +103,7 @@ TEST_F(ThreeServers, DiscoveryFindsExactlyThoseInOrderAndSpreadsTheStartText) {
     auto found = discover();
     ASSERT_TRUE(found) << debug_text(found.error());
     const std::string socket = sway->socket_name();
-    EXPECT_EQ(names(*found),
+    EXPECT_EQ(names(*found, &Clipboard::display),
               (std::vector<std::string>{socket, first->display(), second->display()}));
     EXPECT_EQ(lines, (Lines{"DEBUG - identifying unique clipboards...",
                             "DEBUG - Found clipboard: " + wlr(socket),
@@ -152,7 +139,7 @@ TEST_F(ThreeServers, SecondNamesOfOneServerAreRemovedAsDuplicates) {
     auto found = discover();
     fs::remove(x11_alias);
     ASSERT_TRUE(found) << debug_text(found.error());
-    EXPECT_EQ(names(*found),
+    EXPECT_EQ(names(*found, &Clipboard::display),
               (std::vector<std::string>{socket, first->display(), second->display()}));
     const std::string alias_display = ":" + std::to_string(alias);
     Lines removals;

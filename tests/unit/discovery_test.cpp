@@ -8,11 +8,13 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <xcb/xcb.h>
 
-#include "tests/servers/captured_output.hpp"
 #include "discovery.hpp"
 #include "log.hpp"
 #include "scripted_clipboard.hpp"
+#include "tests/servers/captured_output.hpp"
+#include "tests/servers/discovery_report.hpp"
 
 namespace quillfen::test {
 namespace {
@@ -20,8 +22,9 @@ namespace {
 using Journal = std::vector<std::string>;
 using Lines = std::vector<std::string>;
 
-const std::string connection_failure_message =
-    "X11 clipboard error : XCB connection error: Connection";
+using X11Kind = x11clip::ClipboardError::Kind;
+const x11clip::ClipboardError connection_failure{.kind = X11Kind::connection,
+                                                 .code = XCB_CONN_ERROR};
 
 MyError nothing_listening() {
     return MyError::WlcrsPaste{
@@ -30,18 +33,11 @@ MyError nothing_listening() {
 MyError missing_protocol(std::string name, unsigned version) {
     return MyError::WlcrsPaste{wlclip::paste::MissingProtocol{std::move(name), version}};
 }
-MyError x11_error(std::string message, std::optional<StdIo> stdio = std::nullopt) {
-    return MyError::TerminalClipboard{{x11clip::ClipboardError{std::move(message)}, stdio}};
+MyError x11_error(x11clip::ClipboardError error, std::optional<StdIo> stdio = std::nullopt) {
+    return MyError::TerminalClipboard{{std::move(error), stdio}};
 }
 MyError x11_connection_failure() {
-    return x11_error(connection_failure_message);
-}
-
-std::string x11_report(const std::string& numbers) {
-    return " WARN - Issue connecting to some x11 clipboards. This is expected when hooking up to "
-           "gnome wayland, and not a problem in that context. Details: 'clipboard error: X11 "
-           "clipboard error : XCB connection error: Connection' for x11 displays: " +
-           numbers;
+    return x11_error(connection_failure);
 }
 
 // A Wayland socket that fails its probe read.
@@ -233,17 +229,23 @@ INSTANTIATE_TEST_SUITE_P(
                   "wayland-3",
                   x11_connection_failure(),
                   {x11_report("[3]"), x11_report("[0..254]")}},
+        ProbeCase{"X11ServerOfAnotherUserIsWarnedAboutApart",
+                  ":3",
+                  x11_error({.kind = X11Kind::another_user}),
+                  {x11_report("[0..2, 4..254]"),
+                   " WARN - Not using x11 displays [3]: they are served by another user, who "
+                   "must not receive this user's clipboard"}},
         ProbeCase{"OtherX11ErrorIsUnexpected",
                   ":3",
-                  x11_error("X11 clipboard error : XCB connection error: ClosedParseErr"),
+                  x11_error({.kind = X11Kind::connection, .code = XCB_CONN_CLOSED_PARSE_ERR}),
                   {unexpected_3 +
                        "StandardizedError { inner: ClipboardError { message: \"X11 clipboard "
                        "error : XCB connection error: ClosedParseErr\" }, stdio: None }",
                    x11_report("[0..2, 4..254]")}},
         ProbeCase{"ConnectionFailureWithCapturedOutputIsUnexpected",
                   ":3",
-                  x11_error(connection_failure_message, StdIo{}),
-                  {unexpected_3 + display_text(x11_error(connection_failure_message, StdIo{})),
+                  x11_error(connection_failure, StdIo{}),
+                  {unexpected_3 + display_text(x11_error(connection_failure, StdIo{})),
                    x11_report("[0..2, 4..254]")}}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -268,12 +270,13 @@ TEST_F(Discovery, ThreeNamesForOneClipboardKeepTheFirst) {
     EXPECT_EQ(one->text, "hello");
     // Every clipboard is read before any name is written, for the start text and for whether it
     // holds a text at all; 1 and 2 are never first members.
-    EXPECT_EQ(world.journal,
-              (Journal{"get wayland-0", "get wayland-1", "get :0", "get wayland-0",
-                       "get wayland-1", "get :0", "display wayland-0", "display wayland-1", "set wayland-0 'wayland-0'",
-                       "get wayland-1", "set wayland-1 'wayland-1'", "get wayland-0",
-                       "display wayland-0", "display :0", "set wayland-0 'wayland-0'", "get :0",
-                       "set :0 ':0'", "get wayland-0", "set wayland-0 'hello'"}));
+    EXPECT_EQ(
+        world.journal,
+        (Journal{"get wayland-0", "get wayland-1", "get :0", "get wayland-0", "get wayland-1",
+                 "get :0", "display wayland-0", "display wayland-1", "set wayland-0 'wayland-0'",
+                 "get wayland-1", "set wayland-1 'wayland-1'", "get wayland-0", "display wayland-0",
+                 "display :0", "set wayland-0 'wayland-0'", "get :0", "set :0 ':0'",
+                 "get wayland-0", "set wayland-0 'hello'"}));
     EXPECT_EQ(lines_containing(" is the same as "),
               (Lines{"DEBUG - Scripted { display: \"wayland-0\" } is the same as Scripted { "
                      "display: \"wayland-1\" }, removing Scripted { display: \"wayland-1\" }",
@@ -477,7 +480,6 @@ INSTANTIATE_TEST_SUITE_P(
                      "set wayland-1 'user text'", "set :0 'user text'"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-
 // The kept text: discovery stores its start text before the pair test writes the first display
 // name, so a worker that ends during the test (or a test that fails) leaves the user's copy to
 // the next worker, not an older text.
@@ -486,13 +488,13 @@ class DiscoveryKept : public Discovery {
     std::expected<Discovered, MyError> discover_keeping(std::string before) {
         kept = std::move(before);
         CapturedOutput output;
-        auto found = quillfen::discover(
-            probes(), KeptText{.load = [this] { return kept; },
-                               .store =
-                                   [this](std::string_view text) {
-                                       kept = std::string(text);
-                                       world.record("store '" + kept + "'");
-                                   }});
+        auto found =
+            quillfen::discover(probes(), KeptText{.load = [this] { return kept; },
+                                                  .store =
+                                                      [this](std::string_view text) {
+                                                          kept = std::string(text);
+                                                          world.record("store '" + kept + "'");
+                                                      }});
         lines = output.lines();
         return found;
     }
@@ -563,22 +565,22 @@ TEST_P(DiscoveryWithoutText, IsLeftAlone) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, DiscoveryWithoutText,
-    ::testing::Values(
-        WithoutTextCase{"ImageFirstTextElsewhere",
-                        "<image>",
-                        "copied",
-                        "",
-                        "copied",
-                        {"set :0 ':0'", "set :0 'copied'", "set :1 'copied'"}},
-        // The kept text goes to the clipboards that hold nothing.
-        WithoutTextCase{"ImageAndNothingElse",
-                        "",
-                        "<image>",
-                        "",
-                        "kept text",
-                        {"set wayland-0 'wayland-0'", "set wayland-0 'kept text'",
-                         "set :1 'kept text'"}},
-        WithoutTextCase{"OnlyImages", "<image>", "<image>", "<image>", "kept text", {}}),
+    ::testing::Values(WithoutTextCase{"ImageFirstTextElsewhere",
+                                      "<image>",
+                                      "copied",
+                                      "",
+                                      "copied",
+                                      {"set :0 ':0'", "set :0 'copied'", "set :1 'copied'"}},
+                      // The kept text goes to the clipboards that hold nothing.
+                      WithoutTextCase{"ImageAndNothingElse",
+                                      "",
+                                      "<image>",
+                                      "",
+                                      "kept text",
+                                      {"set wayland-0 'wayland-0'", "set wayland-0 'kept text'",
+                                       "set :1 'kept text'"}},
+                      WithoutTextCase{
+                          "OnlyImages", "<image>", "<image>", "<image>", "kept text", {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FirstNonemptyContent, PassesOverSelectionsWithoutText) {

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <xcb/xcb.h>
 
 #include "error.hpp"
 
@@ -14,8 +15,10 @@ using wlclip::IoError;
 namespace paste = wlclip::paste;
 namespace copy = wlclip::copy;
 
-MyError terminal_clipboard(std::string message) {
-    return MyError::TerminalClipboard{{x11clip::ClipboardError{std::move(message)}, std::nullopt}};
+using X11Kind = x11clip::ClipboardError::Kind;
+
+MyError terminal_clipboard(x11clip::ClipboardError error) {
+    return MyError::TerminalClipboard{{std::move(error), std::nullopt}};
 }
 
 MyError crash(std::string msg, std::vector<MyError> cause) {
@@ -40,7 +43,8 @@ TEST_P(MyErrorTexts, DisplayAndDebugAreExact) {
     EXPECT_EQ(debug_text(c.error), c.debug);
 }
 
-const std::string connection_failed = "X11 clipboard error : XCB connection error: Connection";
+const x11clip::ClipboardError connection_failed{.kind = X11Kind::connection,
+                                                .code = XCB_CONN_ERROR};
 
 INSTANTIATE_TEST_SUITE_P(
     Variants, MyErrorTexts,
@@ -117,8 +121,7 @@ TEST(CrashText, AlternateFormNestsFourBlanksPerLevel) {
 
 TEST(CrashText, AlternateFormOfStructuresAndTexts) {
     const MyError error =
-        crash("outer", {crash("in\"ner", {}),
-                        terminal_clipboard("X11 clipboard error : Selection timed out"),
+        crash("outer", {crash("in\"ner", {}), terminal_clipboard({.kind = X11Kind::timed_out}),
                         MyError::WlcrsPaste{paste::MissingProtocol{"p", 2}}});
     EXPECT_EQ(display_text(error),
               "Application crash 'outer': [\n"
@@ -214,8 +217,8 @@ TEST(IoErrorTexts, OperatingSystemErrors) {
 }
 
 TEST(StandardizedErrorTexts, DisplayEqualsDebug) {
-    const StandardizedError<x11clip::ClipboardError> plain{
-        {"X11 clipboard error : Selection timed out"}, std::nullopt};
+    const StandardizedError<x11clip::ClipboardError> plain{{.kind = X11Kind::timed_out},
+                                                           std::nullopt};
     EXPECT_EQ(display_text(plain), debug_text(plain));
     EXPECT_EQ(display_text(plain), "StandardizedError { inner: ClipboardError { message: \"X11 "
                                    "clipboard error : Selection timed out\" }, stdio: None }");

@@ -635,8 +635,7 @@ TEST_F(KeepSynced, ReadErrorAtRebaseliningIsReturned) {
 // bring it back at the next discovery.
 TEST_F(KeepSynced, WriteErrorOnTheThirdOfFourStillWritesTheFourthAndIsReturned) {
     const MyError failure = MyError::TerminalClipboard{
-        {x11clip::ClipboardError{"X11 clipboard error : Failed to set new owner of XCB selection"},
-         std::nullopt}};
+        {x11clip::ClipboardError{.kind = x11clip::ClipboardError::Kind::not_owner}, std::nullopt}};
     add("a", "x");
     add("b", "x");
     add("c", "x").fail_set(0, failure);

@@ -13,6 +13,7 @@
 #include "clipboard.hpp"
 #include "debug_text.hpp"
 #include "error.hpp"
+#include "tests/servers/discovery_report.hpp"
 
 namespace quillfen::test {
 
@@ -171,10 +172,9 @@ class ScriptedClipboard final : public Clipboard {
 
 // The names of a list of scripted clipboards, without a trace in the journal.
 inline std::vector<std::string> names(const ClipboardList& clipboards) {
-    std::vector<std::string> result;
-    for (const auto& clipboard : clipboards)
-        result.push_back(dynamic_cast<const ScriptedClipboard&>(*clipboard).name());
-    return result;
+    return names(clipboards, [](const Clipboard& clipboard) {
+        return dynamic_cast<const ScriptedClipboard&>(clipboard).name();
+    });
 }
 
 inline std::shared_ptr<Selection> selection(std::string text = {}) {

@@ -13,7 +13,7 @@
 #include "tests/servers/child_process.hpp"
 #include "tests/servers/process_state.hpp"
 #include "tests/servers/xvfb_server.hpp"
-#include "tests/x11clip/peers.hpp"
+#include "tests/x11clip/x11_clients.hpp"
 #include "x11clip/owners.hpp"
 #include "x11clip/x11clip.hpp"
 
@@ -42,8 +42,7 @@ TEST(X11ClipFinishing, TransfersUnderWayEndAndNewRequestsAreRefused) {
                          Case{"the requestor stalls", true, "stalled"}}) {
         SCOPED_TRACE(c.name);
         const auto result = run_in_child([&]() -> int {
-            ::setenv("DISPLAY", server.display().c_str(), 1);
-            auto clipboard = x11clip::Clipboard::create();
+            auto clipboard = x11clip::Clipboard::create(server.display());
             RawClient requestor(server.display());
             RawClient latecomer(server.display());
             const std::string text = numbered_lines(requestor.max_request_bytes());

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/x11clip/peers.hpp"
+#include "tests/x11clip/x11_clients.hpp"
 
 namespace quillfen::test {
 

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <functional>
 #include <optional>
@@ -54,9 +55,8 @@ std::optional<std::string> in_child(const std::function<std::string()>& body,
 }
 
 std::string create_on(const std::string& display) {
-    ::setenv("DISPLAY", display.c_str(), 1);
-    auto clipboard = x11clip::Clipboard::create();
-    return clipboard ? "created" : clipboard.error().message;
+    auto clipboard = x11clip::Clipboard::create(display);
+    return clipboard ? "created" : clipboard.error().message();
 }
 
 constexpr const char* refused = "X11 clipboard error : display served by another user";
@@ -104,21 +104,53 @@ TEST(X11ClipTrust, OnlyServersOfOurUserOrRootAreUsed) {
     }
 }
 
+// Discovery sorts these two apart by their kind: one is warned about, the other is a display
+// without a server.
+TEST(X11ClipTrust, ListenersOfAnotherUserAndOfOursHaveTheirKinds) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as several users";
+    const Account user = test_account(compositor_user);
+    using Kind = x11clip::ClipboardError::Kind;
+    struct Case {
+        const char* what;
+        Account listener;
+        Kind kind;
+    };
+    const Case cases[] = {
+        {"another user's", test_account(other_user), Kind::another_user},
+        {"our own", user, Kind::connection},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const int number = unused_display_number();
+        SilentListener listener(number, c.listener);
+        const auto result = in_child(
+            [&] {
+                auto clipboard = x11clip::Clipboard::create(":" + std::to_string(number));
+                if (clipboard)
+                    return std::string("created");
+                return std::to_string(static_cast<int>(clipboard.error().kind));
+            },
+            15s, user);
+        ASSERT_TRUE(result.has_value()) << "creating the clipboard did not end";
+        EXPECT_EQ(*result, std::to_string(static_cast<int>(c.kind)));
+    }
+}
+
 TEST(X11ClipTrust, StoppedServerFailsReadsAndWritesInsteadOfHanging) {
     XvfbServer server;
     const auto result = in_child(
         [&] {
-            ::setenv("DISPLAY", server.display().c_str(), 1);
             std::string outcome;
             { // the destruction, with the server stopped, must end too
-                auto clipboard = x11clip::Clipboard::create();
+                auto clipboard = x11clip::Clipboard::create(server.display());
                 if (!clipboard || !clipboard->set_string("before the stop"))
                     return std::string("no clipboard");
                 ::kill(server.pid(), SIGSTOP);
                 auto read = clipboard->get_string();
                 auto written = clipboard->set_string("while stopped");
                 outcome = (read ? "read \"" + *read + "\"" : "read failed") + ", " +
-                          (written ? "written" : written.error().message);
+                          (written ? "written" : written.error().message());
             }
             return outcome;
         },
@@ -177,31 +209,73 @@ std::string entry(std::uint16_t family, std::string_view address, std::string_vi
     return bytes;
 }
 
+std::string this_host() {
+    char name[HOST_NAME_MAX + 1] = {};
+    if (::gethostname(name, sizeof name - 1) != 0)
+        throw std::runtime_error("no host name");
+    return name;
+}
+
+// Points XAUTHORITY at a file of its own while it lives.
+class AuthorityFile {
+  public:
+    explicit AuthorityFile(const std::string& contents) {
+        char pattern[] = "/tmp/x11clip-xauthority-XXXXXX";
+        const int fd = ::mkstemp(pattern);
+        if (fd < 0)
+            throw std::runtime_error("cannot create an authority file");
+        path_ = pattern;
+        const bool written =
+            ::write(fd, contents.data(), contents.size()) == static_cast<ssize_t>(contents.size());
+        ::close(fd);
+        if (!written)
+            throw std::runtime_error("cannot write the authority file");
+        if (const char* before = std::getenv("XAUTHORITY"))
+            before_ = before;
+        ::setenv("XAUTHORITY", path_.c_str(), 1);
+    }
+    ~AuthorityFile() {
+        if (before_)
+            ::setenv("XAUTHORITY", before_->c_str(), 1);
+        else
+            ::unsetenv("XAUTHORITY");
+        ::unlink(path_.c_str());
+    }
+    AuthorityFile(const AuthorityFile&) = delete;
+    AuthorityFile& operator=(const AuthorityFile&) = delete;
+
+  private:
+    std::string path_;
+    std::optional<std::string> before_;
+};
+
 TEST(X11ClipAuthority, TheCookieOfThisHostAndDisplay) {
     constexpr std::uint16_t local = 256, wild = 65535, internet = 0;
     const std::string cookie = "MIT-MAGIC-COOKIE-1";
+    const std::string box = this_host();
     struct Case {
         const char* what;
         std::string file;
         std::optional<std::string> data;
     };
     const Case cases[] = {
-        {"local entry", entry(local, "box", "7", cookie, "secret"), "secret"},
+        {"local entry", entry(local, box, "7", cookie, "secret"), "secret"},
         {"wildcard entry", entry(wild, "", "7", cookie, "wild"), "wild"},
-        {"entry without a number", entry(local, "box", "", cookie, "any"), "any"},
+        {"entry without a number", entry(local, box, "", cookie, "any"), "any"},
         {"first matching entry",
-         entry(local, "other", "7", cookie, "a") + entry(local, "box", "8", cookie, "b") +
-             entry(internet, "box", "7", cookie, "c") +
-             entry(local, "box", "7", "XDM-AUTHORIZATION-1", "d") +
-             entry(local, "box", "7", cookie, "e") + entry(local, "box", "7", cookie, "f"),
+         entry(local, "other", "7", cookie, "a") + entry(local, box, "8", cookie, "b") +
+             entry(internet, box, "7", cookie, "c") +
+             entry(local, box, "7", "XDM-AUTHORIZATION-1", "d") +
+             entry(local, box, "7", cookie, "e") + entry(local, box, "7", cookie, "f"),
          "e"},
-        {"no entry for the display", entry(local, "box", "17", cookie, "x"), std::nullopt},
-        {"truncated entry", entry(local, "box", "7", cookie, "secret").substr(0, 20), std::nullopt},
+        {"no entry for the display", entry(local, box, "17", cookie, "x"), std::nullopt},
+        {"truncated entry", entry(local, box, "7", cookie, "secret").substr(0, 20), std::nullopt},
         {"empty file", "", std::nullopt},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const auto found = x11clip::find_cookie(c.file, "box", 7);
+        const AuthorityFile file(c.file);
+        const auto found = x11clip::local_cookie(7);
         ASSERT_EQ(found.has_value(), c.data.has_value());
         if (found) {
             EXPECT_EQ(found->name, cookie);

@@ -11,7 +11,7 @@
 #include "error.hpp"
 #include "tests/servers/peers.hpp"
 #include "tests/servers/xvfb_server.hpp"
-#include "tests/x11clip/peers.hpp"
+#include "tests/x11clip/x11_clients.hpp"
 #include "x11_clipboard.hpp"
 
 namespace quillfen::test {
@@ -31,7 +31,6 @@ TEST(X11Clipboard, NoServerGivesTheTextDiscoveryCompares) {
     const std::string display = ":" + std::to_string(unused_display_number());
     auto clipboard = X11Clipboard::create(display);
     ASSERT_FALSE(clipboard.has_value());
-    EXPECT_EQ(std::string(::getenv("DISPLAY")), display);
     const auto* terminal = std::get_if<MyError::TerminalClipboard>(&clipboard.error().value);
     ASSERT_NE(terminal, nullptr);
     EXPECT_FALSE(terminal->error.stdio.has_value());
@@ -41,6 +40,17 @@ TEST(X11Clipboard, NoServerGivesTheTextDiscoveryCompares) {
     EXPECT_EQ(debug_text(clipboard.error()),
               "TerminalClipboard(StandardizedError { inner: ClipboardError { message: \"X11 "
               "clipboard error : XCB connection error: Connection\" }, stdio: None })");
+}
+
+TEST(X11Clipboard, ServesTheDisplayGivenWhileDisplayNamesAnother) {
+    XvfbServer server;
+    XvfbServer other;
+    ::setenv("DISPLAY", other.display().c_str(), 1);
+    auto clipboard = open_on(server);
+    EXPECT_EQ(std::string(::getenv("DISPLAY")), other.display());
+    ASSERT_TRUE(clipboard->set("given display"));
+    EXPECT_EQ(xclip_read(server.display()).out, "given display");
+    EXPECT_EQ(RawClient(other.display()).clipboard_owner(), XCB_NONE);
 }
 
 TEST(X11Clipboard, DebugTextShowsTheDisplayAlone) {
@@ -138,7 +148,7 @@ TEST(X11Clipboard, LostServerFailsWrites) {
     ASSERT_FALSE(written.has_value());
     const auto* terminal = std::get_if<MyError::TerminalClipboard>(&written.error().value);
     ASSERT_NE(terminal, nullptr);
-    EXPECT_TRUE(terminal->error.inner.message.starts_with("X11 clipboard error : "));
+    EXPECT_TRUE(terminal->error.inner.message().starts_with("X11 clipboard error : "));
 }
 
 // A read on a broken connection is an error, never the empty text: the sync loop would

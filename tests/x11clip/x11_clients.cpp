@@ -1,4 +1,4 @@
-#include "tests/x11clip/peers.hpp"
+#include "tests/x11clip/x11_clients.hpp"
 
 #include <poll.h>
 #include <signal.h>
