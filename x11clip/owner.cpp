@@ -226,12 +226,14 @@ class Owner::Thread {
     }
 
     void forget(xcb_window_t window) {
-        std::erase_if(transfers_, [&](const Transfer& t) { return t.requestor == window; });
+        std::erase_if(
+            transfers_, [&](const Transfer& t) { return t.requestor == window; });
     }
 
     bool transferring_to(xcb_window_t window) const {
-        return std::any_of(transfers_.begin(), transfers_.end(),
-                           [&](const Transfer& t) { return t.requestor == window; });
+        return std::any_of(
+            transfers_.begin(), transfers_.end(),
+            [&](const Transfer& t) { return t.requestor == window; });
     }
 
     void watch(xcb_window_t window, std::uint32_t event_mask) {
@@ -340,13 +342,13 @@ std::expected<void, ClipboardError> Owner::serve(std::string_view text, const Co
     auto served = std::make_shared<const std::string>(text);
     // Checked once here rather than on every read of our own text.
     const bool utf8 = util::is_valid_utf8(*served);
-    // Asked only now, as close to taking CLIPBOARD as it can be, and before the serving
-    // connection's deadline: a thread has one deadline at a time.
+    // Asked after the text is copied, so the time is as close to taking CLIPBOARD as it can be,
+    // and outside the serving connection's deadline: a thread has one deadline at a time.
     const auto time = server_time(clock);
     if (!time)
         return std::unexpected(not_owner());
-    // Armed only now: copying and checking a large text is our own work, not a wait on the
-    // server, and must not count against the server's time.
+    // Armed after the copy and the check: those are our own work, not a wait on the server, and
+    // must not count against the server's time.
     const auto bound = serving_.bounded();
     {
         std::lock_guard lock(mutex_);

@@ -1,5 +1,7 @@
 // Reading the selection: type choice, the error kinds a real compositor shows, the pipe
 // handed back, and the time limits.
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -10,13 +12,12 @@
 #include <filesystem>
 #include <mutex>
 
-#include <gtest/gtest.h>
-
 #include "tests/servers/peers.hpp"
 #include "tests/servers/sway_server.hpp"
 #include "tests/servers/watched_process.hpp"
 #include "tests/wlclip/test_owner.hpp"
 #include "tests/wlclip/use_compositor.hpp"
+#include "util/unix_socket.hpp"
 #include "wlclip/mime.hpp"
 #include "wlclip/wlclip.hpp"
 
@@ -148,11 +149,8 @@ TEST_F(PasteOnSway, AStuckOwnerEndsTheReadWithATimeOut) {
 
 TEST_F(PasteOnSway, AnInheritedSocketIsUsedAndRemovedFromTheEnvironment) {
     int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::string path = sway_.runtime_dir() + "/" + sway_.socket_name();
-    path.copy(addr.sun_path, sizeof addr.sun_path - 1);
-    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    const auto address = util::UnixAddress::path(sway_.runtime_dir() + "/" + sway_.socket_name());
+    ASSERT_EQ(::connect(fd, address->get(), address->length), 0);
     ::setenv("WAYLAND_SOCKET", std::to_string(fd).c_str(), 1);
     ::setenv("WAYLAND_DISPLAY", "wayland-200", 1); // would fail if it were used
 
@@ -210,11 +208,8 @@ TEST_F(EmptyRuntimeDir, ConnectionKinds) {
 // A compositor that accepts connections and never answers.
 TEST_F(EmptyRuntimeDir, AHungCompositorTimesOut) {
     const UniqueFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::string path = dir_ + "/wayland-0";
-    path.copy(addr.sun_path, sizeof addr.sun_path - 1);
-    ASSERT_EQ(::bind(listener.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    const auto address = util::UnixAddress::path(dir_ + "/wayland-0");
+    ASSERT_EQ(::bind(listener.get(), address->get(), address->length), 0);
     ASSERT_EQ(::listen(listener.get(), 8), 0);
 
     auto start = std::chrono::steady_clock::now();

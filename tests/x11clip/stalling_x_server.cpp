@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "util/unix_socket.hpp"
+
 namespace quillfen::test {
 
 namespace {
@@ -128,14 +130,9 @@ bool serve(Client& client, std::uint8_t stall_at) {
 }
 
 int run(int number, std::uint8_t stall_at) {
-    const std::string path = "/tmp/.X11-unix/X" + std::to_string(number);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path + 1, path.data(), path.size());
-    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + path.size());
+    const auto address = util::UnixAddress::abstract("/tmp/.X11-unix/X" + std::to_string(number));
     const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    if (listener < 0 ||
-        ::bind(listener, reinterpret_cast<const sockaddr*>(&address), length) != 0 ||
+    if (listener < 0 || ::bind(listener, address->get(), address->length) != 0 ||
         ::listen(listener, 16) != 0)
         return 1;
     [[maybe_unused]] auto n = ::write(STDOUT_FILENO, "r", 1);
