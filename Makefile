@@ -9,7 +9,7 @@ CTEST_ARGS ?=
 PACKAGES := $(shell grep -v '^\#' packages.txt)
 SUDO     := $(if $(filter 0,$(shell id -u)),,sudo)
 
-.PHONY: all deps venv configure build test asan-test demo bench format clean
+.PHONY: all deps venv configure build test asan-test demo bench format format-check clean
 
 all: build
 
@@ -56,8 +56,14 @@ demo: build
 bench: build
 	./scripts/bench.sh $(BUILD)
 
+SOURCES = git ls-files '*.cpp' '*.hpp' '*.c' '*.h'
+
 format:
-	git ls-files '*.cpp' '*.hpp' '*.c' '*.h' | xargs clang-format -i
+	$(SOURCES) | xargs clang-format -i
+
+# Fails, naming each place, when a file is not as clang-format would write it.
+format-check: deps
+	$(SOURCES) | xargs clang-format --dry-run --Werror
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

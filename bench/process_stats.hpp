@@ -41,21 +41,18 @@ inline double cpu_ms(pid_t pid) {
 inline std::optional<pid_t> child_of(pid_t parent) {
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
         const std::string name = entry.path().filename();
-        if (name.find_first_not_of("0123456789") != std::string::npos) {
+        if (name.find_first_not_of("0123456789") != std::string::npos)
             continue;
-        }
         std::ifstream stat(entry.path() / "stat");
         std::string line;
-        if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) {
+        if (!std::getline(stat, line) || line.rfind(')') == std::string::npos)
             continue;
-        }
         std::istringstream fields(line.substr(line.rfind(')') + 2));
         std::string state;
         pid_t ppid = 0;
         fields >> state >> ppid;
-        if (ppid == parent) {
+        if (ppid == parent)
             return std::stoi(name);
-        }
     }
     return std::nullopt;
 }

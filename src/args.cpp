@@ -1,16 +1,15 @@
 #include "args.hpp"
 
+#include <CLI/CLI.hpp>
+#include <fmt/format.h>
+#include <fmt/ranges.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <optional>
 #include <vector>
-
-#include <sys/ioctl.h>
-#include <unistd.h>
-
-#include <CLI/CLI.hpp>
-#include <fmt/format.h>
-#include <fmt/ranges.h>
 
 namespace quillfen {
 

@@ -1,8 +1,9 @@
 // Discovery with the real backends.
+#include "backend_probes.hpp"
+
 #include <memory>
 #include <utility>
 
-#include "backend_probes.hpp"
 #include "wlr_clipboard.hpp"
 #include "x11_clipboard.hpp"
 

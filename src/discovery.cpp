@@ -1,5 +1,9 @@
 // Discovery: probe every Wayland socket name and every X11 display name, drop later names of a
 // clipboard already found, and give the remaining clipboards one start text.
+#include "discovery.hpp"
+
+#include <xcb/xcb.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -8,10 +12,7 @@
 #include <variant>
 #include <vector>
 
-#include <xcb/xcb.h>
-
 #include "debug_text.hpp"
-#include "discovery.hpp"
 #include "log.hpp"
 
 namespace quillfen {

@@ -1,12 +1,13 @@
 #include "end_worker.hpp"
 
-#include "wait_status.hpp"
-#include "worker_handle.hpp"
+#include <sys/wait.h>
 
 #include <cerrno>
 #include <csignal>
-#include <sys/wait.h>
 #include <variant>
+
+#include "wait_status.hpp"
+#include "worker_handle.hpp"
 
 namespace quillfen {
 
@@ -17,9 +18,8 @@ namespace {
 void kill_by_id(pid_t pid) {
     siginfo_t info{};
     if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
-        info.si_pid != 0) {
+        info.si_pid != 0)
         return;
-    }
     kill(pid, SIGKILL);
     while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
     }
@@ -35,17 +35,14 @@ void end_worker(pid_t pid) {
     }
     // Collected already, ended, or not our child: nothing to end.
     const auto status = worker->look();
-    if (!status || !std::holds_alternative<WaitStatus::StillAlive>(status->value)) {
+    if (!status || !std::holds_alternative<WaitStatus::StillAlive>(status->value))
         return;
-    }
     if (worker->terminate()) {
-        if (const auto ended = worker->wait_end(worker_end_grace); ended && *ended) {
+        if (const auto ended = worker->wait_end(worker_end_grace); ended && *ended)
             return;
-        }
     }
-    if (worker->kill()) {
+    if (worker->kill())
         (void)worker->wait_end(std::nullopt);
-    }
 }
 
 } // namespace quillfen

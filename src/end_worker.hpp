@@ -1,8 +1,9 @@
-#pragma once
 // Ending the worker before the supervisor gives up, so that no worker goes on without it.
+#pragma once
+
+#include <sys/types.h>
 
 #include <chrono>
-#include <sys/types.h>
 
 namespace quillfen {
 

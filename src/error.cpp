@@ -1,8 +1,8 @@
 #include "error.hpp"
 
-#include <cerrno>
-
 #include <fmt/format.h>
+
+#include <cerrno>
 
 #include "util/errno_text.hpp"
 

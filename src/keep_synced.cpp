@@ -1,12 +1,13 @@
 // The polling loop: read every clipboard in list order, and when one holds a text other than the
 // one they were last known to share, write that text to all of them.
+#include "keep_synced.hpp"
+
 #include <expected>
 #include <optional>
 #include <string>
 #include <thread>
 #include <utility>
 
-#include "keep_synced.hpp"
 #include "log.hpp"
 
 namespace quillfen {
@@ -48,10 +49,9 @@ std::optional<Change> settle(Clipboard& first, Content reread, const std::string
 // older text would bring it back at the next discovery. Returns the first error.
 std::optional<MyError> write_everywhere(const ClipboardList& clipboards, const std::string& text) {
     std::optional<MyError> first_error;
-    for (const auto& clipboard : clipboards) {
+    for (const auto& clipboard : clipboards)
         if (auto written = clipboard->set(text); !written && !first_error)
             first_error = std::move(written.error());
-    }
     return first_error;
 }
 

@@ -1,16 +1,17 @@
 #include "kill_after.hpp"
 
+#include <fmt/format.h>
+
+#include <chrono>
+#include <system_error>
+#include <thread>
+#include <utility>
+
 #include "debug_text.hpp"
 #include "end_worker.hpp"
 #include "fatal.hpp"
 #include "log.hpp"
 #include "util/errno_text.hpp"
-
-#include <chrono>
-#include <fmt/format.h>
-#include <system_error>
-#include <thread>
-#include <utility>
 
 namespace quillfen {
 
@@ -32,9 +33,8 @@ void run_timer(std::uint64_t seconds, const WorkerHandle& worker) {
     }
     QF_DEBUG("child {} is still alive, as expected.", pid);
     QF_DEBUG("routinely attempting to kill child process {}.", pid);
-    if (const auto sent = worker.terminate(); !sent) {
+    if (const auto sent = worker.terminate(); !sent)
         QF_ERROR("error killing child process {}: {}", pid, util::errno_full(sent.error()));
-    }
 }
 
 void kill_after(std::uint64_t seconds, pid_t pid) {

@@ -1,11 +1,12 @@
-#pragma once
 // The timer that ends each worker a fixed time after it was started, so that every worker's
 // state is rebuilt from a fresh copy of the supervisor periodically.
+#pragma once
 
-#include "worker_handle.hpp"
+#include <sys/types.h>
 
 #include <cstdint>
-#include <sys/types.h>
+
+#include "worker_handle.hpp"
 
 namespace quillfen {
 

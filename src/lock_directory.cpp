@@ -1,19 +1,20 @@
 #include "lock_directory.hpp"
 
-#include "fatal.hpp"
-#include "log.hpp"
-#include "util/errno_text.hpp"
-
-#include <cerrno>
-#include <cstdlib>
 #include <fcntl.h>
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
 #include <utility>
 #include <vector>
+
+#include "fatal.hpp"
+#include "log.hpp"
+#include "util/errno_text.hpp"
 
 namespace quillfen {
 

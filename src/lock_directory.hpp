@@ -1,12 +1,13 @@
-#pragma once
 // Where the lock of this user's service lives: a directory that only the user (or root) can
 // write, so that no other account can create the lock file first or swap it for something else.
+#pragma once
 
-#include "util/unique_fd.hpp"
+#include <sys/types.h>
 
 #include <expected>
 #include <string>
-#include <sys/types.h>
+
+#include "util/unique_fd.hpp"
 
 namespace quillfen {
 

@@ -1,15 +1,15 @@
 #include "log.hpp"
 
+#include <fcntl.h>
+#include <pthread.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
 #include <vector>
-
-#include <fcntl.h>
-#include <pthread.h>
-#include <unistd.h>
 
 #include "fatal.hpp"
 #include "util/errno_text.hpp"

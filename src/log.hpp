@@ -2,6 +2,8 @@
 // `concise_numbers`. A line is built only after the level has admitted it.
 #pragma once
 
+#include <fmt/format.h>
+
 #include <array>
 #include <cstdint>
 #include <iterator>
@@ -9,8 +11,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-
-#include <fmt/format.h>
 
 namespace quillfen {
 

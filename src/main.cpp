@@ -1,3 +1,7 @@
+#include <fmt/format.h>
+
+#include <utility>
+
 #include "args.hpp"
 #include "fatal.hpp"
 #include "log.hpp"
@@ -6,9 +10,6 @@
 #include "supervisor.hpp"
 #include "util/errno_text.hpp"
 #include "worker.hpp"
-
-#include <fmt/format.h>
-#include <utility>
 
 namespace {
 

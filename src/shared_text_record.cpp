@@ -5,14 +5,15 @@
 // no superseded text stays readable.
 #include "shared_text_record.hpp"
 
-#include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <cstdint>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
 #include <utility>
 
 #include "log.hpp"

@@ -1,10 +1,11 @@
 #include "single_instance.hpp"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <fmt/format.h>
 #include <sys/file.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include "fatal.hpp"
 #include "lock_directory.hpp"

@@ -1,5 +1,16 @@
 #include "supervisor.hpp"
 
+#include <fmt/format.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <thread>
+
 #include "debug_text.hpp"
 #include "end_worker.hpp"
 #include "fatal.hpp"
@@ -7,16 +18,6 @@
 #include "log.hpp"
 #include "util/errno_text.hpp"
 #include "wait_status.hpp"
-
-#include <cerrno>
-#include <chrono>
-#include <csignal>
-#include <cstdint>
-#include <fmt/format.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 
 namespace quillfen {
 
@@ -37,13 +38,11 @@ WaitStatus wait_for_end(pid_t pid) {
     do {
         result = waitpid(pid, &raw, 0);
     } while (result < 0 && errno == EINTR);
-    if (result < 0) {
+    if (result < 0)
         fail_managing(pid, errno);
-    }
     auto status = decode_wait_status(pid, raw);
-    if (!status) {
+    if (!status)
         fail_managing(pid, EINVAL);
-    }
     return *status;
 }
 
@@ -55,9 +54,8 @@ void tie_to_supervisor(pid_t supervisor, util::UniqueFd& supervisor_only) {
             fmt::format("Failed to tie the worker to its supervisor: {}", util::errno_name(errno)));
     }
     // The supervisor may have died before the line above: then no signal would come.
-    if (getppid() != supervisor) {
+    if (getppid() != supervisor)
         raise(SIGTERM);
-    }
 }
 
 } // namespace
@@ -70,9 +68,8 @@ void supervise(const std::function<void()>& worker, unsigned timer_seconds,
     std::int32_t aborts = 0;
     for (;;) {
         const pid_t pid = fork();
-        if (pid < 0) {
+        if (pid < 0)
             fatal(fmt::format("Failed to fork: {}", util::errno_name(errno)));
-        }
         if (pid == 0) {
             tie_to_supervisor(supervisor, supervisor_only);
             worker();
@@ -85,9 +82,8 @@ void supervise(const std::function<void()>& worker, unsigned timer_seconds,
         QF_DEBUG("child process {} completed with: {}", pid, debug_text(status));
         if (status.is_abort()) {
             ++aborts;
-            if (aborts > aborts_tolerated) {
+            if (aborts > aborts_tolerated)
                 fatal(fmt::format("child process {} panicked too many times.", pid));
-            }
             QF_FATAL("child process {} panicked. giving it another try", pid);
         }
         std::this_thread::sleep_for(std::chrono::seconds(1));

@@ -1,10 +1,10 @@
-#pragma once
 // The service's first process for its whole life: it runs the worker loop in one forked worker
 // at a time, ends each worker a fixed time after its start, and gives up after the fourth abort.
-
-#include "util/unique_fd.hpp"
+#pragma once
 
 #include <functional>
+
+#include "util/unique_fd.hpp"
 
 namespace quillfen {
 

@@ -1,15 +1,15 @@
 #include "termination.hpp"
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <ctime>
 #include <thread>
-
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include "log.hpp"
 #include "util/errno_text.hpp"

@@ -1,11 +1,12 @@
 #include "wait_status.hpp"
 
-#include "debug_text.hpp"
-#include "fatal.hpp"
+#include <sys/wait.h>
 
 #include <cstring>
 #include <string>
-#include <sys/wait.h>
+
+#include "debug_text.hpp"
+#include "fatal.hpp"
 
 namespace quillfen {
 
@@ -16,9 +17,8 @@ bool WaitStatus::is_abort() const {
 }
 
 std::optional<WaitStatus> decode_wait_status(pid_t pid, int raw) {
-    if (WIFEXITED(raw)) {
+    if (WIFEXITED(raw))
         return WaitStatus{WaitStatus::Exited{Pid{pid}, WEXITSTATUS(raw)}};
-    }
     if (WIFSIGNALED(raw)) {
         return WaitStatus{
             WaitStatus::Signaled{Pid{pid}, Signal{WTERMSIG(raw)}, WCOREDUMP(raw) != 0}};
@@ -27,9 +27,8 @@ std::optional<WaitStatus> decode_wait_status(pid_t pid, int raw) {
 }
 
 std::optional<WaitStatus> decode_wait_info(const siginfo_t& info) {
-    if (info.si_pid == 0) {
+    if (info.si_pid == 0)
         return WaitStatus{WaitStatus::StillAlive{}};
-    }
     switch (info.si_code) {
     case CLD_EXITED:
         return WaitStatus{WaitStatus::Exited{Pid{info.si_pid}, info.si_status}};
@@ -57,17 +56,16 @@ void debug_fmt(Formatter& f, const WaitStatus& status) {
     std::visit(
         [&f](const auto& s) {
             using S = std::decay_t<decltype(s)>;
-            if constexpr (std::is_same_v<S, WaitStatus::Exited>) {
+            if constexpr (std::is_same_v<S, WaitStatus::Exited>)
                 f.debug_tuple("Exited").field(s.pid).field(s.status).finish();
-            } else if constexpr (std::is_same_v<S, WaitStatus::Signaled>) {
+            else if constexpr (std::is_same_v<S, WaitStatus::Signaled>)
                 f.debug_tuple("Signaled")
                     .field(s.pid)
                     .field(s.signal)
                     .field(s.core_dumped)
                     .finish();
-            } else {
+            else
                 f.write("StillAlive");
-            }
         },
         status.value);
 }

@@ -1,11 +1,11 @@
-#pragma once
 // How a worker process stands or how it ended, as the supervisor and its timers report it.
-
-#include <optional>
-#include <sys/types.h>
-#include <variant>
+#pragma once
 
 #include <signal.h>
+#include <sys/types.h>
+
+#include <optional>
+#include <variant>
 
 namespace quillfen {
 

@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-
 #include <exception>
 #include <memory>
 #include <string_view>

@@ -1,5 +1,12 @@
 #include "worker.hpp"
 
+#include <cmath>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
 #include "backend_probes.hpp"
 #include "debug_text.hpp"
 #include "discovery.hpp"
@@ -7,13 +14,6 @@
 #include "keep_synced.hpp"
 #include "log.hpp"
 #include "termination.hpp"
-
-#include <cmath>
-#include <memory>
-#include <string>
-#include <string_view>
-#include <utility>
-#include <vector>
 
 namespace quillfen {
 
@@ -31,9 +31,8 @@ constexpr double give_up_above = 5.0;
 double whole_seconds_between(WallTime earlier, WallTime now) {
     // The wall clock can be set back while the worker runs; an error that seems to lie in the
     // future is then treated as just recorded (age 0) rather than given a weight above 1.
-    if (earlier >= now) {
+    if (earlier >= now)
         return 0.0;
-    }
     const auto whole = std::chrono::duration_cast<std::chrono::seconds>(now - earlier);
     return static_cast<double>(whole.count());
 }
@@ -42,9 +41,8 @@ double whole_seconds_between(WallTime earlier, WallTime now) {
 
 double error_score(std::span<const WallTime> times, WallTime now) {
     double sum = 0.0;
-    for (const WallTime recorded : times) {
+    for (const WallTime recorded : times)
         sum += std::pow(euler, whole_seconds_between(recorded, now) / -sixty_over_ln2);
-    }
     return sum;
 }
 
@@ -78,9 +76,8 @@ void run_with(const WorkerSteps& steps) {
     QF_INFO("starting quillfen");
 
     auto discovered = steps.discover();
-    if (!discovered) {
+    if (!discovered)
         fatal(debug_text(discovered.error()));
-    }
     ClipboardList clipboards = std::move(*discovered);
 
     std::vector<MyError> errors;
@@ -92,16 +89,14 @@ void run_with(const WorkerSteps& steps) {
         const WallTime now = steps.now();
         times.push_back(now);
         errors.push_back(std::move(error));
-        if (error_score(times, now) > give_up_above) {
+        if (error_score(times, now) > give_up_above)
             break;
-        }
 
         // The old list is still held while the new one is built, so no clipboard of ours goes
         // away before its replacement exists.
         auto rediscovered = steps.discover();
-        if (!rediscovered) {
+        if (!rediscovered)
             fatal(debug_text(rediscovered.error()));
-        }
         clipboards = std::move(*rediscovered);
 
         steps.pause(std::chrono::seconds(1));

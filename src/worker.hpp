@@ -1,15 +1,15 @@
-#pragma once
 // The life of one worker process: discover the clipboards, keep them synced, and recover from the
 // sync loop's errors by rediscovery until too many of them come too close together.
-
-#include "clipboard.hpp"
-#include "error.hpp"
-#include "shared_text_record.hpp"
+#pragma once
 
 #include <chrono>
 #include <expected>
 #include <functional>
 #include <span>
+
+#include "clipboard.hpp"
+#include "error.hpp"
+#include "shared_text_record.hpp"
 
 namespace quillfen {
 

@@ -1,14 +1,16 @@
 #include "worker_handle.hpp"
 
+#include <poll.h>
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <poll.h>
 // This C library's header declares its functions without C linkage.
 extern "C" {
 #include <sys/pidfd.h>
 }
 #include <sys/wait.h>
+
 #include <utility>
 
 #include "util/poll_timeout.hpp"
@@ -23,28 +25,24 @@ std::expected<WorkerHandle, int> WorkerHandle::open(pid_t pid) {
         // collected worker, and the supervisor's own wait reports what happened.
         return WorkerHandle(pid, util::UniqueFd());
     }
-    if (!fd) {
+    if (!fd)
         return std::unexpected(errno);
-    }
     return WorkerHandle(pid, std::move(fd));
 }
 
 std::expected<WaitStatus, int> WorkerHandle::look() const {
-    if (!fd_) {
+    if (!fd_)
         return std::unexpected(ECHILD);
-    }
     siginfo_t info{};
     int result;
     do {
         result = waitid(P_PIDFD, static_cast<id_t>(fd_.get()), &info, WEXITED | WNOHANG | WNOWAIT);
     } while (result < 0 && errno == EINTR);
-    if (result < 0) {
+    if (result < 0)
         return std::unexpected(errno);
-    }
     auto status = decode_wait_info(info);
-    if (!status) {
+    if (!status)
         return std::unexpected(EINVAL);
-    }
     return *status;
 }
 
@@ -57,35 +55,29 @@ std::expected<void, int> WorkerHandle::kill() const {
 }
 
 std::expected<void, int> WorkerHandle::send(int signal) const {
-    if (!fd_) {
+    if (!fd_)
         return std::unexpected(ESRCH);
-    }
-    if (pidfd_send_signal(fd_.get(), signal, nullptr, 0) < 0) {
+    if (pidfd_send_signal(fd_.get(), signal, nullptr, 0) < 0)
         return std::unexpected(errno);
-    }
     return {};
 }
 
 std::expected<bool, int>
 WorkerHandle::wait_end(std::optional<std::chrono::milliseconds> limit) const {
-    if (!fd_) {
+    if (!fd_)
         return std::unexpected(ECHILD);
-    }
     const auto deadline =
         limit ? util::SteadyClock::now() + *limit : util::SteadyClock::time_point::max();
     for (;;) {
         // A pidfd reads as ready once its process has ended.
         pollfd ready{fd_.get(), POLLIN, 0};
         const int result = poll(&ready, 1, util::poll_timeout(deadline));
-        if (result > 0) {
+        if (result > 0)
             return true;
-        }
-        if (result == 0) {
+        if (result == 0)
             return false;
-        }
-        if (errno != EINTR) {
+        if (errno != EINTR)
             return std::unexpected(errno);
-        }
     }
 }
 

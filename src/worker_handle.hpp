@@ -1,15 +1,16 @@
-#pragma once
 // A handle on one worker process that cannot outlive it: a process id may be given to another
 // process once the worker's end has been collected, a pidfd never names anything else.
+#pragma once
 
-#include "util/unique_fd.hpp"
-#include "wait_status.hpp"
+#include <sys/types.h>
 
 #include <chrono>
 #include <expected>
 #include <optional>
-#include <sys/types.h>
 #include <utility>
+
+#include "util/unique_fd.hpp"
+#include "wait_status.hpp"
 
 namespace quillfen {
 

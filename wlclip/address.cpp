@@ -1,10 +1,10 @@
 #include "wlclip/address.hpp"
 
+#include <fcntl.h>
+
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
-
-#include <fcntl.h>
 
 namespace wlclip {
 

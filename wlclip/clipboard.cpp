@@ -36,7 +36,8 @@ std::shared_ptr<const std::string> Clipboard::own_selection() {
 }
 
 std::size_t Clipboard::serving_threads() {
-    return std::ranges::count_if(serving_, [](const auto& serving) { return !serving->ended(); });
+    return std::ranges::count_if(
+        serving_, [](const auto& serving) { return !serving->ended(); });
 }
 
 } // namespace wlclip

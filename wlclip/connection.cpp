@@ -1,8 +1,8 @@
 #include "wlclip/connection.hpp"
 
-#include <cerrno>
-
 #include <poll.h>
+
+#include <cerrno>
 
 #include "util/peer_user.hpp"
 #include "util/poll_timeout.hpp"

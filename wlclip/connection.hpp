@@ -1,14 +1,14 @@
 // A connection to the compositor, with round trips that give up after a time limit.
 #pragma once
 
+#include <poll.h>
+
 #include <chrono>
 #include <expected>
 #include <functional>
 #include <memory>
 #include <span>
 #include <vector>
-
-#include <poll.h>
 
 #include "wlclip/address.hpp"
 #include "wlclip/error.hpp"

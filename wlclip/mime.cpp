@@ -5,14 +5,12 @@
 namespace wlclip {
 
 std::optional<std::string> choose_text_type(std::span<const std::string> offered) {
-    for (std::string_view preferred : {"text/plain;charset=utf-8", "UTF8_STRING"}) {
+    for (std::string_view preferred : {"text/plain;charset=utf-8", "UTF8_STRING"})
         if (std::ranges::find(offered, preferred) != offered.end())
             return std::string(preferred);
-    }
-    for (const std::string& type : offered) {
+    for (const std::string& type : offered)
         if (type == "TEXT" || type == "STRING" || type.starts_with("text/"))
             return type;
-    }
     return std::nullopt;
 }
 

@@ -1,9 +1,9 @@
 #include "wlclip/offered.hpp"
 
+#include <sys/eventfd.h>
+
 #include <cerrno>
 #include <system_error>
-
-#include <sys/eventfd.h>
 
 namespace wlclip {
 

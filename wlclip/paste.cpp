@@ -1,7 +1,7 @@
-#include <cerrno>
-
 #include <fcntl.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include "wlclip/connection.hpp"
 #include "wlclip/device.hpp"

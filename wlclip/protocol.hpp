@@ -2,9 +2,9 @@
 // owning pointers for every protocol object the layer uses.
 #pragma once
 
-#include <memory>
-
 #include <wayland-client.h>
+
+#include <memory>
 
 #include "wlr-data-control-unstable-v1-client-protocol.h"
 

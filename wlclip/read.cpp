@@ -1,9 +1,9 @@
+#include <poll.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-
-#include <poll.h>
-#include <unistd.h>
 
 #include "util/poll_timeout.hpp"
 #include "wlclip/wlclip.hpp"

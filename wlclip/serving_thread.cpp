@@ -1,5 +1,9 @@
 #include "wlclip/serving_thread.hpp"
 
+#include <poll.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -7,10 +11,6 @@
 #include <stdexcept>
 #include <system_error>
 #include <vector>
-
-#include <poll.h>
-#include <pthread.h>
-#include <sys/eventfd.h>
 
 #include "wlclip/connection.hpp"
 #include "wlclip/device.hpp"
@@ -33,8 +33,10 @@ struct Offering {
     std::vector<std::unique_ptr<Source>> sources;
 
     bool withdrawn() const {
-        return std::ranges::all_of(sources, [](auto& s) { return s->cancelled(); }) ||
-               std::ranges::all_of(devices, [](auto& d) { return d->finished(); });
+        return std::ranges::all_of(
+                   sources, [](auto& s) { return s->cancelled(); }) ||
+               std::ranges::all_of(
+                   devices, [](auto& d) { return d->finished(); });
     }
 };
 

@@ -1,12 +1,12 @@
 #include "wlclip/transfers.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <ctime>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "util/poll_timeout.hpp"
 

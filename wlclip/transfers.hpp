@@ -2,14 +2,14 @@
 // reading holds up nobody but itself.
 #pragma once
 
+#include <poll.h>
+
 #include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <poll.h>
 
 #include "util/unique_fd.hpp"
 

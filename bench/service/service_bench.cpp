@@ -2,13 +2,7 @@
 // worker) on two Xvfb displays and one headless sway. The clipboards are written and read from
 // this process through the project's own clipboard layers.
 
-#include "bench/process_stats.hpp"
-#include "tests/servers/display_namespace.hpp"
-#include "tests/servers/sway_server.hpp"
-#include "tests/servers/watched_process.hpp"
-#include "tests/servers/xvfb_server.hpp"
-#include "wlclip/wlclip.hpp"
-#include "x11clip/x11clip.hpp"
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -24,8 +18,15 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
-#include <unistd.h>
 #include <vector>
+
+#include "bench/process_stats.hpp"
+#include "tests/servers/display_namespace.hpp"
+#include "tests/servers/sway_server.hpp"
+#include "tests/servers/watched_process.hpp"
+#include "tests/servers/xvfb_server.hpp"
+#include "wlclip/wlclip.hpp"
+#include "x11clip/x11clip.hpp"
 
 namespace {
 
@@ -52,15 +53,13 @@ struct Peer {
 
 Peer x11_peer(const XvfbServer& server) {
     auto created = x11clip::Clipboard::create(server.display());
-    if (!created) {
+    if (!created)
         throw std::runtime_error("cannot open " + server.display());
-    }
     auto clipboard = std::make_shared<x11clip::Clipboard>(std::move(*created));
     return Peer{server.display(),
                 [clipboard](const std::string& text) {
-                    if (!clipboard->set_string(text)) {
+                    if (!clipboard->set_string(text))
                         throw std::runtime_error("X11 write failed");
-                    }
                 },
                 [clipboard] {
                     auto text = clipboard->get_string();
@@ -98,17 +97,15 @@ Footprint footprint(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string key;
     while (status >> key) {
-        if (key == "VmRSS:") {
+        if (key == "VmRSS:")
             status >> f.rss_kib;
-        } else if (key == "Threads:") {
+        else if (key == "Threads:")
             status >> f.threads;
-        }
         status.ignore(4096, '\n');
     }
     for ([[maybe_unused]] const auto& fd :
-         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd")) {
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd"))
         ++f.descriptors;
-    }
     return f;
 }
 
@@ -133,9 +130,8 @@ class Propagator {
         peers_[source].set(text);
         for (;;) {
             bool everywhere = true;
-            for (std::size_t i = 0; i < peers_.size() && everywhere; ++i) {
+            for (std::size_t i = 0; i < peers_.size() && everywhere; ++i)
                 everywhere = i == source || peers_[i].get() == text;
-            }
             const auto elapsed = Clock::now() - start;
             if (everywhere) {
                 // Let the service settle and take its new baseline, then wait a random part of
@@ -193,20 +189,17 @@ int main() {
         WatchOptions options;
         options.environment = {"XDG_RUNTIME_DIR=" + sway.runtime_dir()};
         WatchedProcess service({QUILLFEN_BINARY, "--hide-timestamp"}, options);
-        if (!service.wait_for_out("Using clipboards: ", 60s)) {
+        if (!service.wait_for_out("Using clipboards: ", 60s))
             throw std::runtime_error("the service did not list its clipboards:\n" + service.err());
-        }
         const auto worker = child_of(service.pid());
-        if (!worker) {
+        if (!worker)
             throw std::runtime_error("no worker process found");
-        }
 
         std::vector<Peer> peers{wayland_peer(sway), x11_peer(first_x), x11_peer(second_x)};
         Propagator propagator(peers);
 
-        for (int i = 0; i < 10; ++i) {
+        for (int i = 0; i < 10; ++i)
             propagator.once();
-        }
         const Footprint after_10 = footprint(*worker);
 
         const long service_before = cpu_ticks(service.pid()) + cpu_ticks(*worker);
@@ -220,9 +213,8 @@ int main() {
         std::vector<double> latencies;
         while (propagator.count() < total_propagations) {
             const auto latency = propagator.once();
-            if (latency && latencies.size() < latency_copies) {
+            if (latency && latencies.size() < latency_copies)
                 latencies.push_back(latency->count());
-            }
         }
         const Footprint after_1000 = footprint(*worker);
         const auto still_worker = child_of(service.pid());
@@ -244,9 +236,8 @@ int main() {
         std::printf("growth (target: none):\n");
         print_footprint("10", after_10);
         print_footprint("1000", after_1000);
-        if (still_worker != worker) {
+        if (still_worker != worker)
             std::printf("  note: the worker was replaced during the run\n");
-        }
     } catch (const std::exception& error) {
         std::fprintf(stderr, "bench_service: %s\n", error.what());
         return 1;

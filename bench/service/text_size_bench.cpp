@@ -2,6 +2,18 @@
 // sync loop over two Xvfb displays and one headless sway, and the CPU that the running service
 // and the servers spend while the text is left alone, for texts of 1 KiB to 64 MiB.
 
+#include <stdio.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
 #include "backend_probes.hpp"
 #include "bench/process_stats.hpp"
 #include "keep_synced.hpp"
@@ -11,17 +23,6 @@
 #include "tests/servers/watched_process.hpp"
 #include "tests/servers/xvfb_server.hpp"
 #include "wlclip/wlclip.hpp"
-
-#include <algorithm>
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <optional>
-#include <stdexcept>
-#include <stdio.h>
-#include <string>
-#include <thread>
-#include <vector>
 
 namespace {
 
@@ -50,9 +51,8 @@ std::string text_of(std::size_t size, const std::string& tag) {
     std::string text = tag + "\n";
     const std::string line = "idle text, grüße, € and 𝄞, 0123456789 abcdefghijklmnopqrstuvwxyz\n";
     text.reserve(size);
-    while (text.size() + line.size() <= size) {
+    while (text.size() + line.size() <= size)
         text += line;
-    }
     text.append(size - text.size(), '.');
     return text;
 }
@@ -70,22 +70,19 @@ std::optional<double> unchanged_pass_ms(const quillfen::ClipboardList& clipboard
     const auto give_up = Clock::now() + 60s;
     quillfen::Pause pause = [&](std::chrono::nanoseconds length) {
         const auto now = Clock::now();
-        if (length == 200ms && previous) {
+        if (length == 200ms && previous)
             ms.push_back(Millis(now - *previous).count());
-        }
         previous = length == 200ms ? std::optional(now) : std::nullopt;
-        if (static_cast<int>(ms.size()) >= timed_passes || now > give_up) {
+        if (static_cast<int>(ms.size()) >= timed_passes || now > give_up)
             throw EndOfMeasurement{};
-        }
     };
     try {
         quillfen::keep_synced(clipboards, pause,
                               quillfen::SyncStart{.written = written, .shared = {}});
     } catch (const EndOfMeasurement&) {
     }
-    if (ms.empty()) {
+    if (ms.empty())
         return std::nullopt;
-    }
     std::sort(ms.begin(), ms.end());
     return ms[ms.size() / 2];
 }
@@ -99,16 +96,13 @@ struct PassFigure {
 // unchanged passes that follow.
 std::vector<PassFigure> time_passes(const std::vector<std::string>& texts) {
     auto clipboards = quillfen::get_clipboards();
-    if (!clipboards || clipboards->size() != 3) {
+    if (!clipboards || clipboards->size() != 3)
         throw std::runtime_error("expected three clipboards");
-    }
     std::vector<PassFigure> figures;
     for (const auto& text : texts) {
-        for (const auto& clipboard : *clipboards) {
-            if (!clipboard->set(text)) {
+        for (const auto& clipboard : *clipboards)
+            if (!clipboard->set(text))
                 throw std::runtime_error("cannot write " + clipboard->display());
-            }
-        }
         PassFigure figure{unchanged_pass_ms(*clipboards, text), true};
         for (const auto& clipboard : *clipboards) {
             auto held = clipboard->get();
@@ -125,27 +119,23 @@ void xclip_copy(const XvfbServer& server, const std::string& text) {
     const std::string command =
         "DISPLAY=" + server.display() + " xclip -selection clipboard -in >/dev/null 2>&1";
     FILE* xclip = ::popen(command.c_str(), "w");
-    if (!xclip) {
+    if (!xclip)
         throw std::runtime_error("cannot start xclip");
-    }
     const bool written = std::fwrite(text.data(), 1, text.size(), xclip) == text.size();
-    if (::pclose(xclip) != 0 || !written) {
+    if (::pclose(xclip) != 0 || !written)
         throw std::runtime_error("xclip -in failed on " + server.display());
-    }
 }
 
 std::string xclip_paste(const XvfbServer& server) {
     const std::string command =
         "DISPLAY=" + server.display() + " timeout 60 xclip -selection clipboard -out 2>/dev/null";
     FILE* xclip = ::popen(command.c_str(), "r");
-    if (!xclip) {
+    if (!xclip)
         throw std::runtime_error("cannot start xclip");
-    }
     std::string text;
     char buffer[1 << 16];
-    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, xclip)) > 0;) {
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, xclip)) > 0;)
         text.append(buffer, got);
-    }
     return ::pclose(xclip) == 0 ? text : std::string();
 }
 
@@ -153,9 +143,8 @@ std::string wayland_read(const SwayServer& sway) {
     wlclip::Clipboard clipboard(
         wlclip::Address::in_runtime_dir(sway.runtime_dir().c_str(), sway.socket_name()));
     auto contents = clipboard.get_contents();
-    if (!contents) {
+    if (!contents)
         return {};
-    }
     auto text = wlclip::read_to_end(contents->pipe.get());
     return text ? *text : std::string();
 }
@@ -189,21 +178,18 @@ int main() {
                     second_x.display().c_str(), sway.socket_name().c_str());
 
         std::vector<std::string> texts;
-        for (std::size_t size : sizes) {
+        for (std::size_t size : sizes)
             texts.push_back(text_of(size, "text of " + size_name(size)));
-        }
         const auto passes = time_passes(texts);
 
         WatchOptions options;
         options.environment = {"XDG_RUNTIME_DIR=" + sway.runtime_dir()};
         WatchedProcess service({QUILLFEN_BINARY, "--hide-timestamp"}, options);
-        if (!service.wait_for_out("Using clipboards: ", 60s)) {
+        if (!service.wait_for_out("Using clipboards: ", 60s))
             throw std::runtime_error("the service did not list its clipboards:\n" + service.err());
-        }
         const auto worker = bench::child_of(service.pid());
-        if (!worker) {
+        if (!worker)
             throw std::runtime_error("no worker process found");
-        }
         auto service_ticks = [&] {
             return bench::cpu_ticks(service.pid()) + bench::cpu_ticks(*worker);
         };
@@ -233,9 +219,8 @@ int main() {
                 bench::percent_of_a_core(server_ticks() - servers_before, length);
             idle.push_back(figure);
         }
-        if (bench::child_of(service.pid()) != worker) {
+        if (bench::child_of(service.pid()) != worker)
             std::printf("note: the worker was replaced during the run\n");
-        }
 
         std::printf("%-8s | %-26s | %-26s | %-20s | %s\n", "text", "one unchanged pass",
                     "service idle CPU (15 s)", "X servers + sway", "copied on X, arrived");

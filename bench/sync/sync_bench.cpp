@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "log.hpp"
 #include "backend_probes.hpp"
 #include "keep_synced.hpp"
+#include "log.hpp"
 #include "tests/servers/display_namespace.hpp"
 #include "tests/servers/sway_server.hpp"
 #include "tests/servers/xvfb_server.hpp"

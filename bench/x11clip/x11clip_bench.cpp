@@ -72,7 +72,10 @@ int main() try {
         report("get (owned by xclip)", measure(rounds, [&] { must(clipboard.get_string()); }),
                "(target: median <= 1 ms)");
     }
-    report("set", measure(rounds, [&] { must(clipboard.set_string("a short text of ours")); }), "");
+    report("set",
+           measure(
+               rounds, [&] { must(clipboard.set_string("a short text of ours")); }),
+           "");
     report("get (owned by us)", measure(rounds, [&] { must(clipboard.get_string()); }),
            "(target: median <= 1 ms)");
 

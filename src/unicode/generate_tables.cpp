@@ -1,9 +1,9 @@
 // Build-time generator of the character tables that quoting in debug texts
 // needs, taken from ICU so that the service itself does not link ICU.
 // Usage: generate_tables OUTPUT.cpp
-#include <cstdio>
-
 #include <unicode/uchar.h>
+
+#include <cstdio>
 
 namespace {
 

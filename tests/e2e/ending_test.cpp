@@ -2,21 +2,22 @@
 // takes a large text from it: the paste arrives whole, or visibly not, and the supervisor sees
 // the worker end by SIGTERM as always. Two Xvfb displays and one headless sway.
 
-#include "tests/e2e/three_displays.hpp"
-#include "tests/servers/peers.hpp"
-#include "tests/servers/watched_process.hpp"
-#include "tests/x11clip/x11_clients.hpp"
-
 #include <gtest/gtest.h>
+
+#include <sys/wait.h>
 
 #include <chrono>
 #include <csignal>
 #include <memory>
 #include <regex>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
 #include <vector>
+
+#include "tests/e2e/three_displays.hpp"
+#include "tests/servers/peers.hpp"
+#include "tests/servers/watched_process.hpp"
+#include "tests/x11clip/x11_clients.hpp"
 
 namespace quillfen::test {
 namespace {

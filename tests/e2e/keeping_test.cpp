@@ -3,16 +3,10 @@
 // started beside the first. Two Xvfb displays and one headless sway, xclip and wl-copy/wl-paste
 // as the user's programs.
 
-#include "tests/e2e/three_displays.hpp"
-#include "tests/servers/isolation.hpp"
-#include "tests/servers/memory_file.hpp"
-#include "tests/servers/peers.hpp"
-#include "tests/servers/sway_server.hpp"
-#include "tests/servers/test_accounts.hpp"
-#include "tests/servers/watched_process.hpp"
-#include "tests/servers/xvfb_server.hpp"
-
 #include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
@@ -22,9 +16,16 @@
 #include <optional>
 #include <regex>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
+
+#include "tests/e2e/three_displays.hpp"
+#include "tests/servers/isolation.hpp"
+#include "tests/servers/memory_file.hpp"
+#include "tests/servers/peers.hpp"
+#include "tests/servers/sway_server.hpp"
+#include "tests/servers/test_accounts.hpp"
+#include "tests/servers/watched_process.hpp"
+#include "tests/servers/xvfb_server.hpp"
 
 namespace quillfen::test {
 namespace {
@@ -259,11 +260,10 @@ TEST_F(Keeping, SecondServiceStartedAtOnceEndsAndTouchesNoClipboard) {
     WatchedProcess* running = nullptr;
     first->wait_until(
         [&] {
-            if ((status = second->wait_exit(0ms))) {
+            if ((status = second->wait_exit(0ms)))
                 ended = second.get(), running = first.get();
-            } else if ((status = first->wait_exit(0ms))) {
+            else if ((status = first->wait_exit(0ms)))
                 ended = first.get(), running = second.get();
-            }
             return status.has_value();
         },
         10s);

@@ -1,13 +1,6 @@
 // The service's clipboard layers from end to end: what the user's other clipboards hold when
 // one display goes away.
 
-#include "tests/e2e/three_displays.hpp"
-#include "tests/servers/isolation.hpp"
-#include "tests/servers/peers.hpp"
-#include "tests/servers/sway_server.hpp"
-#include "tests/servers/watched_process.hpp"
-#include "tests/servers/xvfb_server.hpp"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -15,6 +8,13 @@
 #include <set>
 #include <string>
 #include <vector>
+
+#include "tests/e2e/three_displays.hpp"
+#include "tests/servers/isolation.hpp"
+#include "tests/servers/peers.hpp"
+#include "tests/servers/sway_server.hpp"
+#include "tests/servers/watched_process.hpp"
+#include "tests/servers/xvfb_server.hpp"
 
 namespace quillfen::test {
 namespace {

@@ -1,6 +1,27 @@
 // The lock that keeps one service per user, as users meet it: where it lives, that no other
 // account can take it first, and that it goes with the supervisor, worker and all.
 
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstddef>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <regex>
+#include <string>
+#include <vector>
+
 #include "tests/e2e/three_displays.hpp"
 #include "tests/servers/isolation.hpp"
 #include "tests/servers/peers.hpp"
@@ -10,26 +31,6 @@
 #include "tests/servers/watched_process.hpp"
 #include "tests/servers/xvfb_server.hpp"
 #include "util/unix_socket.hpp"
-
-#include <gtest/gtest.h>
-
-#include <cerrno>
-#include <chrono>
-#include <csignal>
-#include <cstddef>
-#include <cstring>
-#include <fcntl.h>
-#include <filesystem>
-#include <functional>
-#include <pwd.h>
-#include <regex>
-#include <string>
-#include <sys/file.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
-#include <vector>
 
 namespace quillfen::test {
 namespace {

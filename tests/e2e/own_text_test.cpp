@@ -2,12 +2,6 @@
 // hides a copy made afterwards by another program, and that a text far larger than one read
 // could fetch back through a server crosses the displays whole.
 
-#include "tests/servers/isolation.hpp"
-#include "tests/servers/peers.hpp"
-#include "tests/servers/sway_server.hpp"
-#include "tests/servers/watched_process.hpp"
-#include "tests/servers/xvfb_server.hpp"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -15,6 +9,12 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "tests/servers/isolation.hpp"
+#include "tests/servers/peers.hpp"
+#include "tests/servers/sway_server.hpp"
+#include "tests/servers/watched_process.hpp"
+#include "tests/servers/xvfb_server.hpp"
 
 namespace quillfen::test {
 namespace {
@@ -104,9 +104,8 @@ TEST_F(OwnTextOnThreeDisplays, ACopyAfterAPropagationIsFoundOnEveryDisplay) {
 TEST_F(OwnTextOnThreeDisplays, SixtyFourMebibytesCrossFromXToWaylandAndXWhole) {
     std::string text;
     text.reserve(64 << 20);
-    for (std::size_t line = 0; text.size() < (64u << 20) - 64; ++line) {
+    for (std::size_t line = 0; text.size() < (64u << 20) - 64; ++line)
         text += std::to_string(line) + " grüße from the first X display\n";
-    }
     text.resize(64u << 20, '.');
     xclip_copy(x1_.display(), text);
     ASSERT_TRUE(everywhere(text, 180s, 60s));

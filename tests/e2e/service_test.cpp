@@ -1,14 +1,9 @@
 // The service from end to end: the real binary, supervisor and worker, on two Xvfb displays and
 // one headless sway, with xclip and wl-copy/wl-paste standing in for the user's programs.
 
-#include "tests/e2e/three_displays.hpp"
-#include "tests/servers/isolation.hpp"
-#include "tests/servers/peers.hpp"
-#include "tests/servers/sway_server.hpp"
-#include "tests/servers/watched_process.hpp"
-#include "tests/servers/xvfb_server.hpp"
-
 #include <gtest/gtest.h>
+
+#include <sys/wait.h>
 
 #include <chrono>
 #include <csignal>
@@ -18,9 +13,15 @@
 #include <optional>
 #include <regex>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
 #include <vector>
+
+#include "tests/e2e/three_displays.hpp"
+#include "tests/servers/isolation.hpp"
+#include "tests/servers/peers.hpp"
+#include "tests/servers/sway_server.hpp"
+#include "tests/servers/watched_process.hpp"
+#include "tests/servers/xvfb_server.hpp"
 
 namespace quillfen::test {
 namespace {
@@ -32,9 +33,8 @@ std::vector<std::string> clipboard_lists(const std::string& out) {
     static const std::regex line(R"( INFO - Using clipboards: (.*)\n)");
     std::vector<std::string> lists;
     for (auto it = std::sregex_iterator(out.begin(), out.end(), line); it != std::sregex_iterator();
-         ++it) {
+         ++it)
         lists.push_back((*it)[1]);
-    }
     return lists;
 }
 
@@ -62,9 +62,8 @@ class ServiceOnThreeDisplays : public ThreeDisplays {
         const auto deadline = std::chrono::steady_clock::now() + limit;
         for (;;) {
             bool everywhere = true;
-            for (const auto& read : readers()) {
+            for (const auto& read : readers())
                 everywhere = everywhere && read() == text;
-            }
             if (everywhere) {
                 // The service takes its new baseline 100 ms after spreading a text; a copy made
                 // before that is overwritten by design, and no user copies that fast.
@@ -85,20 +84,17 @@ class ServiceOnThreeDisplays : public ThreeDisplays {
 
     std::string holdings() const {
         std::string all;
-        for (const auto& read : readers()) {
+        for (const auto& read : readers())
             all += " \"" + read() + "\"";
-        }
         return all;
     }
 
     std::vector<std::function<std::string()>> readers() const {
         std::vector<std::function<std::string()>> all;
         all.emplace_back([this] { return wl_paste(wayland_); });
-        for (const auto* x : {x1_.get(), x2_.get()}) {
-            if (x->running()) {
+        for (const auto* x : {x1_.get(), x2_.get()})
+            if (x->running())
                 all.emplace_back([x] { return xclip_paste(x->display()); });
-            }
-        }
         return all;
     }
 
@@ -107,9 +103,8 @@ class ServiceOnThreeDisplays : public ThreeDisplays {
         std::string id;
         const std::string& out = service_->out();
         for (auto it = std::sregex_iterator(out.begin(), out.end(), started);
-             it != std::sregex_iterator(); ++it) {
+             it != std::sregex_iterator(); ++it)
             id = (*it)[1];
-        }
         return id;
     }
 

@@ -1,6 +1,13 @@
 // The service as the desktop user on a machine shared with another account: it bridges only the
 // displays of its user and of root, and displays that never answer do not hold it up.
 
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <regex>
+#include <string>
+
 #include "tests/servers/isolation.hpp"
 #include "tests/servers/peers.hpp"
 #include "tests/servers/silent_listener.hpp"
@@ -8,13 +15,6 @@
 #include "tests/servers/test_accounts.hpp"
 #include "tests/servers/watched_process.hpp"
 #include "tests/servers/xvfb_server.hpp"
-
-#include <gtest/gtest.h>
-
-#include <chrono>
-#include <csignal>
-#include <regex>
-#include <string>
 
 namespace quillfen::test {
 namespace {
@@ -84,12 +84,10 @@ TEST(ServiceAsDesktopUser, UsesOnlyItsOwnAndRootsDisplaysAndIsNotHeldUpBySilentO
     // account's.
     wl_copy(wayland, "from the user's own compositor");
     const auto back = std::chrono::steady_clock::now() + 10s;
-    while (xclip_paste(root_display.display()) !=
-               "from the user's own compositor" &&
+    while (xclip_paste(root_display.display()) != "from the user's own compositor" &&
            std::chrono::steady_clock::now() < back)
         service.wait_until([] { return false; }, 100ms);
-    EXPECT_EQ(xclip_paste(root_display.display()),
-              "from the user's own compositor")
+    EXPECT_EQ(xclip_paste(root_display.display()), "from the user's own compositor")
         << service.out() << service.err();
 
     EXPECT_EQ(xclip_paste(foreign_display.display()), "");

@@ -2,13 +2,14 @@
 // so that tests can compare log lines across both streams.
 #pragma once
 
-#include <cstdio>
 #include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <sstream>
 #include <stdexcept>
 #include <string>
-#include <sys/mman.h>
-#include <unistd.h>
 #include <vector>
 
 #include "tests/servers/watched_process.hpp"

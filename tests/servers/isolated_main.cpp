@@ -2,10 +2,10 @@
 // one thread, it isolates itself from the machine's display servers, so that the code under test
 // finds only those its test started.
 
+#include <gtest/gtest.h>
+
 #include "tests/servers/display_namespace.hpp"
 #include "tests/servers/isolation.hpp"
-
-#include <gtest/gtest.h>
 
 namespace quillfen::test {
 

@@ -1,11 +1,12 @@
 #include "tests/servers/memory_file.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <stdexcept>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace quillfen::test {

@@ -2,10 +2,11 @@
 // process's descriptors, with the memory it takes and the bytes it holds.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <optional>
 #include <string_view>
-#include <sys/types.h>
 
 #include "tests/servers/watched_process.hpp"
 

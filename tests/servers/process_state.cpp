@@ -13,10 +13,9 @@ namespace quillfen::test {
 std::set<int> open_fds() {
     std::set<int> fds;
     std::unique_ptr<DIR, int (*)(DIR*)> dir{::opendir("/proc/self/fd"), ::closedir};
-    while (dirent* entry = ::readdir(dir.get())) {
+    while (dirent* entry = ::readdir(dir.get()))
         if (entry->d_name[0] != '.')
             fds.insert(std::stoi(entry->d_name));
-    }
     fds.erase(::dirfd(dir.get()));
     return fds;
 }

@@ -2,10 +2,11 @@
 // condition that other processes or threads make true.
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <functional>
 #include <set>
-#include <sys/types.h>
 
 namespace quillfen::test {
 

@@ -1,5 +1,4 @@
 #include "tests/servers/sway_server.hpp"
-#include "tests/servers/watched_process.hpp"
 
 #include <poll.h>
 #include <pwd.h>
@@ -21,6 +20,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "tests/servers/watched_process.hpp"
 #include "util/unix_socket.hpp"
 
 namespace quillfen::test {

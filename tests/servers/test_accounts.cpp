@@ -23,8 +23,7 @@ Account test_account(const char* name) {
 }
 
 bool become(const Account& account) {
-    return ::setgroups(0, nullptr) == 0 && ::setgid(account.gid) == 0 &&
-           ::setuid(account.uid) == 0;
+    return ::setgroups(0, nullptr) == 0 && ::setgid(account.gid) == 0 && ::setuid(account.uid) == 0;
 }
 
 } // namespace quillfen::test

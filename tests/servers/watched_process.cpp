@@ -1,20 +1,21 @@
 #include "tests/servers/watched_process.hpp"
 
-#include <array>
-#include <cerrno>
-#include <csignal>
-#include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <grp.h>
 #include <linux/close_range.h>
 #include <poll.h>
 #include <pthread.h>
-#include <stdexcept>
 #include <sys/prctl.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
 
 namespace quillfen::test {
 
@@ -53,32 +54,28 @@ class SigpipeHeld {
 
 OwnedPipe make_pipe() {
     int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) {
+    if (pipe2(fds, O_CLOEXEC) != 0)
         fail("pipe2");
-    }
     return {UniqueFd(fds[0]), UniqueFd(fds[1])};
 }
 
 WatchedProcess::WatchedProcess(const std::vector<std::string>& argv, const WatchOptions& options) {
     std::vector<char*> args;
-    for (const auto& arg : argv) {
+    for (const auto& arg : argv)
         args.push_back(const_cast<char*>(arg.c_str()));
-    }
     args.push_back(nullptr);
     std::vector<char*> env;
-    for (const auto& entry : options.environment) {
+    for (const auto& entry : options.environment)
         env.push_back(const_cast<char*>(entry.c_str()));
-    }
     env.push_back(nullptr);
     start(
         [&] {
             // Nothing of ours beyond the standard streams reaches the program.
             close_range(3, ~0U, 0);
-            if (options.only_environment) {
+            if (options.only_environment)
                 execvpe(args[0], args.data(), env.data());
-            } else {
+            else
                 execvp(args[0], args.data());
-            }
             _exit(127);
         },
         options);
@@ -95,51 +92,41 @@ void WatchedProcess::start(const std::function<void()>& run, const WatchOptions&
         input_ = *options.input;
     }
     if (options.stdout_fd == -1 && options.stdout_mode != WatchOptions::Stdout::closed &&
-        options.stdout_mode != WatchOptions::Stdout::discarded) {
+        options.stdout_mode != WatchOptions::Stdout::discarded)
         out = make_pipe();
-    }
-    if (options.stdout_mode == WatchOptions::Stdout::broken_pipe) {
+    if (options.stdout_mode == WatchOptions::Stdout::broken_pipe)
         out.read.reset(); // no reader from the very first line on
-    }
-    if (options.stderr_fd == -1 && !options.discard_stderr) {
+    if (options.stderr_fd == -1 && !options.discard_stderr)
         err = make_pipe();
-    }
     UniqueFd null;
     if (options.stdout_mode == WatchOptions::Stdout::discarded || options.discard_stderr) {
         null = UniqueFd(::open("/dev/null", O_WRONLY | O_CLOEXEC));
-        if (!null) {
+        if (!null)
             fail("/dev/null");
-        }
     }
     UniqueFd log;
     if (!options.log_file.empty()) {
         log = UniqueFd(
             ::open(options.log_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-        if (!log) {
+        if (!log)
             fail(options.log_file.c_str());
-        }
     }
     const pid_t parent = ::getpid();
     leave_descendants_ = options.leave_descendants;
 
     std::fflush(nullptr);
     pid_ = fork();
-    if (pid_ < 0) {
+    if (pid_ < 0)
         fail("fork");
-    }
     if (pid_ == 0) {
         setpgid(0, 0);
-        if (options.default_sigpipe) {
+        if (options.default_sigpipe)
             std::signal(SIGPIPE, SIG_DFL);
-        }
-        if (!options.only_environment) {
-            for (const auto& entry : options.environment) {
+        if (!options.only_environment)
+            for (const auto& entry : options.environment)
                 putenv(const_cast<char*>(entry.c_str()));
-            }
-        }
-        if (in.read) {
+        if (in.read)
             dup2(in.read.get(), STDIN_FILENO);
-        }
         dup2(options.discard_stderr    ? null.get()
              : options.stderr_fd == -1 ? err.write.get()
                                        : options.stderr_fd,
@@ -158,25 +145,21 @@ void WatchedProcess::start(const std::function<void()>& run, const WatchOptions&
             dup2(null.get(), STDOUT_FILENO);
             break;
         }
-        if (options.stdout_fd != -1) {
+        if (options.stdout_fd != -1)
             dup2(options.stdout_fd, STDOUT_FILENO);
-        }
         if (log) {
             dup2(log.get(), STDOUT_FILENO);
             dup2(log.get(), STDERR_FILENO);
         }
         if (options.user && (setgroups(0, nullptr) != 0 || setgid(options.user->second) != 0 ||
-                             setuid(options.user->first) != 0)) {
+                             setuid(options.user->first) != 0))
             _exit(126);
-        }
-        if (!options.directory.empty() && chdir(options.directory.c_str()) != 0) {
+        if (!options.directory.empty() && chdir(options.directory.c_str()) != 0)
             _exit(126);
-        }
         // Armed after setuid, which clears it; a parent that is gone already is not waited for.
         if (options.death_signal != 0 &&
-            (prctl(PR_SET_PDEATHSIG, options.death_signal) != 0 || getppid() != parent)) {
+            (prctl(PR_SET_PDEATHSIG, options.death_signal) != 0 || getppid() != parent))
             _exit(126);
-        }
         run();
         _exit(127);
     }
@@ -199,9 +182,8 @@ WatchedProcess::~WatchedProcess() {
         return;
     }
     kill_group();
-    if (!status_) {
+    if (!status_)
         reap(true);
-    }
     // The rest of the group was killed too, but may still be ending (freeing its memory, say)
     // or waiting to be reaped by its new parent.
     const auto deadline = Clock::now() + 5s;
@@ -213,21 +195,19 @@ WatchedProcess::~WatchedProcess() {
 }
 
 void WatchedProcess::feed() {
-    if (!in_fd_) {
+    if (!in_fd_)
         return;
-    }
     SigpipeHeld held;
     while (fed_ < input_.size()) {
         const ssize_t n = ::write(in_fd_.get(), input_.data() + fed_, input_.size() - fed_);
-        if (n > 0) {
+        if (n > 0)
             fed_ += static_cast<std::size_t>(n);
-        } else if (n < 0 && errno == EINTR) {
+        else if (n < 0 && errno == EINTR)
             continue;
-        } else if (n < 0 && errno == EAGAIN) {
+        else if (n < 0 && errno == EAGAIN)
             return;
-        } else {
+        else
             break; // the reader has gone
-        }
     }
     in_fd_.reset();
 }
@@ -241,23 +221,19 @@ void WatchedProcess::collect(int timeout_ms) {
         poll(nullptr, 0, timeout_ms);
         return;
     }
-    if (poll(fds.data(), fds.size(), timeout_ms) <= 0) {
+    if (poll(fds.data(), fds.size(), timeout_ms) <= 0)
         return;
-    }
-    if (fds[2].revents != 0) {
+    if (fds[2].revents != 0)
         feed();
-    }
     for (std::size_t i = 0; i < sinks.size(); ++i) {
-        if (fds[i].fd < 0 || fds[i].revents == 0) {
+        if (fds[i].fd < 0 || fds[i].revents == 0)
             continue;
-        }
         char buffer[4096];
         const ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
-        if (got > 0) {
+        if (got > 0)
             sinks[i]->append(buffer, static_cast<std::size_t>(got));
-        } else if (got == 0 || errno != EINTR) {
+        else if (got == 0 || errno != EINTR)
             owners[i]->reset();
-        }
     }
 }
 
@@ -279,9 +255,8 @@ bool WatchedProcess::wait_until(const std::function<bool()>& done,
     while (!done()) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) {
+        if (left.count() <= 0)
             return false;
-        }
         collect(static_cast<int>(std::min<long>(left.count(), 100)));
     }
     return true;
@@ -297,18 +272,16 @@ bool WatchedProcess::wait_for_err(std::string_view text, std::chrono::millisecon
 
 std::optional<int> WatchedProcess::wait_exit(std::chrono::milliseconds timeout) {
     const bool ended = wait_until([&] { return status_ || reap(false); }, timeout);
-    if (!ended) {
+    if (!ended)
         return std::nullopt;
-    }
     // The rest of the output; descendants that still hold the pipes are not waited for long.
     wait_until([&] { return output_ended(); }, 500ms);
     return status_;
 }
 
 void WatchedProcess::signal(int number) const {
-    if (!status_) {
+    if (!status_)
         ::kill(pid_, number);
-    }
 }
 
 void WatchedProcess::kill_group() const {
@@ -345,9 +318,8 @@ RunResult run(const std::vector<std::string>& argv, const WatchOptions& options,
 std::size_t count_of(std::string_view haystack, std::string_view needle) {
     std::size_t count = 0;
     for (auto at = haystack.find(needle); at != std::string_view::npos;
-         at = haystack.find(needle, at + needle.size())) {
+         at = haystack.find(needle, at + needle.size()))
         ++count;
-    }
     return count;
 }
 

@@ -1,11 +1,11 @@
 // The process runner that every suite starts its programs with.
-#include "tests/servers/watched_process.hpp"
+#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <csignal>
 #include <string>
 
-#include <gtest/gtest.h>
+#include "tests/servers/watched_process.hpp"
 
 namespace quillfen::test {
 namespace {

@@ -1,6 +1,8 @@
 // Discovery and the sync loop against real servers: Xvfb displays, headless sway and weston,
 // with xclip, wl-copy and wl-paste as peers. Each test process runs in namespaces of its own
 // (see main), so that only the servers it starts are on its machine.
+#include <gtest/gtest.h>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,8 +15,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "backend_probes.hpp"
 #include "log.hpp"

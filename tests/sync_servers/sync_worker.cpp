@@ -5,9 +5,9 @@
 
 #include <stdexcept>
 
-#include "log.hpp"
 #include "backend_probes.hpp"
 #include "keep_synced.hpp"
+#include "log.hpp"
 
 namespace quillfen::test {
 

@@ -1,17 +1,17 @@
 // The command line as a user meets it: the built binary run with each kind of
 // argument list, and the parsed values behind it.
-#include <cstdlib>
-#include <regex>
-#include <sstream>
-#include <string>
-#include <vector>
+#include <gtest/gtest.h>
 
 #include <pty.h>
 #include <sched.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
+#include <cstdlib>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
 
 #include "args.hpp"
 #include "tests/servers/child_process.hpp"

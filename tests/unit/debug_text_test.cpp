@@ -1,11 +1,11 @@
 // The structural-text writer on its own: quoting, escapes, and both forms of
 // tuples, structures, lists and optionals.
+#include <gtest/gtest.h>
+
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "debug_text.hpp"
 

@@ -1,9 +1,9 @@
-#include "worker.hpp"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <vector>
+
+#include "worker.hpp"
 
 namespace {
 
@@ -34,24 +34,21 @@ TEST(ErrorScore, ErrorsOneSecondApartMatchTheTableToTheLastDigit) {
                                        4.886451921622404,
                                        5.830326234304097};
     const auto scores = scores_with_spacing(1s, 6);
-    for (std::size_t i = 0; i < expected.size(); ++i) {
+    for (std::size_t i = 0; i < expected.size(); ++i)
         EXPECT_EQ(scores[i], expected[i]) << "error " << i + 1;
-    }
 }
 
 TEST(ErrorScore, NineteenSecondsApartGivesUpAtTheTwentiethError) {
     const auto scores = scores_with_spacing(19s, 20);
-    for (std::size_t i = 0; i < 19; ++i) {
+    for (std::size_t i = 0; i < 19; ++i)
         EXPECT_LE(scores[i], 5.0) << "error " << i + 1;
-    }
     EXPECT_EQ(scores[19], 5.011228287785529);
 }
 
 TEST(ErrorScore, TwentySecondsApartNeverGivesUp) {
     const auto scores = scores_with_spacing(20s, 3000);
-    for (std::size_t i = 0; i < scores.size(); ++i) {
+    for (std::size_t i = 0; i < scores.size(); ++i)
         ASSERT_LE(scores[i], 5.0) << "error " << i + 1;
-    }
     EXPECT_DOUBLE_EQ(scores.back(), 4.847322101863073);
 }
 
@@ -59,9 +56,8 @@ TEST(ErrorScore, AnySpacingUpToSixSecondsGivesUpAtTheSixthError) {
     for (const std::chrono::milliseconds spacing :
          {0ms, 400ms, 1000ms, 2000ms, 3500ms, 5999ms, 6000ms}) {
         const auto scores = scores_with_spacing(spacing, 6);
-        for (std::size_t i = 0; i < 5; ++i) {
+        for (std::size_t i = 0; i < 5; ++i)
             EXPECT_LE(scores[i], 5.0) << spacing.count() << " ms, error " << i + 1;
-        }
         EXPECT_GT(scores[5], 5.0) << spacing.count() << " ms";
     }
 }

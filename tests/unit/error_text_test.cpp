@@ -1,9 +1,10 @@
 // Display and debug texts of the error model, byte for byte as the log shows them.
+#include <gtest/gtest.h>
+
+#include <xcb/xcb.h>
+
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
-#include <xcb/xcb.h>
 
 #include "error.hpp"
 

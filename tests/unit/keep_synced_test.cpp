@@ -1,17 +1,17 @@
 // The sync loop on scripted clipboards: which clipboard is the source of a change, what is
 // written where, the pauses, the log lines and the errors that end the loop.
+#include <gtest/gtest.h>
+
 #include <cerrno>
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
-#include "tests/servers/captured_output.hpp"
 #include "keep_synced.hpp"
 #include "log.hpp"
 #include "scripted_clipboard.hpp"
+#include "tests/servers/captured_output.hpp"
 
 namespace quillfen::test {
 namespace {
@@ -45,7 +45,11 @@ class KeepSynced : public ::testing::Test {
     void user_copies_image(const std::string& name, const std::string& entry,
                            unsigned occurrence = 1) {
         world.on(
-            entry, [this, name] { *held.at(name) = Selection{{}, false}; }, occurrence);
+            entry,
+            [this, name] {
+                *held.at(name) = Selection{{}, false};
+            },
+            occurrence);
     }
 
     // Ends the loop: every read after `entry` fails with `stop_error`.
@@ -190,9 +194,9 @@ TEST_F(KeepSynced, ChangeAfterItsWriteIsPropagatedByTheNextPass) {
 struct SettleCase {
     const char* name;
     std::function<void(Selection&)> meanwhile; // what becomes of a's selection during the pause
-    std::vector<std::string> texts;              // of a, b, c in the end
-    Journal writes;                              // every write, in order
-    std::vector<std::string> sources;            // of the "clipboard updated" lines
+    std::vector<std::string> texts;            // of a, b, c in the end
+    Journal writes;                            // every write, in order
+    std::vector<std::string> sources;          // of the "clipboard updated" lines
 };
 
 void PrintTo(const SettleCase& c, std::ostream* os) {
@@ -246,7 +250,9 @@ INSTANTIATE_TEST_SUITE_P(
                                   "set b ''", "set c ''"},
                                  {"b", "a"}},
                       SettleCase{"NoTextOnTheFirstIsNoBaselineAndStaysUnwritten",
-                                 [](Selection& a) { a = Selection{{}, false}; },
+                                 [](Selection& a) {
+                                     a = Selection{{}, false};
+                                 },
                                  {"<image>", "new", "new"},
                                  new_written,
                                  {"b"}},
@@ -379,22 +385,16 @@ TEST_P(KeepSyncedStart, FirstReadAgainstTheStartText) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, KeepSyncedStart,
-    ::testing::Values(StartCase{"StartTextIsTheBaseline", "start", {"start", "start"}, {}, {}},
-                      StartCase{"CopyBeforeTheFirstReadIsPropagated",
-                                "mine",
-                                {"mine", "mine"},
-                                {"set a 'mine'", "set b 'mine'"},
-                                {"mine"}},
-                      StartCase{"ClearBeforeTheFirstReadIsPropagated",
-                                "",
-                                {"", ""},
-                                {"set a ''", "set b ''"},
-                                {""}},
-                      StartCase{"NoTextBeforeTheFirstReadIsNoBaseline",
-                                "<image>",
-                                {"<image>", "start"},
-                                {},
-                                {}}),
+    ::testing::Values(
+        StartCase{"StartTextIsTheBaseline", "start", {"start", "start"}, {}, {}},
+        StartCase{"CopyBeforeTheFirstReadIsPropagated",
+                  "mine",
+                  {"mine", "mine"},
+                  {"set a 'mine'", "set b 'mine'"},
+                  {"mine"}},
+        StartCase{
+            "ClearBeforeTheFirstReadIsPropagated", "", {"", ""}, {"set a ''", "set b ''"}, {""}},
+        StartCase{"NoTextBeforeTheFirstReadIsNoBaseline", "<image>", {"<image>", "start"}, {}, {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(KeepSynced, EveryPropagatedTextIsSharedBeforeItIsWritten) {

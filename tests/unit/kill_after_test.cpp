@@ -1,18 +1,18 @@
 // One worker timer against real child processes of the test: it looks at its worker without
 // collecting it and ends only that worker, only while it runs.
 
-#include "kill_after.hpp"
-
-#include "log.hpp"
-
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
-#include <fcntl.h>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
+
+#include "kill_after.hpp"
+#include "log.hpp"
 
 namespace {
 
@@ -22,9 +22,8 @@ class CapturedOutput {
     CapturedOutput() {
         saved_out_ = dup(STDOUT_FILENO);
         saved_err_ = dup(STDERR_FILENO);
-        if (pipe2(out_, O_CLOEXEC) != 0 || pipe2(err_, O_CLOEXEC) != 0) {
+        if (pipe2(out_, O_CLOEXEC) != 0 || pipe2(err_, O_CLOEXEC) != 0)
             std::abort();
-        }
         dup2(out_[1], STDOUT_FILENO);
         dup2(err_[1], STDERR_FILENO);
     }
@@ -41,23 +40,20 @@ class CapturedOutput {
 
   private:
     void restore() {
-        if (saved_out_ < 0) {
+        if (saved_out_ < 0)
             return;
-        }
         dup2(saved_out_, STDOUT_FILENO);
         dup2(saved_err_, STDERR_FILENO);
-        for (int fd : {saved_out_, saved_err_, out_[1], err_[1]}) {
+        for (int fd : {saved_out_, saved_err_, out_[1], err_[1]})
             close(fd);
-        }
         saved_out_ = -1;
     }
     static std::string drain(int fd) {
         std::string text;
         char buffer[4096];
         ssize_t got;
-        while ((got = read(fd, buffer, sizeof buffer)) > 0) {
+        while ((got = read(fd, buffer, sizeof buffer)) > 0)
             text.append(buffer, static_cast<std::size_t>(got));
-        }
         return text;
     }
     int saved_out_ = -1;
@@ -90,9 +86,8 @@ pid_t start_child(Child behaviour) {
     if (pid == 0) {
         switch (behaviour) {
         case Child::runs:
-            for (;;) {
+            for (;;)
                 pause();
-            }
         case Child::exits_7:
             _exit(7);
         case Child::killed_by_34:
@@ -144,21 +139,18 @@ TEST(WorkerTimer, LooksWithoutCollectingAndEndsOnlyARunningWorker) {
         ASSERT_GT(pid, 0);
         auto worker = quillfen::WorkerHandle::open(pid);
         ASSERT_TRUE(worker);
-        if (c.child != Child::runs) {
+        if (c.child != Child::runs)
             wait_until_ended(pid);
-        }
-        if (c.collected_before) {
+        if (c.collected_before)
             ASSERT_EQ(waitpid(pid, nullptr, 0), pid);
-        }
 
         CapturedOutput capture;
         quillfen::run_timer(0, *worker);
         const auto [out, err] = capture.finish();
 
         auto with_id = [pid](std::string text) {
-            for (auto at = text.find('%'); at != std::string::npos; at = text.find('%', at)) {
+            for (auto at = text.find('%'); at != std::string::npos; at = text.find('%', at))
                 text.replace(at, 1, std::to_string(pid));
-            }
             return text;
         };
         EXPECT_EQ(out, with_id(c.out));

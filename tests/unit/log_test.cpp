@@ -1,5 +1,11 @@
 // Log lines as a service manager receives them: format, level gating, streams,
 // the contents line, and what happens when a stream cannot be written.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/time.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -8,12 +14,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <fcntl.h>
-#include <sys/time.h>
-#include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include "fatal.hpp"
 #include "log.hpp"

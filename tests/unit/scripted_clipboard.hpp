@@ -172,9 +172,11 @@ class ScriptedClipboard final : public Clipboard {
 
 // The names of a list of scripted clipboards, without a trace in the journal.
 inline std::vector<std::string> names(const ClipboardList& clipboards) {
-    return names(clipboards, [](const Clipboard& clipboard) {
-        return dynamic_cast<const ScriptedClipboard&>(clipboard).name();
-    });
+    return names(
+        clipboards,
+        [](const Clipboard& clipboard) {
+            return dynamic_cast<const ScriptedClipboard&>(clipboard).name();
+        });
 }
 
 inline std::shared_ptr<Selection> selection(std::string text = {}) {

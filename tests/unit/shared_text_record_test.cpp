@@ -1,15 +1,16 @@
 // The record that carries the shared text from one worker to the next: what a later process
 // loads, and what is left when the storing process is killed at any moment.
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdint>
 #include <iterator>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "log.hpp"
 #include "shared_text_record.hpp"

@@ -1,21 +1,22 @@
 // The real supervisor, run by supervisor_host with short scripted workers and short timers.
 
-#include "tests/servers/process_state.hpp"
-#include "tests/servers/watched_process.hpp"
-
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <regex>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
+
+#include "tests/servers/process_state.hpp"
+#include "tests/servers/watched_process.hpp"
 
 namespace {
 
@@ -62,9 +63,8 @@ std::vector<std::string> worker_ids(const std::string& out) {
     static const std::regex started(R"(DEBUG - child process (\d+) successfully initialized\.)");
     std::vector<std::string> ids;
     for (auto it = std::sregex_iterator(out.begin(), out.end(), started);
-         it != std::sregex_iterator(); ++it) {
+         it != std::sregex_iterator(); ++it)
         ids.push_back((*it)[1]);
-    }
     return ids;
 }
 
@@ -72,9 +72,8 @@ std::vector<std::string> completions(const std::string& out) {
     static const std::regex completed(R"(DEBUG - child process (\d+) completed with: (.*)\n)");
     std::vector<std::string> statuses;
     for (auto it = std::sregex_iterator(out.begin(), out.end(), completed);
-         it != std::sregex_iterator(); ++it) {
+         it != std::sregex_iterator(); ++it)
         statuses.push_back((*it)[2]);
-    }
     return statuses;
 }
 
@@ -105,9 +104,8 @@ TEST(Supervisor, FourthAbortEndsTheSupervisorWith101) {
     EXPECT_TRUE(err.ends_with("child process " + ids[3] + " panicked too many times.\n")) << err;
     const auto statuses = completions(out);
     ASSERT_EQ(statuses.size(), 4u) << out;
-    for (std::size_t i = 0; i < 4; ++i) {
+    for (std::size_t i = 0; i < 4; ++i)
         EXPECT_EQ(statuses[i], "Exited(Pid(" + ids[i] + "), 101)");
-    }
 }
 
 TEST(Supervisor, SignalsAndOtherStatusesAreNotCounted) {
@@ -164,9 +162,8 @@ TEST(Supervisor, ShortTimerEndsARunningWorker) {
     };
     for (std::size_t i = 0; i < in_order.size(); ++i) {
         ASSERT_NE(out.find(in_order[i]), std::string::npos) << in_order[i] << "\n" << out;
-        if (i > 0) {
+        if (i > 0)
             EXPECT_LT(position(out, in_order[i - 1]), position(out, in_order[i])) << out;
-        }
     }
     EXPECT_EQ(host.process.err().find("FATAL"), std::string::npos) << host.process.err();
 }
@@ -219,9 +216,8 @@ TEST(Supervisor, WorkerForkedWhileATimerPrintsStartsWithFreeLogLocks) {
         [&] {
             char buffer[65536];
             ssize_t got;
-            while ((got = read(pipe.read.get(), buffer, sizeof buffer)) > 0) {
+            while ((got = read(pipe.read.get(), buffer, sizeof buffer)) > 0)
                 err.append(buffer, static_cast<std::size_t>(got));
-            }
             return host.process.out().find(" INFO - worker 2 logged\n") != std::string::npos;
         },
         15s);

@@ -1,17 +1,17 @@
 // The worker's pauses once SIGTERM is recorded: a request, whenever it comes, ends the process
 // by SIGTERM at the next pause and not before. Run in child processes, which end that way.
 
-#include "termination.hpp"
-
-#include "tests/servers/child_process.hpp"
-
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
 #include <string>
 #include <thread>
-#include <unistd.h>
+
+#include "termination.hpp"
+#include "tests/servers/child_process.hpp"
 
 namespace {
 

@@ -1,11 +1,10 @@
-#include "wait_status.hpp"
-
-#include "debug_text.hpp"
-
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <string>
+
+#include "debug_text.hpp"
+#include "wait_status.hpp"
 
 namespace {
 

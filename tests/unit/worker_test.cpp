@@ -1,20 +1,20 @@
 // The worker loop with scripted discovery, sync loop, clock and pauses, run in a child process
 // because every way out of it ends the process.
 
-#include "worker.hpp"
+#include <gtest/gtest.h>
+
+#include <fmt/format.h>
+#include <unistd.h>
+
+#include <functional>
+#include <memory>
+#include <string>
 
 #include "debug_text.hpp"
 #include "log.hpp"
 #include "tests/servers/child_process.hpp"
 #include "tests/servers/watched_process.hpp"
-
-#include <gtest/gtest.h>
-
-#include <fmt/format.h>
-#include <functional>
-#include <memory>
-#include <string>
-#include <unistd.h>
+#include "worker.hpp"
 
 namespace {
 
@@ -63,18 +63,16 @@ quillfen::test::RunResult run_worker(const Script& script) {
             .discover = [&script, discoveries]() -> std::expected<ClipboardList, MyError> {
                 ++*discoveries;
                 note(fmt::format("discover {} alive={}", *discoveries, alive_clipboards));
-                if (script.discover) {
+                if (script.discover)
                     return script.discover(*discoveries);
-                }
                 return ClipboardList{};
             },
             .sync = [&script, clock, syncs](const ClipboardList& list) -> MyError {
                 ++*syncs;
                 note(
                     fmt::format("sync {} size={} alive={}", *syncs, list.size(), alive_clipboards));
-                if (script.sync) {
+                if (script.sync)
                     return script.sync(*syncs, *clock);
-                }
                 return MyError::NoClipboards{};
             },
             .now = [clock] { return *clock; },
@@ -90,9 +88,8 @@ quillfen::test::RunResult run_worker(const Script& script) {
 
 std::string crash_of(int count, const std::string& cause) {
     std::string causes;
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; i < count; ++i)
         causes += (i == 0 ? "" : ", ") + cause;
-    }
     return "Crash { msg: \"too many errors, exiting\", cause: [" + causes + "] }\n";
 }
 
@@ -101,9 +98,8 @@ TEST(Worker, SixQuickNoClipboardsErrorsGiveUpWithACrashOfSixCauses) {
     ASSERT_EQ(result.exit_status, 101) << result.err;
 
     std::string expected_err;
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < 6; ++i)
         expected_err += "FATAL - action exited with error: NoClipboards\n";
-    }
     EXPECT_EQ(result.err, expected_err + crash_of(6, "NoClipboards"));
 
     std::string expected_out = " INFO - starting quillfen\n[discover 1 alive=0]\n";
@@ -128,9 +124,8 @@ TEST(Worker, FailedFirstDiscoveryEndsWith101WithoutAFatalLine) {
 TEST(Worker, FailedRediscoveryEndsWith101AfterTheLoggedError) {
     Script script;
     script.discover = [](int call) -> std::expected<ClipboardList, MyError> {
-        if (call == 1) {
+        if (call == 1)
             return ClipboardList{};
-        }
         return std::unexpected(MyError{MyError::BorrowMutError{}});
     };
     const auto result = run_worker(script);
@@ -151,9 +146,8 @@ TEST(Worker, NewListIsBuiltWhileTheOldOneIsStillHeld) {
     ASSERT_EQ(result.exit_status, 101);
     // Every rediscovery runs while the previous list lives; each sync sees only the new list.
     EXPECT_EQ(count_of(result.out, "discover 1 alive=0]"), 1u) << result.out;
-    for (int i = 2; i <= 6; ++i) {
+    for (int i = 2; i <= 6; ++i)
         EXPECT_EQ(count_of(result.out, fmt::format("[discover {} alive=1]", i)), 1u) << result.out;
-    }
     for (int i = 1; i <= 6; ++i) {
         EXPECT_EQ(count_of(result.out, fmt::format("[sync {} size=1 alive=1]", i)), 1u)
             << result.out;
@@ -169,13 +163,11 @@ TEST(Worker, SpacingOfErrorsDecidesWhenTheWorkerGivesUp) {
         SCOPED_TRACE(c.spacing.count());
         Script script;
         script.sync = [c](int call, WallTime& clock) -> MyError {
-            if (call > 400) {
+            if (call > 400)
                 _exit(0);
-            }
             // The worker pauses one second before each further sync.
-            if (call > 1) {
+            if (call > 1)
                 clock += c.spacing - 1s;
-            }
             return MyError::NoClipboards{};
         };
         const auto result = run_worker(script);
@@ -193,9 +185,8 @@ TEST(Worker, SpacingOfErrorsDecidesWhenTheWorkerGivesUp) {
 TEST(Worker, WallClockSetBackCountsEarlierErrorsAsJustRecorded) {
     Script script;
     script.sync = [](int call, WallTime& clock) -> MyError {
-        if (call == 3) {
+        if (call == 3)
             clock -= 1h;
-        }
         return MyError::NoClipboards{};
     };
     const auto result = run_worker(script);

@@ -1,11 +1,11 @@
 // Every way a UniqueFd lets go of a descriptor closes it once, and only the last holder does.
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <utility>
-
 #include <fcntl.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <utility>
 
 #include "util/unique_fd.hpp"
 

@@ -2,13 +2,13 @@
 // requests, the transfers under way end whole or are given up once their reader stalls, and
 // what was given up is counted. Each case runs in a child process, since the request holds for
 // the rest of the process.
+#include <gtest/gtest.h>
+
 #include <unistd.h>
 
 #include <chrono>
 #include <string>
 #include <variant>
-
-#include <gtest/gtest.h>
 
 #include "tests/servers/child_process.hpp"
 #include "tests/servers/process_state.hpp"

@@ -1,5 +1,7 @@
 // The service's Wayland backend against headless sway and weston, with wl-copy and
 // wl-paste as the other clients.
+#include <gtest/gtest.h>
+
 #include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -9,8 +11,6 @@
 #include <mutex>
 #include <stdexcept>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "debug_text.hpp"
 #include "error.hpp"

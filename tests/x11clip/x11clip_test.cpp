@@ -2,6 +2,7 @@
 // the other side.
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -15,8 +16,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <poll.h>
 
 #include "tests/servers/process_state.hpp"
 #include "tests/servers/xvfb_server.hpp"
@@ -65,10 +64,9 @@ class Requestor {
         const auto deadline = Clock::now() + limit;
         for (;;) {
             while (std::unique_ptr<xcb_generic_event_t, decltype(&std::free)> e{
-                xcb_poll_for_event(xcb), &std::free}) {
+                xcb_poll_for_event(xcb), &std::free})
                 if ((e->response_type & 0x7f) == XCB_SELECTION_NOTIFY)
                     return take();
-            }
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
             if (left <= 0ms || xcb_connection_has_error(xcb) != 0)
                 return std::nullopt;
@@ -486,11 +484,10 @@ TEST_F(X11ClipLayer, OwnTextReadsAsATransferOfItReads) {
         // Whether our text reads as itself is known without copying it.
         EXPECT_EQ(ours.holds_own_text(), own.has_value());
         EXPECT_FALSE(other.holds_own_text());
-        if (own) {
+        if (own)
             EXPECT_EQ(*own, *transferred);
-        } else {
+        else
             EXPECT_EQ(own.error().message(), transferred.error().message());
-        }
     }
 }
 
@@ -532,9 +529,8 @@ TEST_F(X11ClipLayer, AfterOurOwnTextAnotherOwnersAnswerIsRead) {
         EXPECT_FALSE(clipboard.holds_own_text());
         auto read = clipboard.get_string();
         ASSERT_EQ(read.has_value(), c.text.has_value());
-        if (c.text) {
+        if (c.text)
             EXPECT_EQ(*read, *c.text);
-        }
     }
     // And once more with xclip, several times in a row.
     for (int round = 0; round < 5; ++round) {

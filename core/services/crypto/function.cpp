@@ -1,8 +1,9 @@
 #include "function.hpp"
-#include "module_state.hpp"
-#include "traceback.hpp"
 
 #include <cstddef>
+
+#include "module_state.hpp"
+#include "traceback.hpp"
 
 namespace zentorik {
 
@@ -12,9 +13,8 @@ PyObject* Function::fail(int line) const {
 }
 
 bool is_exact_tuple_argument(PyObject* argument, const char* parameter) {
-    if (PyTuple_CheckExact(argument)) {
+    if (PyTuple_CheckExact(argument))
         return true;
-    }
     PyErr_Format(PyExc_TypeError,
                  "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)", parameter,
                  PyTuple_Type.tp_name, Py_TYPE(argument)->tp_name);
@@ -75,18 +75,16 @@ bool bind_arguments(const Function& f, PyObject* const* args, Py_ssize_t positio
             count_error(f, positional);
             return false;
         }
-        for (Py_ssize_t i = 0; i < count; ++i) {
+        for (Py_ssize_t i = 0; i < count; ++i)
             bound[i] = args[i];
-        }
         return true;
     }
     if (positional > count) {
         count_error(f, positional);
         return false;
     }
-    for (Py_ssize_t i = 0; i < positional; ++i) {
+    for (Py_ssize_t i = 0; i < positional; ++i)
         bound[i] = args[i];
-    }
     for (Py_ssize_t k = 0; k < keywords; ++k) {
         PyObject* keyword = PyTuple_GET_ITEM(kwnames, k);
         if (!PyUnicode_Check(keyword)) {
@@ -95,9 +93,8 @@ bool bind_arguments(const Function& f, PyObject* const* args, Py_ssize_t positio
             return false;
         }
         Py_ssize_t index = 0;
-        while (index < count && !same_text(keyword, PyTuple_GET_ITEM(f.parameters, index))) {
+        while (index < count && !same_text(keyword, PyTuple_GET_ITEM(f.parameters, index)))
             ++index;
-        }
         if (index < count && index >= positional) {
             bound[index] = args[positional + k];
         } else if (index < count) {
@@ -113,9 +110,8 @@ bool bind_arguments(const Function& f, PyObject* const* args, Py_ssize_t positio
         }
     }
     Py_ssize_t filled = 0;
-    while (filled < count && bound[filled] != nullptr) {
+    while (filled < count && bound[filled] != nullptr)
         ++filled;
-    }
     if (filled < count) {
         count_error(f, filled);
         return false;
@@ -127,9 +123,8 @@ PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t 
                               PyObject* kwnames) {
     const auto& f = *reinterpret_cast<Function*>(callable);
     PyObject* bound[max_parameters] = {};
-    if (!bind_arguments(f, args, PyVectorcall_NARGS(nargsf), kwnames, bound)) {
+    if (!bind_arguments(f, args, PyVectorcall_NARGS(nargsf), kwnames, bound))
         return nullptr;
-    }
     return f.spec->body(f, bound);
 }
 
@@ -227,9 +222,8 @@ PyTypeObject function_type = {PyVarObject_HEAD_INIT(nullptr, 0)};
 } // namespace
 
 bool ready_function_type() {
-    if (function_type.tp_flags & Py_TPFLAGS_READY) {
+    if (function_type.tp_flags & Py_TPFLAGS_READY)
         return true;
-    }
     function_type.tp_name = "zentorik.function";
     function_type.tp_basicsize = sizeof(Function);
     function_type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL |
@@ -251,14 +245,12 @@ namespace {
 
 Ref tuple_of_texts(std::span<const char* const> texts) {
     Ref tuple = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(texts.size())));
-    if (!tuple) {
+    if (!tuple)
         return {};
-    }
     for (std::size_t i = 0; i < texts.size(); ++i) {
         PyObject* text = PyUnicode_InternFromString(texts[i]);
-        if (text == nullptr) {
+        if (text == nullptr)
             return {};
-        }
         PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), text);
     }
     return tuple;
@@ -279,48 +271,40 @@ Ref make_code(const FunctionSpec& spec) {
     Ref replace = empty ? Ref::steal(PyObject_GetAttrString(empty.get(), "replace")) : Ref();
     Ref no_args = Ref::steal(PyTuple_New(0));
     Ref changes = Ref::steal(PyDict_New());
-    if (!varnames || !replace || !no_args || !changes) {
+    if (!varnames || !replace || !no_args || !changes)
         return {};
-    }
     const auto argcount = static_cast<long>(spec.parameters.size());
     const auto nlocals = static_cast<long>(spec.varnames.size());
     if (!set_item(changes.get(), "co_argcount", Ref::steal(PyLong_FromLong(argcount)).get()) ||
         !set_item(changes.get(), "co_nlocals", Ref::steal(PyLong_FromLong(nlocals)).get()) ||
         !set_item(changes.get(), "co_flags",
                   Ref::steal(PyLong_FromLong(CO_OPTIMIZED | CO_NEWLOCALS)).get()) ||
-        !set_item(changes.get(), "co_varnames", varnames.get())) {
+        !set_item(changes.get(), "co_varnames", varnames.get()))
         return {};
-    }
     return Ref::steal(PyObject_Call(replace.get(), no_args.get(), changes.get()));
 }
 
 Ref make_function(const FunctionSpec& spec, PyObject* globals, PyObject* code) {
     Ref annotations = Ref::steal(PyDict_New());
-    if (!annotations) {
+    if (!annotations)
         return {};
-    }
-    for (std::size_t i = 0; i < spec.parameters.size(); ++i) {
+    for (std::size_t i = 0; i < spec.parameters.size(); ++i)
         if (!set_item(annotations.get(), spec.parameters[i],
-                      Ref::steal(PyUnicode_FromString(spec.annotations[i])).get())) {
+                      Ref::steal(PyUnicode_FromString(spec.annotations[i])).get()))
             return {};
-        }
-    }
     if (!set_item(annotations.get(), "return",
-                  Ref::steal(PyUnicode_FromString(spec.return_annotation)).get())) {
+                  Ref::steal(PyUnicode_FromString(spec.return_annotation)).get()))
         return {};
-    }
     Ref name = Ref::steal(PyUnicode_InternFromString(spec.name));
     Ref module = Ref::steal(PyUnicode_InternFromString("zentorik"));
     Ref doc =
         spec.doc == nullptr ? Ref::borrow(Py_None) : Ref::steal(PyUnicode_FromString(spec.doc));
     Ref parameters = tuple_of_texts(spec.parameters);
-    if (!name || !module || !doc || !parameters) {
+    if (!name || !module || !doc || !parameters)
         return {};
-    }
     auto* f = PyObject_GC_New(Function, &function_type);
-    if (f == nullptr) {
+    if (f == nullptr)
         return {};
-    }
     f->vectorcall = function_vectorcall;
     f->spec = &spec;
     f->name = Py_NewRef(name.get());

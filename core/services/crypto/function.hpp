@@ -2,9 +2,9 @@
 // argument binding with its error texts, code objects and traceback entries.
 #pragma once
 
-#include "py_ref.hpp"
-
 #include <span>
+
+#include "py_ref.hpp"
 
 namespace zentorik {
 

@@ -1,5 +1,6 @@
 // Names, parameters, annotations, docstring and definition lines of the five functions.
 #include "function_table.hpp"
+
 #include "line_functions.hpp"
 #include "pairing_functions.hpp"
 #include "source_lines.hpp"

@@ -1,9 +1,9 @@
 // The table of the module's five functions, in the order the import creates them.
 #pragma once
 
-#include "function.hpp"
-
 #include <array>
+
+#include "function.hpp"
 
 namespace zentorik {
 

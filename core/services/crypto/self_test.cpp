@@ -1,6 +1,7 @@
 // The import-time test of linefunc: ten lines through G1 and its small multiples, each
 // evaluated at a point that lies on it (== 0) or does not (!= 0).
 #include "self_test.hpp"
+
 #include "module_state.hpp"
 #include "source_lines.hpp"
 #include "traceback.hpp"
@@ -39,34 +40,27 @@ static_assert(lines::init::last_case - lines::init::first_case + 1 == case_count
 Ref evaluate(PyObject* globals, const LineCase& c) {
     const Names& n = names();
     Ref linefunc = lookup(globals, n.linefunc);
-    if (!linefunc) {
+    if (!linefunc)
         return {};
-    }
     Ref first = lookup(globals, n.*c.first);
-    if (!first) {
+    if (!first)
         return {};
-    }
     Ref second = lookup(globals, n.*c.second);
-    if (!second) {
+    if (!second)
         return {};
-    }
     Ref at = lookup(globals, n.*c.at);
-    if (!at) {
+    if (!at)
         return {};
-    }
     PyObject* args[] = {first.get(), second.get(), at.get()};
     Ref value = Ref::steal(PyObject_Vectorcall(linefunc.get(), args, 3, nullptr));
-    if (!value) {
+    if (!value)
         return {};
-    }
     Ref fq = lookup(globals, n.FQ);
-    if (!fq) {
+    if (!fq)
         return {};
-    }
     Ref zero = Ref::steal(PyObject_CallOneArg(fq.get(), constants().zero));
-    if (!zero) {
+    if (!zero)
         return {};
-    }
     return Ref::steal(PyObject_RichCompare(value.get(), zero.get(), c.comparison));
 }
 
@@ -77,33 +71,27 @@ bool run_self_test(PyObject* globals, PyObject* all) {
     Ref results[case_count];
     for (int k = 0; k < case_count; ++k) {
         results[k] = evaluate(globals, line_cases[k]);
-        if (!results[k]) {
+        if (!results[k])
             return fail_import(globals, at::first_case + k);
-        }
     }
 
     // Bound before the all-true test so that a failed import still shows every result.
     Ref conditions = Ref::steal(PyList_New(case_count));
-    if (!conditions) {
+    if (!conditions)
         return fail_import(globals, at::conditions);
-    }
-    for (int k = 0; k < case_count; ++k) {
+    for (int k = 0; k < case_count; ++k)
         PyList_SET_ITEM(conditions.get(), k, results[k].release());
-    }
-    if (PyDict_SetItem(globals, names().conditions, conditions.get()) < 0) {
+    if (PyDict_SetItem(globals, names().conditions, conditions.get()) < 0)
         return fail_import(globals, at::conditions);
-    }
     conditions.reset();
 
     conditions = lookup(globals, names().conditions);
-    if (!conditions) {
+    if (!conditions)
         return fail_import(globals, at::all_true);
-    }
     Ref verdict = Ref::steal(PyObject_CallOneArg(all, conditions.get()));
     const int passed = verdict ? PyObject_IsTrue(verdict.get()) : -1;
-    if (passed < 0) {
+    if (passed < 0)
         return fail_import(globals, at::all_true);
-    }
     if (!passed) {
         raise_value_error("Line function is inconsistent");
         return fail_import(globals, at::inconsistent);

@@ -19,9 +19,8 @@ void add_traceback(const char* function_name, int line, PyObject* globals) {
     }
     PyErr_Clear();
     PyErr_SetRaisedException(pending);
-    if (frame) {
+    if (frame)
         PyTraceBack_Here(reinterpret_cast<PyFrameObject*>(frame.get()));
-    }
 }
 
 bool fail_import(PyObject* globals, int line) {

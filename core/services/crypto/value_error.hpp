@@ -10,9 +10,8 @@ namespace zentorik {
 inline void raise_value_error(const char* message) {
     Ref text = Ref::steal(PyUnicode_FromString(message));
     Ref error = text ? Ref::steal(PyObject_CallOneArg(PyExc_ValueError, text.get())) : Ref();
-    if (error) {
+    if (error)
         PyErr_SetObject(PyExc_ValueError, error.get());
-    }
 }
 
 } // namespace zentorik

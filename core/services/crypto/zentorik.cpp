@@ -1,13 +1,13 @@
 // The module definition, its create and exec slots, and the import and lookup rules that
 // the import-time code (and, for lookups, every function) follows.
+#include <cstdint>
+#include <span>
+
 #include "function_table.hpp"
 #include "module_state.hpp"
 #include "self_test.hpp"
 #include "source_lines.hpp"
 #include "traceback.hpp"
-
-#include <cstdint>
-#include <span>
 
 // A host that embeds the interpreter may set this before the import to have the module
 // run under the name "__main__".
@@ -58,9 +58,8 @@ namespace {
 // A name that the module namespace lacks: the builtins module's, else NameError.
 Ref lookup_builtin(PyObject* name) {
     Ref value = Ref::steal(PyObject_GetAttr(state.builtins, name));
-    if (value || !PyErr_ExceptionMatches(PyExc_AttributeError)) {
+    if (value || !PyErr_ExceptionMatches(PyExc_AttributeError))
         return value;
-    }
     PyErr_Clear();
     PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
     return {};
@@ -69,14 +68,12 @@ Ref lookup_builtin(PyObject* name) {
 } // namespace
 
 Ref lookup(PyObject* globals, PyObject* name) {
-    if (PyObject* value = PyDict_GetItemWithError(globals, name)) {
+    if (PyObject* value = PyDict_GetItemWithError(globals, name))
         return Ref::borrow(value);
-    }
     if (PyErr_Occurred()) {
         // A key comparison that raised; only an ordinary exception falls through.
-        if (!PyErr_ExceptionMatches(PyExc_Exception)) {
+        if (!PyErr_ExceptionMatches(PyExc_Exception))
             return {};
-        }
         PyErr_Clear();
     }
     return lookup_builtin(name);
@@ -111,9 +108,8 @@ bool make_constants(Constants& made) {
 
 // The interned names and constants, made once per process; a failure leaves nothing made.
 bool make_process_values() {
-    if (state.made) {
+    if (state.made)
         return true;
-    }
     Names made_names;
     Constants made_constants;
     if (!make_names(made_names) || !make_constants(made_constants)) {
@@ -123,9 +119,8 @@ bool make_process_values() {
 #undef ZENTORIK_DROP_NAME
         for (PyObject* c :
              {made_constants.zero, made_constants.one, made_constants.two, made_constants.three,
-              made_constants.twelve, made_constants.sixty_two, made_constants.loop_count}) {
+              made_constants.twelve, made_constants.sixty_two, made_constants.loop_count})
             Py_XDECREF(c);
-        }
         return false;
     }
     state.names = made_names;
@@ -136,15 +131,13 @@ bool make_process_values() {
 
 // The function type and the five code objects, once per process.
 bool make_codes() {
-    if (!ready_function_type()) {
+    if (!ready_function_type())
         return false;
-    }
     for (int i = 0; i < function_count; ++i) {
         if (state.codes[i] == nullptr) {
             Ref code = make_code(function_specs[i]);
-            if (!code) {
+            if (!code)
                 return false;
-            }
             keep(state.codes[i], std::move(code));
         }
     }
@@ -162,19 +155,16 @@ struct ImportedName {
 // When the attribute is missing, a submodule of that name already imported counts too.
 Ref imported_submodule(PyObject* module, PyObject* requested) {
     Ref module_name = Ref::steal(PyObject_GetAttrString(module, "__name__"));
-    if (!module_name) {
+    if (!module_name)
         return {};
-    }
     Ref full_name = Ref::steal(PyUnicode_FromFormat("%S.%S", module_name.get(), requested));
     return full_name ? Ref::steal(PyImport_GetModule(full_name.get())) : Ref();
 }
 
 bool has_every_name(PyObject* module, PyObject* requested) {
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(requested); ++i) {
-        if (!PyObject_HasAttr(module, PyList_GET_ITEM(requested, i))) {
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(requested); ++i)
+        if (!PyObject_HasAttr(module, PyList_GET_ITEM(requested, i)))
             return false;
-        }
-    }
     return true;
 }
 
@@ -183,34 +173,28 @@ bool import_from(PyObject* globals, const char* module_name, std::span<const Imp
                  int line) {
     Ref name = Ref::steal(PyUnicode_FromString(module_name));
     Ref requested = Ref::steal(PyList_New(static_cast<Py_ssize_t>(items.size())));
-    if (!name || !requested) {
+    if (!name || !requested)
         return fail_import(globals, line);
-    }
     for (std::size_t i = 0; i < items.size(); ++i) {
         PyObject* text = PyUnicode_InternFromString(items[i].requested);
-        if (text == nullptr) {
+        if (text == nullptr)
             return fail_import(globals, line);
-        }
         PyList_SET_ITEM(requested.get(), static_cast<Py_ssize_t>(i), text);
     }
 
     Ref module = Ref::steal(PyImport_GetModule(name.get()));
-    if (!module && PyErr_Occurred()) {
+    if (!module && PyErr_Occurred())
         return fail_import(globals, line);
-    }
-    if (module && !has_every_name(module.get(), requested.get())) {
+    if (module && !has_every_name(module.get(), requested.get()))
         module.reset();
-    }
     if (!module) {
         Ref locals = Ref::steal(PyDict_New());
-        if (!locals) {
+        if (!locals)
             return fail_import(globals, line);
-        }
         module = Ref::steal(PyImport_ImportModuleLevelObject(name.get(), globals, locals.get(),
                                                              requested.get(), 0));
-        if (!module) {
+        if (!module)
             return fail_import(globals, line);
-        }
     }
 
     for (std::size_t i = 0; i < items.size(); ++i) {
@@ -225,9 +209,8 @@ bool import_from(PyObject* globals, const char* module_name, std::span<const Imp
             PyErr_Format(PyExc_ImportError, "cannot import name %S", wanted);
             return fail_import(globals, line);
         }
-        if (PyDict_SetItemString(globals, items[i].bound_as, value.get()) < 0) {
+        if (PyDict_SetItemString(globals, items[i].bound_as, value.get()) < 0)
             return fail_import(globals, items[i].bind_line);
-        }
     }
     return true;
 }
@@ -235,18 +218,16 @@ bool import_from(PyObject* globals, const char* module_name, std::span<const Imp
 // ----- the import-time code --------------------------------------------------------------
 
 bool bind(PyObject* globals, PyObject* name, const Ref& value, int line) {
-    if (!value || PyDict_SetItem(globals, name, value.get()) < 0) {
+    if (!value || PyDict_SetItem(globals, name, value.get()) < 0)
         return fail_import(globals, line);
-    }
     return true;
 }
 
 bool create_function(PyObject* globals, FunctionIndex index) {
     const FunctionSpec& spec = function_specs[index];
     Ref function = make_function(spec, globals, state.codes[index]);
-    if (!function || PyDict_SetItemString(globals, spec.name, function.get()) < 0) {
+    if (!function || PyDict_SetItemString(globals, spec.name, function.get()) < 0)
         return fail_import(globals, spec.line);
-    }
     return true;
 }
 
@@ -266,16 +247,14 @@ bool bind_negative_multiple(PyObject* globals, PyObject* target, long k, int lin
 
 bool bind_points(PyObject* globals) {
     const Names& n = names();
-    if (!bind(globals, n.one, lookup(globals, n.G1), at::one)) {
+    if (!bind(globals, n.one, lookup(globals, n.G1), at::one))
         return false;
-    }
     {
         Ref double_ = lookup(globals, n.double_);
         Ref g1 = double_ ? lookup(globals, n.G1) : Ref();
         Ref two = g1 ? Ref::steal(PyObject_CallOneArg(double_.get(), g1.get())) : Ref();
-        if (!bind(globals, n.two, two, at::two)) {
+        if (!bind(globals, n.two, two, at::two))
             return false;
-        }
     }
     {
         Ref multiply = lookup(globals, n.multiply);
@@ -283,9 +262,8 @@ bool bind_points(PyObject* globals) {
         Ref three = g1 ? Ref::steal(PyObject_CallFunctionObjArgs(multiply.get(), g1.get(),
                                                                  constants().three, nullptr))
                        : Ref();
-        if (!bind(globals, n.three, three, at::three)) {
+        if (!bind(globals, n.three, three, at::three))
             return false;
-        }
     }
     return bind_negative_multiple(globals, n.negone, 1, at::negone) &&
            bind_negative_multiple(globals, n.negtwo, 2, at::negtwo) &&
@@ -332,20 +310,17 @@ bool bind_field_modulus(PyObject* globals) {
 bool execute(PyObject* module, bool& entered_plain) {
     PyObject* globals = PyModule_GetDict(module);
     Ref builtins_name = Ref::steal(PyUnicode_FromString("builtins"));
-    if (!builtins_name) {
+    if (!builtins_name)
         return false;
-    }
     Ref builtins = Ref::steal(PyImport_GetModule(builtins_name.get()));
     if (!builtins) {
-        if (!PyErr_Occurred()) {
+        if (!PyErr_Occurred())
             PyErr_SetObject(PyExc_KeyError, builtins_name.get());
-        }
         return false;
     }
     keep(state.builtins, Ref(builtins));
-    if (PyObject_SetAttrString(module, "__builtins__", builtins.get()) < 0) {
+    if (PyObject_SetAttrString(module, "__builtins__", builtins.get()) < 0)
         return false;
-    }
 
     // Compiled against 3.12; the micro version and release level do not matter.
     const unsigned major = (Py_Version >> 24) & 0xff;
@@ -357,77 +332,65 @@ bool execute(PyObject* module, bool& entered_plain) {
                       "%d.%d",
                       3, 12, "zentorik", "does not match", static_cast<int>(major),
                       static_cast<int>(minor));
-        if (PyErr_WarnEx(nullptr, message, 1) < 0) {
+        if (PyErr_WarnEx(nullptr, message, 1) < 0)
             return false;
-        }
     }
 
-    if (!make_process_values()) {
+    if (!make_process_values())
         return false;
-    }
 
     if (zentorik_module_is_main != 0) {
         Ref main_name = Ref::steal(PyUnicode_FromString("__main__"));
-        if (!main_name || PyObject_SetAttrString(module, "__name__", main_name.get()) < 0) {
+        if (!main_name || PyObject_SetAttrString(module, "__name__", main_name.get()) < 0)
             return fail_import(globals, at::set_up);
-        }
     }
 
     {
         Ref plain_name = Ref::steal(PyUnicode_FromString("zentorik"));
-        if (!plain_name) {
+        if (!plain_name)
             return fail_import(globals, at::set_up);
-        }
         Ref entry = Ref::steal(PyImport_GetModule(plain_name.get()));
         if (!entry) {
             if (PyErr_Occurred() ||
-                PyObject_SetItem(PyImport_GetModuleDict(), plain_name.get(), module) < 0) {
+                PyObject_SetItem(PyImport_GetModuleDict(), plain_name.get(), module) < 0)
                 return fail_import(globals, at::set_up);
-            }
             entered_plain = true;
         }
     }
 
     Ref all = lookup_builtin(names().all);
-    if (!all) {
+    if (!all)
         return fail_import(globals, at::set_up);
-    }
     keep(state.all, std::move(all));
 
-    if (!make_codes()) {
+    if (!make_codes())
         return fail_import(globals, at::set_up);
-    }
 
     if (!import_from(globals, "py_ecc.fields", field_names, at::import_fields) ||
         !import_from(globals, "py_ecc.fields.field_properties", field_properties_names,
                      at::import_field_properties) ||
         !import_from(globals, "py_ecc.typing", typing_alias_names, at::import_typing_aliases) ||
-        !import_from(globals, "py_ecc.bls12_381", curve_names, at::import_curve)) {
+        !import_from(globals, "py_ecc.bls12_381", curve_names, at::import_curve))
         return false;
-    }
     if (!bind_field_modulus(globals) ||
         !bind(globals, names().ate_loop_count, Ref::borrow(constants().loop_count),
               at::ate_loop_count) ||
         !bind(globals, names().log_ate_loop_count, Ref::borrow(constants().sixty_two),
-              at::log_ate_loop_count)) {
+              at::log_ate_loop_count))
         return false;
-    }
     if (!import_from(globals, "typing", standard_typing_names, at::import_standard_typing) ||
         !import_from(globals, "py_ecc.fields", unused_field_names, at::import_FQ_py_ecc) ||
-        !import_from(globals, "py_ecc.utils", utility_names, at::import_utilities)) {
+        !import_from(globals, "py_ecc.utils", utility_names, at::import_utilities))
         return false;
-    }
     if (!create_function(globals, linefunc_index) ||
         !create_function(globals, cast_point_to_fq12_index) || !bind_points(globals) ||
         !run_self_test(globals, state.all) || !create_function(globals, miller_loop_index) ||
         !create_function(globals, pairing_index) ||
-        !create_function(globals, final_exponentiate_index)) {
+        !create_function(globals, final_exponentiate_index))
         return false;
-    }
     Ref test_table = Ref::steal(PyDict_New());
-    if (!test_table || PyDict_SetItemString(globals, "__test__", test_table.get()) < 0) {
+    if (!test_table || PyDict_SetItemString(globals, "__test__", test_table.get()) < 0)
         return fail_import(globals, at::set_up);
-    }
     return true;
 }
 
@@ -438,23 +401,20 @@ bool copy_spec_attribute(PyObject* spec, const char* from, PyObject* module, con
                          bool skip_none) {
     Ref value = Ref::steal(PyObject_GetAttrString(spec, from));
     if (!value) {
-        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError))
             return false;
-        }
         PyErr_Clear();
         return true;
     }
-    if (skip_none && value.get() == Py_None) {
+    if (skip_none && value.get() == Py_None)
         return true;
-    }
     return PyObject_SetAttrString(module, to, value.get()) == 0;
 }
 
 PyObject* create_module(PyObject* spec, PyModuleDef*) {
     const std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
-    if (id == -1) {
+    if (id == -1)
         return nullptr;
-    }
     if (state.first_interpreter == -1) {
         state.first_interpreter = id;
     } else if (id != state.first_interpreter) {
@@ -462,20 +422,17 @@ PyObject* create_module(PyObject* spec, PyModuleDef*) {
                                            "loaded into one interpreter per process.");
         return nullptr;
     }
-    if (state.recorded_module != nullptr) {
+    if (state.recorded_module != nullptr)
         return Py_NewRef(state.recorded_module);
-    }
     Ref name = Ref::steal(PyObject_GetAttrString(spec, "name"));
-    if (!name) {
+    if (!name)
         return nullptr;
-    }
     Ref module = Ref::steal(PyModule_NewObject(name.get()));
     if (!module || !copy_spec_attribute(spec, "loader", module.get(), "__loader__", false) ||
         !copy_spec_attribute(spec, "origin", module.get(), "__file__", false) ||
         !copy_spec_attribute(spec, "parent", module.get(), "__package__", false) ||
-        !copy_spec_attribute(spec, "submodule_search_locations", module.get(), "__path__", true)) {
+        !copy_spec_attribute(spec, "submodule_search_locations", module.get(), "__path__", true))
         return nullptr;
-    }
     return module.release();
 }
 
@@ -487,18 +444,16 @@ void forget_plain_entry(PyObject* module) {
     PyObject* modules = PyImport_GetModuleDict();
     Ref plain_name = Ref::steal(PyUnicode_FromString("zentorik"));
     Ref entry = plain_name ? Ref::steal(PyImport_GetModule(plain_name.get())) : Ref();
-    if (entry.get() == module) {
+    if (entry.get() == module)
         PyObject_DelItem(modules, plain_name.get());
-    }
     PyErr_Clear();
     PyErr_SetRaisedException(pending);
 }
 
 int exec_module(PyObject* module) {
     if (state.recorded_module != nullptr) {
-        if (state.recorded_module == module) {
+        if (state.recorded_module == module)
             return 0;
-        }
         PyErr_SetString(PyExc_RuntimeError, "Module 'zentorik' has already been imported. "
                                             "Re-initialisation is not supported.");
         return -1;
@@ -507,9 +462,8 @@ int exec_module(PyObject* module) {
     bool entered_plain = false;
     if (!execute(module, entered_plain)) {
         Py_CLEAR(state.recorded_module);
-        if (entered_plain) {
+        if (entered_plain)
             forget_plain_entry(module);
-        }
         return -1;
     }
     return 0;

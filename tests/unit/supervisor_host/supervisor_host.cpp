@@ -11,9 +11,16 @@
 // each SIGTERM and keep running). --block-sigterm holds SIGTERM back in the supervisor and so in
 // each new worker, which lets a stubborn worker see a SIGTERM sent before it was ready.
 
-#include "fatal.hpp"
-#include "log.hpp"
-#include "supervisor.hpp"
+#include <fcntl.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sched.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -23,21 +30,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <linux/filter.h>
-#include <linux/seccomp.h>
-#include <sched.h>
 #include <string>
 #include <string_view>
-#include <sys/prctl.h>
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
-#include <linux/audit.h>
+#include "fatal.hpp"
+#include "log.hpp"
+#include "supervisor.hpp"
 
 namespace {
 
@@ -51,24 +51,21 @@ std::vector<std::string> script;
 
 int next_worker_number() {
     const int fd = open(state_file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) {
+    if (fd < 0)
         die("state file");
-    }
     char text[32] = {};
     const ssize_t got = pread(fd, text, sizeof text - 1, 0);
     const int number = got > 0 ? std::atoi(text) + 1 : 1;
     const std::string next = std::to_string(number);
-    if (ftruncate(fd, 0) != 0 || pwrite(fd, next.data(), next.size(), 0) < 0) {
+    if (ftruncate(fd, 0) != 0 || pwrite(fd, next.data(), next.size(), 0) < 0)
         die("state file");
-    }
     close(fd);
     return number;
 }
 
 [[noreturn]] void wait_to_be_ended() {
-    for (;;) {
+    for (;;)
         pause();
-    }
 }
 
 void say_stubborn(int) {
@@ -110,9 +107,8 @@ void test_worker() {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         const int fd = open("/proc/sys/kernel/ns_last_pid", O_WRONLY | O_CLOEXEC);
         const std::string last = std::to_string(getpid() - 1);
-        if (fd < 0 || write(fd, last.data(), last.size()) < 0) {
+        if (fd < 0 || write(fd, last.data(), last.size()) < 0)
             die("ns_last_pid");
-        }
         close(fd);
         _exit(0);
     } else if (action == "stubborn") {
@@ -156,21 +152,18 @@ void deny_clone(bool threads) {
     };
     const sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
     if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
-        prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0) {
+        prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
         die("seccomp");
-    }
 }
 
 // Runs the rest of the program as process 1 of a new pid namespace, so that process ids are
 // predictable and can be reused on purpose; this process only mirrors how that one ends.
 void enter_pid_namespace() {
-    if (unshare(CLONE_NEWPID) != 0) {
+    if (unshare(CLONE_NEWPID) != 0)
         die("unshare");
-    }
     const pid_t child = fork();
-    if (child < 0) {
+    if (child < 0)
         die("fork");
-    }
     if (child == 0) {
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         return;
@@ -213,20 +206,17 @@ int main(int argc, char** argv) {
     quillfen::log::timestamp::set(false);
     quillfen::log::log_sensitive_information::set(false);
 
-    if (pid_namespace) {
+    if (pid_namespace)
         enter_pid_namespace();
-    }
-    if (ignore_sigchld) {
+    if (ignore_sigchld)
         std::signal(SIGCHLD, SIG_IGN);
-    }
     if (block_sigterm) {
         sigset_t term;
         sigemptyset(&term);
         sigaddset(&term, SIGTERM);
         sigprocmask(SIG_BLOCK, &term, nullptr);
     }
-    if (deny_fork || deny_threads) {
+    if (deny_fork || deny_threads)
         deny_clone(deny_threads);
-    }
     quillfen::supervise(test_worker, timer);
 }
