@@ -160,11 +160,10 @@ TEST(Supervisor, ShortTimerEndsARunningWorker) {
         "DEBUG - child process " + id + " completed with: Signaled(Pid(" + id +
             "), SIGTERM, false)\n",
     };
-    for (std::size_t i = 0; i < in_order.size(); ++i) {
-        ASSERT_NE(out.find(in_order[i]), std::string::npos) << in_order[i] << "\n" << out;
-        if (i > 0)
-            EXPECT_LT(position(out, in_order[i - 1]), position(out, in_order[i])) << out;
-    }
+    for (const std::string& line : in_order)
+        ASSERT_NE(out.find(line), std::string::npos) << line << "\n" << out;
+    for (std::size_t i = 1; i < in_order.size(); ++i)
+        EXPECT_LT(position(out, in_order[i - 1]), position(out, in_order[i])) << out;
     EXPECT_EQ(host.process.err().find("FATAL"), std::string::npos) << host.process.err();
 }
 

@@ -20,10 +20,7 @@ SlowIncrOwner::SlowIncrOwner(const std::string& display, std::vector<std::string
                              std::chrono::milliseconds pause)
     : client_(display), chunks_(std::move(chunks)), pause_(pause), incr_(client_.atom("INCR")),
       utf8_string_(client_.atom("UTF8_STRING")) {
-    xcb_set_selection_owner(client_.connection(), client_.window(), client_.atom("CLIPBOARD"),
-                            XCB_CURRENT_TIME);
-    if (client_.clipboard_owner() != client_.window())
-        throw std::runtime_error("could not take CLIPBOARD");
+    client_.take_clipboard();
     thread_ = std::jthread([this](std::stop_token stop) { serve(stop); });
 }
 

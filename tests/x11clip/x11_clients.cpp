@@ -69,6 +69,12 @@ xcb_window_t RawClient::clipboard_owner() const {
     return reply ? reply->owner : XCB_NONE;
 }
 
+void RawClient::take_clipboard() const {
+    xcb_set_selection_owner(xcb_, window_, atom("CLIPBOARD"), XCB_CURRENT_TIME);
+    if (clipboard_owner() != window_)
+        throw std::runtime_error("could not take CLIPBOARD");
+}
+
 std::size_t RawClient::max_request_bytes() const {
     return std::size_t{xcb_get_maximum_request_length(xcb_)} * 4;
 }
@@ -173,10 +179,7 @@ void RawClient::stall_incremental(std::string_view target, int chunks) {
 
 ScriptedOwner::ScriptedOwner(const std::string& display, Script script)
     : client_(display), script_(std::move(script)) {
-    xcb_set_selection_owner(client_.connection(), client_.window(), client_.atom("CLIPBOARD"),
-                            XCB_CURRENT_TIME);
-    if (client_.clipboard_owner() != client_.window())
-        throw std::runtime_error("could not take CLIPBOARD");
+    client_.take_clipboard();
     thread_ = std::jthread([this](std::stop_token stop) { serve(stop); });
 }
 

@@ -30,6 +30,8 @@ class RawClient {
     xcb_atom_t atom(std::string_view name) const;
     std::string atom_name(xcb_atom_t atom) const;
     xcb_window_t clipboard_owner() const;
+    // Makes our window CLIPBOARD's owner; throws when the server does not name it after.
+    void take_clipboard() const;
     std::size_t max_request_bytes() const;
     // The server's time now: that of the PropertyNotify a change of our window's property causes.
     xcb_timestamp_t server_time();
