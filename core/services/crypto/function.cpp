@@ -119,12 +119,36 @@ bool bind_arguments(const Function& f, PyObject* const* args, Py_ssize_t positio
     return true;
 }
 
+// One level of the interpreter's recursion depth, held for as long as the guard lives.
+class RecursionGuard {
+  public:
+    explicit RecursionGuard(const char* where) : entered_(Py_EnterRecursiveCall(where) == 0) {}
+    ~RecursionGuard() {
+        if (entered_)
+            Py_LeaveRecursiveCall();
+    }
+    RecursionGuard(const RecursionGuard&) = delete;
+    RecursionGuard& operator=(const RecursionGuard&) = delete;
+
+    // False when the limit refused the level, with RecursionError set.
+    explicit operator bool() const { return entered_; }
+
+  private:
+    bool entered_;
+};
+
 PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf,
                               PyObject* kwnames) {
     const auto& f = *reinterpret_cast<Function*>(callable);
     PyObject* bound[max_parameters] = {};
     if (!bind_arguments(f, args, PyVectorcall_NARGS(nargsf), kwnames, bound))
         return nullptr;
+    // A vectorcall gets no depth check from the interpreter: like a Python frame, the body
+    // counts itself, so that re-entry through C-level callables alone cannot overflow the
+    // C stack. A refused level is an error of the call itself, reported at the definition.
+    const RecursionGuard level(f.spec->recursion_where);
+    if (!level)
+        return f.fail(f.spec->line);
     return f.spec->body(f, bound);
 }
 

@@ -24,6 +24,7 @@ struct FunctionSpec {
     const char* doc;                       // null: no docstring
     int line;                              // definition line
     const char* traceback_name;            // "zentorik.<name>"
+    const char* recursion_where;           // " in <name>", ending the RecursionError's text
     std::span<const char* const> varnames; // parameters first
     Body body;
 };

@@ -35,18 +35,20 @@ constexpr const char* final_exponentiate_annotations[] = {"FQ12"};
 
 const std::array<FunctionSpec, function_count> function_specs = {{
     {"linefunc", linefunc_parameters, linefunc_annotations, "Field", linefunc_doc,
-     lines::linefunc::definition, "zentorik.linefunc", linefunc_varnames, linefunc_body},
+     lines::linefunc::definition, "zentorik.linefunc", " in linefunc", linefunc_varnames,
+     linefunc_body},
     {"cast_point_to_fq12", cast_parameters, cast_annotations, "Optional[Tuple[FQ12, FQ12]]",
-     nullptr, lines::cast_point_to_fq12::definition, "zentorik.cast_point_to_fq12", cast_varnames,
-     cast_point_to_fq12_body},
+     nullptr, lines::cast_point_to_fq12::definition, "zentorik.cast_point_to_fq12",
+     " in cast_point_to_fq12", cast_varnames, cast_point_to_fq12_body},
     {"miller_loop", miller_loop_parameters, miller_loop_annotations, "FQ12", nullptr,
-     lines::miller_loop::definition, "zentorik.miller_loop", miller_loop_varnames,
-     miller_loop_body},
+     lines::miller_loop::definition, "zentorik.miller_loop", " in miller_loop",
+     miller_loop_varnames, miller_loop_body},
     {"pairing", pairing_parameters, pairing_annotations, "FQ12", nullptr,
-     lines::pairing::definition, "zentorik.pairing", pairing_parameters, pairing_body},
+     lines::pairing::definition, "zentorik.pairing", " in pairing", pairing_parameters,
+     pairing_body},
     {"final_exponentiate", final_exponentiate_parameters, final_exponentiate_annotations, "FQ12",
      nullptr, lines::final_exponentiate::definition, "zentorik.final_exponentiate",
-     final_exponentiate_parameters, final_exponentiate_body},
+     " in final_exponentiate", final_exponentiate_parameters, final_exponentiate_body},
 }};
 
 } // namespace zentorik
