@@ -1,9 +1,12 @@
 """Reference safety: calls on good and bad arguments leave the arguments' reference counts
 as they were and do not grow memory."""
 
+import functools
 import gc
+import operator
 import sys
 import tracemalloc
+import types
 
 import pytest
 from py_ecc.bls12_381 import G1, double
@@ -65,17 +68,41 @@ def pairing_calls(z, mp):
     }
 
 
+def reentry_calls(z, mp):
+    """Calls that re-enter a function through C-level callables only until the recursion limit
+    refuses the next level. Every level holds the same argument objects, so a reference that
+    one level leaks on the way out shows many times over."""
+    Q, P = object(), object()
+    fq12 = types.SimpleNamespace(one=functools.partial(z.miller_loop, Q, P))
+    b, b2 = object(), object()
+    points = (object(), object()), (object(), object())
+    mp.setattr(z, "FQ12", fq12)
+    mp.setattr(z, "is_on_curve", operator.is_not)
+    mp.setattr(z, "b", b)
+    mp.setattr(z, "b2", b2)
+    mp.setattr(z, "twist", tuple)
+    mp.setattr(z, "cast_point_to_fq12", tuple)
+    mp.setattr(z, "miller_loop", z.pairing)
+    return {
+        "miller_loop re-entered": ((Q, P, fq12, fq12.one), fq12.one.func, (Q, P), {}),
+        "pairing re-entered": ((*points, b, b2, z.pairing), z.pairing, points, {}),
+    }
+
+
 CALLS = ["chord", "tangent", "vertical", "keywords", "too few", "multiple values",
          "unexpected keyword", "not a tuple", "subclass", "too long", "arithmetic error", "cast",
          "cast None", "cast error", "later functions"]
 PAIRING_CALLS = ["miller_loop", "pairing", "final_exponentiate", "Q off its curve",
                  "P off its curve"]
+REENTRY_CALLS = ["miller_loop re-entered", "pairing re-entered"]
 
 
-@pytest.fixture(params=CALLS + PAIRING_CALLS)
+@pytest.fixture(params=CALLS + PAIRING_CALLS + REENTRY_CALLS)
 def call(request, zentorik, monkeypatch):
     if request.param in PAIRING_CALLS:
         return pairing_calls(zentorik, monkeypatch)[request.param]
+    if request.param in REENTRY_CALLS:
+        return reentry_calls(zentorik, monkeypatch)[request.param]
     return calls(zentorik)[request.param]
 
 
@@ -89,6 +116,15 @@ def test_pairing_calls_get_as_far_as_their_names_say(zentorik, monkeypatch, name
     else:
         with pytest.raises(ValueError, match=message):
             function(*args, **kwargs)
+
+
+@pytest.mark.parametrize("name, where", [("miller_loop re-entered", " in miller_loop"),
+                                         ("pairing re-entered", " while calling a Python object")])
+def test_reentry_calls_end_at_the_recursion_limit(zentorik, monkeypatch, name, where):
+    _, function, args, kwargs = reentry_calls(zentorik, monkeypatch)[name]
+    with pytest.raises(RecursionError) as exc:
+        function(*args, **kwargs)
+    assert str(exc.value) == "maximum recursion depth exceeded" + where
 
 
 def run(function, args, kwargs, times):
