@@ -14,10 +14,18 @@
 
 namespace quillfen {
 
-// What one read of a clipboard found: a text, the empty one included (a clipboard without any
-// selection reads as the empty text), or none, for a selection that offers no text: an image, an
-// owner that does not answer in time, a type other than UTF-8 text, bytes that are not UTF-8.
-using Content = std::optional<std::string>;
+// What one read of a clipboard found.
+struct Content {
+    // A text, the empty one included (a clipboard without any selection reads as the empty text),
+    // or none, for a selection that offers no text: an image, an owner that does not answer in
+    // time, a type other than UTF-8 text, bytes that are not UTF-8.
+    std::optional<std::string> text;
+    // The selection offers more than its text: files, an image beside HTML, formatted text. It is
+    // the user's own copy, which a write of the text alone would make poorer.
+    bool more_than_text = false;
+
+    friend bool operator==(const Content&, const Content&) = default;
+};
 
 class Clipboard {
   public:
@@ -36,8 +44,9 @@ class Clipboard {
     // checked with the display server now: a read would then return exactly that text. The
     // default does not know and says no, so the caller reads.
     virtual std::expected<bool, MyError> holds_own_text();
-    // Reads the clipboard, telling a selection without text from a text. A broken connection is
-    // an error, never either of them. The default knows only `get`, whose result is a text.
+    // Reads the clipboard, telling a selection without text from a text, and a selection that
+    // offers text alone from one that offers more. A broken connection is an error, never any of
+    // them. The default knows only `get`, whose result is a text alone.
     virtual std::expected<Content, MyError> read();
 };
 

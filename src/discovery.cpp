@@ -168,8 +168,8 @@ std::vector<bool> without_duplicates(const std::vector<bool>& values,
 // De-duplication writes display names into the clipboards. Which ones it wrote is kept so that a
 // failure can put the start text back: otherwise a display name would be the first text the next
 // discovery finds, and it would replace the user's text everywhere. A clipboard that holds a
-// selection without text takes no part: a display name written there would replace what the user
-// copied.
+// selection without text, or one that offers more than text, takes no part: a display name written
+// there would replace what the user copied.
 class Deduplication {
   public:
     Deduplication(ClipboardList& clipboards, std::vector<bool> testable,
@@ -241,11 +241,13 @@ class Deduplication {
 };
 
 // What the clipboards hold before discovery writes anything: the start text, and which of them
-// hold a selection without text. A clipboard that fails the read counts as holding a text: a
-// failure there is the pair test's to report.
+// may be written: not one that holds a selection without text, nor one that offers more than its
+// text, which would lose the rest. A clipboard that fails the read counts as writable: a failure
+// there is the pair test's to report. The text of a selection that offers more may still be the
+// start text.
 struct Holdings {
     std::string start_text;
-    std::vector<bool> holds_text;
+    std::vector<bool> writable;
 };
 
 Holdings read_holdings(const ClipboardList& clipboards) {
@@ -253,26 +255,26 @@ Holdings read_holdings(const ClipboardList& clipboards) {
     std::optional<std::string> first_text;
     for (const auto& clipboard : clipboards) {
         auto content = clipboard->read();
-        const bool without_text = content && !content->has_value();
-        holdings.holds_text.push_back(!without_text);
-        if (!first_text && content && *content && !(*content)->empty())
-            first_text = std::move(**content);
+        const bool keep = content && (!content->text || content->more_than_text);
+        holdings.writable.push_back(!keep);
+        if (!first_text && content && content->text && !content->text->empty())
+            first_text = std::move(*content->text);
     }
     if (first_text)
         holdings.start_text = std::move(*first_text);
     return holdings;
 }
 
-// Writes the start text into every clipboard that `holds_text` names, all of them even when one
+// Writes the start text into every clipboard that `writable` names, all of them even when one
 // fails, so that none keeps an older text; one that fails while holding a display name of the
 // pair test gets one more try. The first error is returned.
 std::expected<void, MyError> write_start_text(const ClipboardList& clipboards,
-                                              const std::vector<bool>& holds_text,
+                                              const std::vector<bool>& writable,
                                               const std::vector<bool>& holds_display_name,
                                               const std::string& text) {
     std::optional<MyError> first_error;
     for (std::size_t i = 0; i < clipboards.size(); ++i) {
-        if (!holds_text[i])
+        if (!writable[i])
             continue;
         auto written = clipboards[i]->set(text);
         if (written)
@@ -292,8 +294,8 @@ std::expected<void, MyError> write_start_text(const ClipboardList& clipboards,
 std::string first_nonempty_content(const ClipboardList& clipboards) {
     for (const auto& clipboard : clipboards) {
         auto content = clipboard->read();
-        if (content && *content && !(*content)->empty())
-            return std::move(**content);
+        if (content && content->text && !content->text->empty())
+            return std::move(*content->text);
     }
     return {};
 }
@@ -331,17 +333,17 @@ std::expected<Discovered, MyError> discover(const Probes& probes, const KeptText
     // test leaves this text for the next one.
     kept.store(start_text);
 
-    Deduplication deduplication(clipboards, holdings.holds_text, start_text);
+    Deduplication deduplication(clipboards, holdings.writable, start_text);
     auto duplicates = deduplication.run();
     if (!duplicates) {
         deduplication.restore_written();
         return std::unexpected(std::move(duplicates.error()));
     }
-    const std::vector<bool> holds_text = without_duplicates(holdings.holds_text, *duplicates);
+    const std::vector<bool> writable = without_duplicates(holdings.writable, *duplicates);
     const std::vector<bool> holds_display_name = deduplication.written_among(*duplicates);
     ClipboardList unique = retain_unique(std::move(clipboards), *duplicates);
 
-    if (auto restored = write_start_text(unique, holds_text, holds_display_name, start_text);
+    if (auto restored = write_start_text(unique, writable, holds_display_name, start_text);
         !restored)
         return std::unexpected(std::move(restored.error()));
 

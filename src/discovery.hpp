@@ -44,8 +44,9 @@ struct KeptText {
 // Discovery as above. When no clipboard holds a non-empty text (a previous worker's selections
 // went away with it), the start text is `kept.load()`, the text the clipboards last shared. The
 // start text is stored in `kept` before any clipboard is written. A clipboard that holds a
-// selection without text (an image) is never written: it is not tested for being a later name of
-// another one, and it does not get the start text.
+// selection without text (an image), or one that offers more than its text (files), is never
+// written: it is not tested for being a later name of another one, and it does not get the start
+// text. The text of the latter may still be the start text.
 std::expected<Discovered, MyError> discover(const Probes& probes, const KeptText& kept);
 
 // The first non-empty text that a clipboard of the list yields, in list order; else the empty

@@ -23,6 +23,9 @@ constexpr std::chrono::nanoseconds after_propagation = 100ms;
 struct Change {
     Clipboard* source;
     std::string text;
+    // The source offers more than this text: it keeps its selection, and so does every other
+    // clipboard that shows the same copy.
+    bool more_than_text = false;
 };
 
 // The text the clipboards were last known to share, and whether the loop (or discovery
@@ -40,18 +43,51 @@ struct Baseline {
 std::optional<Change> settle(Clipboard& first, Content reread, const std::string& written,
                              Baseline& baseline) {
     baseline = {written, true};
-    if (!reread || *reread == written)
+    if (!reread.text || *reread.text == written)
         return std::nullopt;
-    return Change{&first, std::move(*reread)};
+    return Change{&first, std::move(*reread.text), reread.more_than_text};
 }
 
-// Writes `text` to every clipboard, all of them even when one fails: a clipboard left with the
-// older text would bring it back at the next discovery. Returns the first error.
-std::optional<MyError> write_everywhere(const ClipboardList& clipboards, const std::string& text) {
+// Whether `clipboard`, read after the source of a change that offers more than text, shows that
+// same copy: a compositor's bridge to an X display, say, carries all of its types across.
+std::expected<bool, MyError> shows_the_copy(Clipboard& clipboard, const Change& change) {
+    auto own = clipboard.holds_own_text();
+    if (!own)
+        return std::unexpected(std::move(own.error()));
+    if (*own)
+        return false;
+    auto content = clipboard.read();
+    if (!content)
+        return std::unexpected(std::move(content.error()));
+    return content->more_than_text && content->text == change.text;
+}
+
+// Writes the change to every clipboard, all of them even when one fails: a clipboard left with
+// the older text would bring it back at the next discovery. A selection that offers more than the
+// text keeps it: the write would replace the user's copy with a poorer one. Returns the first
+// error.
+std::optional<MyError> write_everywhere(const ClipboardList& clipboards, const Change& change) {
     std::optional<MyError> first_error;
-    for (const auto& clipboard : clipboards)
-        if (auto written = clipboard->set(text); !written && !first_error)
+    bool after_source = false;
+    for (const auto& clipboard : clipboards) {
+        const bool source = clipboard.get() == change.source;
+        // Those before the source were read in this pass and showed another text.
+        if (change.more_than_text && (source || after_source)) {
+            after_source = true;
+            if (source)
+                continue;
+            auto shows = shows_the_copy(*clipboard, change);
+            if (!shows) {
+                if (!first_error)
+                    first_error = std::move(shows.error());
+                continue;
+            }
+            if (*shows)
+                continue;
+        }
+        if (auto written = clipboard->set(change.text); !written && !first_error)
             first_error = std::move(written.error());
+    }
     return first_error;
 }
 
@@ -80,7 +116,7 @@ MyError run_loop(const ClipboardList& clipboards, const Pause& pause,
         change = settle(first, std::move(*read), start->written, baseline);
     } else {
         // Without a text there, the clipboards are taken to share none yet.
-        baseline.text = std::move(*read).value_or(std::string{});
+        baseline.text = std::move(read->text).value_or(std::string{});
     }
 
     for (;;) {
@@ -98,9 +134,10 @@ MyError run_loop(const ClipboardList& clipboards, const Pause& pause,
                 // A selection without text (an image, an owner that does not answer) keeps what
                 // it holds until a text or a clear is made elsewhere; only texts travel, the
                 // empty one included.
-                if (!*current || **current == baseline.text)
+                if (!current->text || *current->text == baseline.text)
                     continue;
-                change = Change{clipboard.get(), std::move(**current)};
+                change =
+                    Change{clipboard.get(), std::move(*current->text), current->more_than_text};
                 break;
             }
         }
@@ -109,13 +146,14 @@ MyError run_loop(const ClipboardList& clipboards, const Pause& pause,
             continue;
         }
 
-        const std::string text = std::move(change->text);
         QF_INFO("clipboard updated from display {}", change->source->display());
-        QF_SENSITIVE("clipboard contents: '{}'", text);
-        change.reset();
+        QF_SENSITIVE("clipboard contents: '{}'", change->text);
         if (start && start->shared)
-            start->shared(text);
-        if (auto failed = write_everywhere(clipboards, text))
+            start->shared(change->text);
+        const std::optional<MyError> failed = write_everywhere(clipboards, *change);
+        const std::string text = std::move(change->text);
+        change.reset();
+        if (failed)
             return std::move(*failed);
 
         pause(after_propagation);

@@ -19,7 +19,8 @@ void sleep_pause(std::chrono::nanoseconds duration);
 // only with an error: NoClipboards for an empty list, else the first error of a read or a write
 // (a failed write does not keep the others from being written). A clipboard that holds a
 // selection without text is passed over: it is never the source of a change, and it gets the
-// next change made elsewhere.
+// next change made elsewhere. A change whose source offers more than its text (files, formatted
+// text) leaves the source, and any other clipboard showing that same copy, as they are.
 MyError keep_synced(const ClipboardList& clipboards);
 MyError keep_synced(const ClipboardList& clipboards, const Pause& pause);
 

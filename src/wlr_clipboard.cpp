@@ -19,6 +19,7 @@ struct Fetched {
     Kind kind;
     std::shared_ptr<const std::string> own; // for `bytes`: our own offer, while it is the selection
     std::string transferred;                // for `bytes`: else what the owner sent
+    bool more_than_text = false;            // for `bytes`: the owner offers other types too
 
     std::string_view bytes() const { return own ? std::string_view(*own) : transferred; }
     std::string take_bytes() { return own ? *own : std::move(transferred); }
@@ -49,7 +50,7 @@ std::expected<Fetched, MyError> fetch(wlclip::Clipboard& clipboard) {
             return Fetched{Kind::timed_out, nullptr, {}};
         return std::unexpected(MyError::Io{bytes.error()});
     }
-    return Fetched{Kind::bytes, nullptr, std::move(*bytes)};
+    return Fetched{Kind::bytes, nullptr, std::move(*bytes), contents->more_than_text};
 }
 
 void print_failure(std::string_view message) {
@@ -92,15 +93,15 @@ std::expected<Content, MyError> WlrClipboard::read() {
     case Fetched::Kind::bytes:
         // A converted text is not what was copied.
         if (!util::is_valid_utf8(fetched->bytes()))
-            return std::nullopt;
-        return Content{fetched->take_bytes()};
+            return Content{};
+        return Content{fetched->take_bytes(), fetched->more_than_text};
     case Fetched::Kind::no_selection:
         return Content{std::string{}};
     case Fetched::Kind::no_text_type:
     case Fetched::Kind::timed_out:
         break;
     }
-    return std::nullopt;
+    return Content{};
 }
 
 std::expected<bool, MyError> WlrClipboard::holds_own_text() {

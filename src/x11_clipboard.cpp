@@ -34,21 +34,21 @@ std::expected<std::string, MyError> X11Clipboard::get() {
     auto content = read();
     if (!content)
         return std::unexpected(std::move(content.error()));
-    return std::move(*content).value_or(std::string{});
+    return std::move(content->text).value_or(std::string{});
 }
 
 std::expected<Content, MyError> X11Clipboard::read() {
     auto handle = handle_.try_borrow();
     if (!handle)
         return std::unexpected(MyError::BorrowError{});
-    auto text = (*handle)->get_string();
-    if (text)
-        return Content{std::move(*text)};
+    auto selection = (*handle)->read_selection();
+    if (selection)
+        return Content{std::move(selection->text), selection->more_than_text};
     // Read as no text, a lost server would leave the loop polling a dead connection; the
     // caller ends with the error and rediscovers instead.
-    if (text.error().kind == x11clip::ClipboardError::Kind::connection)
-        return std::unexpected(terminal_clipboard(std::move(text.error())));
-    return std::nullopt;
+    if (selection.error().kind == x11clip::ClipboardError::Kind::connection)
+        return std::unexpected(terminal_clipboard(std::move(selection.error())));
+    return Content{};
 }
 
 std::expected<bool, MyError> X11Clipboard::holds_own_text() {

@@ -8,8 +8,8 @@
 
 namespace wlclip {
 
-// "text/plain;charset=utf-8", else "UTF8_STRING", else the first of "TEXT", "STRING" or
-// a "text/" type; nothing when no offered type is text.
+// "text/plain;charset=utf-8", else "UTF8_STRING", else "text/plain", else the first of "TEXT" and
+// "STRING", else the first "text/" type; nothing when no offered type is text.
 std::optional<std::string> choose_text_type(std::span<const std::string> offered);
 
 inline constexpr std::array<const char*, 5> copy_mime_types = {

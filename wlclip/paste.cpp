@@ -3,6 +3,7 @@
 
 #include <cerrno>
 
+#include "util/text_types.hpp"
 #include "wlclip/connection.hpp"
 #include "wlclip/device.hpp"
 #include "wlclip/globals.hpp"
@@ -43,7 +44,8 @@ std::expected<Contents, paste::Error> Clipboard::get_contents() {
     offer->receive(*type, util::UniqueFd(ends[1]));
     if (auto done = connection->roundtrip(round_trip_limit); !done)
         return std::unexpected(paste::WaylandCommunication{done.error()});
-    return Contents{std::move(read_end), std::move(*type)};
+    return Contents{std::move(read_end), std::move(*type),
+                    util::offers_more_than_text(offer->mime_types())};
 }
 
 } // namespace wlclip

@@ -31,6 +31,8 @@ inline constexpr std::chrono::milliseconds serving_stop_limit{5000};
 struct Contents {
     util::UniqueFd pipe; // read end, blocking and close-on-exec; end of data when the owner closes
     std::string mime_type;
+    // The selection offers types besides text: files, an image beside HTML, formatted text.
+    bool more_than_text = false;
 };
 
 // Reads `fd` to its end; ETIMEDOUT when no data came for `idle_limit`, or when the end has not

@@ -5,8 +5,10 @@
 #include <cerrno>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "util/poll_timeout.hpp"
+#include "util/text_types.hpp"
 #include "util/utf8.hpp"
 #include "x11clip/causes.hpp"
 
@@ -147,22 +149,24 @@ std::expected<xcb_window_t, ClipboardError> selection_owner(const Connection& co
     return reply->owner;
 }
 
-std::expected<std::string, ClipboardError> read_clipboard(const Connection& connection) {
+namespace {
+
+// Asks CLIPBOARD's owner for `target` into the property of `window` and waits for the answer: the
+// property's value, or none when there is no owner or the owner refused.
+std::expected<std::optional<XcbPtr<xcb_get_property_reply_t>>, ClipboardError>
+request(const Connection& connection, const ReadWindow& window, xcb_atom_t target,
+        Clock::time_point deadline) {
     xcb_connection_t* xcb = connection.get();
     const Atoms& atoms = connection.atoms;
-    drop_queued_events(xcb);
-    ReadWindow window(connection);
     if (!window.created())
         return std::unexpected(connection_error(xcb));
     {
         const auto bound = connection.bounded();
-        xcb_convert_selection(xcb, window.id(), atoms.clipboard, atoms.utf8_string,
-                              atoms.this_clipboard_out, XCB_CURRENT_TIME);
+        xcb_convert_selection(xcb, window.id(), atoms.clipboard, target, atoms.this_clipboard_out,
+                              XCB_CURRENT_TIME);
         if (xcb_flush(xcb) <= 0)
             return std::unexpected(connection_error(xcb));
     }
-    const auto deadline = Clock::now() + read_timeout;
-
     std::optional<xcb_selection_notify_event_t> answer;
     while (!answer) {
         auto event = next_event(xcb, deadline);
@@ -176,7 +180,22 @@ std::expected<std::string, ClipboardError> read_clipboard(const Connection& conn
         if (notify.requestor == window.id() && notify.selection == atoms.clipboard)
             answer = notify;
     }
-    if (answer->property == XCB_NONE) {
+    if (answer->property == XCB_NONE)
+        return std::nullopt;
+    auto reply = take_property(connection, window);
+    if (!reply)
+        return std::unexpected(std::move(reply.error()));
+    return std::move(*reply);
+}
+
+std::expected<std::string, ClipboardError> read_text(const Connection& connection,
+                                                     Clock::time_point deadline) {
+    const Atoms& atoms = connection.atoms;
+    ReadWindow window(connection);
+    auto answer = request(connection, window, atoms.utf8_string, deadline);
+    if (!answer)
+        return std::unexpected(std::move(answer.error()));
+    if (!*answer) {
         // No owner, or an owner that holds something it cannot give as UTF8_STRING (an image):
         // only the first is the empty text.
         auto owner = selection_owner(connection);
@@ -186,24 +205,62 @@ std::expected<std::string, ClipboardError> read_clipboard(const Connection& conn
             return std::string{};
         return std::unexpected(ClipboardError{.kind = ClipboardError::Kind::refused});
     }
-
-    auto reply = take_property(connection, window);
-    if (!reply)
-        return std::unexpected(std::move(reply.error()));
+    const auto& reply = **answer;
     std::string text;
-    if ((*reply)->type == atoms.incr) {
+    if (reply->type == atoms.incr) {
         auto received = receive_incrementally(connection, window, deadline);
         if (!received)
             return received;
         text = std::move(*received);
-    } else if ((*reply)->type == atoms.utf8_string) {
-        text = property_bytes(**reply);
+    } else if (reply->type == atoms.utf8_string) {
+        text = property_bytes(*reply);
     } else {
-        return std::unexpected(unexpected_type((*reply)->type));
+        return std::unexpected(unexpected_type(reply->type));
     }
     if (!util::is_valid_utf8(text))
         return std::unexpected(ClipboardError{.kind = ClipboardError::Kind::not_utf8});
     return text;
+}
+
+// The targets CLIPBOARD's owner offers. An owner that refuses TARGETS, or answers it with
+// anything but a list of atoms, offers none that we know of.
+std::expected<std::vector<xcb_atom_t>, ClipboardError> read_targets(const Connection& connection,
+                                                                    Clock::time_point deadline) {
+    ReadWindow window(connection);
+    auto answer = request(connection, window, connection.atoms.targets, deadline);
+    if (!answer)
+        return std::unexpected(std::move(answer.error()));
+    if (!*answer)
+        return std::vector<xcb_atom_t>{};
+    const auto& reply = **answer;
+    if (reply->type != XCB_ATOM_ATOM || reply->format != 32)
+        return std::vector<xcb_atom_t>{};
+    const auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply.get()));
+    return std::vector<xcb_atom_t>(atoms, atoms + xcb_get_property_value_length(reply.get()) /
+                                                      sizeof(xcb_atom_t));
+}
+
+} // namespace
+
+std::expected<std::string, ClipboardError> read_clipboard(const Connection& connection) {
+    drop_queued_events(connection.get());
+    return read_text(connection, Clock::now() + read_timeout);
+}
+
+std::expected<Selection, ClipboardError> read_selection(const Connection& connection,
+                                                        AtomNames& names) {
+    drop_queued_events(connection.get());
+    const auto deadline = Clock::now() + read_timeout;
+    auto targets = read_targets(connection, deadline);
+    if (!targets)
+        return std::unexpected(std::move(targets.error()));
+    auto target_names = names.names(connection, *targets);
+    if (!target_names)
+        return std::unexpected(std::move(target_names.error()));
+    auto text = read_text(connection, deadline);
+    if (!text)
+        return std::unexpected(std::move(text.error()));
+    return Selection{std::move(*text), util::offers_more_than_text(*target_names)};
 }
 
 } // namespace x11clip

@@ -11,6 +11,7 @@ namespace x11clip {
 struct Clipboard::Parts {
     Connection reading;
     std::unique_ptr<Owner> owner;
+    AtomNames names;
 };
 
 Clipboard::Clipboard(std::unique_ptr<Parts> parts) : parts_(std::move(parts)) {}
@@ -28,7 +29,7 @@ std::expected<Clipboard, ClipboardError> Clipboard::create(std::string_view disp
     auto owner = Owner::start(std::move(*serving));
     if (!owner)
         return std::unexpected(std::move(owner.error()));
-    return Clipboard(std::make_unique<Parts>(Parts{std::move(*reading), std::move(*owner)}));
+    return Clipboard(std::make_unique<Parts>(Parts{std::move(*reading), std::move(*owner), {}}));
 }
 
 namespace {
@@ -58,6 +59,15 @@ std::expected<std::string, ClipboardError> Clipboard::get_string() {
         return *held->text;
     }
     return read_clipboard(parts_->reading);
+}
+
+std::expected<Selection, ClipboardError> Clipboard::read_selection() {
+    if (auto held = own_text(parts_->reading, *parts_->owner)) {
+        if (!held->utf8)
+            return std::unexpected(ClipboardError{.kind = ClipboardError::Kind::not_utf8});
+        return Selection{*held->text, false};
+    }
+    return x11clip::read_selection(parts_->reading, parts_->names);
 }
 
 bool Clipboard::holds_own_text() {

@@ -10,6 +10,13 @@
 
 namespace x11clip {
 
+// CLIPBOARD's text, and whether its owner offers more than text: files, an image beside HTML,
+// formatted text.
+struct Selection {
+    std::string text;
+    bool more_than_text = false;
+};
+
 // Two connections to one display: one to read, one that owns CLIPBOARD and whose owner
 // thread serves the text written last.
 class Clipboard {
@@ -26,6 +33,9 @@ class Clipboard {
     // refuses UTF8_STRING, sends another type or bytes that are not UTF-8) is an error, as is
     // one that does not answer within 2 seconds.
     std::expected<std::string, ClipboardError> get_string();
+
+    // CLIPBOARD's text as get_string reads it, and whether its owner offers more than text.
+    std::expected<Selection, ClipboardError> read_selection();
 
     // Whether CLIPBOARD still holds the text we serve, as valid UTF-8: get_string would then
     // return it unchanged. One round trip, no transfer; no answer counts as no.

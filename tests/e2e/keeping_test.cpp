@@ -26,6 +26,7 @@
 #include "tests/servers/test_accounts.hpp"
 #include "tests/servers/watched_process.hpp"
 #include "tests/servers/xvfb_server.hpp"
+#include "tests/x11clip/x11_clients.hpp"
 
 namespace quillfen::test {
 namespace {
@@ -218,6 +219,71 @@ TEST_F(Keeping, ImageSurvivesTheReplacementOfTheWorker) {
             EXPECT_EQ(xclip_paste(x1_->display()), "text before the image");
         }
         EXPECT_EQ(xclip_paste(x2_->display()), "text before the image");
+    }
+}
+
+// A copy that is more than text (files from a file manager, formatted text from a browser) stays
+// whole on the display it was made on: across passes, across the worker's replacement (whose
+// discovery writes nothing there) and after the service stops. Its text goes everywhere else.
+TEST_F(Keeping, CopyThatIsMoreThanTextStaysWholeWhereItWasMade) {
+    struct Case {
+        const char* what;
+        bool on_x; // else on sway
+    };
+    for (const Case c :
+         {Case{"files from a file manager on X", true}, Case{"formatted text on sway", false}}) {
+        SCOPED_TRACE(c.what);
+        auto service = start_service();
+        ASSERT_TRUE(wait_for_list(*service, 1));
+        xclip_copy(x2_->display(), "text before the copy");
+        ASSERT_TRUE(everywhere(*service, "text before the copy"));
+
+        std::optional<ScriptedOwner> file_manager;
+        std::string text;
+        if (c.on_x) {
+            text = "/home/user/report.odt";
+            file_manager.emplace(
+                x1_->display(),
+                ScriptedOwner::Script{.offers = {{"x-special/gnome-copied-files",
+                                                  "copy\nfile:///home/user/report.odt"},
+                                                 {"text/uri-list", "file:///home/user/report.odt"},
+                                                 {"UTF8_STRING", text}}});
+        } else {
+            text = "<b>bold</b> words";
+            wl_copy(wayland_, text, {"-t", "text/html"});
+        }
+        // The copy as its own program offers it, on the display it was made on.
+        auto whole = [&] {
+            if (c.on_x)
+                return xclip_targets(x1_->display()).find("text/uri-list") != std::string::npos &&
+                       xclip_read(x1_->display(), "text/uri-list").out ==
+                           "file:///home/user/report.odt";
+            return wl_paste(wayland_, {"--list-types"}).find("text/html") != std::string::npos &&
+                   wl_paste(wayland_, {"--type", "text/html"}) == text;
+        };
+        auto others = [&] {
+            return std::vector<std::string>{c.on_x ? wl_paste(wayland_)
+                                                   : xclip_paste(x1_->display()),
+                                            xclip_paste(x2_->display())};
+        };
+        const std::vector<std::string> spread(2, text);
+        ASSERT_TRUE(service->wait_until([&] { return others() == spread; }, 10s))
+            << service->out() << service->err();
+        // Several passes.
+        service->wait_until([] { return false; }, 1500ms);
+        EXPECT_TRUE(whole()) << service->out();
+
+        kill(latest_worker(*service), SIGTERM);
+        ASSERT_TRUE(wait_for_list(*service, 2));
+        service->wait_until([] { return false; }, 1500ms);
+        EXPECT_TRUE(whole()) << service->out();
+        EXPECT_EQ(others(), spread);
+
+        // As a service manager stops it: every process of the service is signalled.
+        kill(latest_worker(*service), SIGTERM);
+        service->signal(SIGTERM);
+        ASSERT_TRUE(service->wait_exit(10s));
+        EXPECT_TRUE(whole());
     }
 }
 

@@ -520,11 +520,13 @@ TEST_F(DiscoveryKept, PairTestThatFailsLeavesTheNewCopyKept) {
     EXPECT_EQ(kept, "new copy");
 }
 
-// A clipboard that holds a selection without text (an image) is never written by discovery: no
-// display name, no start text. It stays in the list, as its own clipboard.
+// A clipboard that holds a selection without text (an image), or one that offers more than text
+// (files), is never written by discovery: no display name, no start text. It stays in the list, as
+// its own clipboard, and the text of the latter may be the start text.
 struct WithoutTextCase {
     const char* name;
-    std::string wayland; // "<image>": a selection without text
+    std::string wayland; // "<image>": a selection without text; "rich:" before a text offered
+                         // beside other types
     std::string x0;
     std::string x1;
     std::string start_text;
@@ -538,12 +540,21 @@ void PrintTo(const WithoutTextCase& c, std::ostream* os) {
 class DiscoveryWithoutText : public DiscoveryKept,
                              public ::testing::WithParamInterface<WithoutTextCase> {};
 
+// What a selection holds, as the table writes it.
+std::string texts(const Selection& selection) {
+    if (!selection.offers_text)
+        return "<image>";
+    return selection.more_than_text ? "rich:" + selection.text : selection.text;
+}
+
 TEST_P(DiscoveryWithoutText, IsLeftAlone) {
     const WithoutTextCase& c = GetParam();
     std::map<std::string, std::shared_ptr<Selection>> held;
     for (const auto& [name, text] :
          {std::pair{"wayland-0", c.wayland}, std::pair{":0", c.x0}, std::pair{":1", c.x1}}) {
-        held[name] = text == "<image>" ? image() : selection(text);
+        held[name] = text == "<image>"           ? image()
+                     : text.starts_with("rich:") ? rich(text.substr(5))
+                                                 : selection(text);
         answer(name, held[name]);
     }
     auto found = discover_keeping("kept text");
@@ -556,9 +567,17 @@ TEST_P(DiscoveryWithoutText, IsLeftAlone) {
         if (entry.starts_with("set "))
             writes.push_back(entry);
     EXPECT_EQ(writes, c.writes);
+    // What was not written is what the user had copied.
+    std::vector<std::string> left_alone;
+    std::vector<std::string> copied;
     for (const auto& [name, text] :
-         {std::pair{"wayland-0", c.wayland}, std::pair{":0", c.x0}, std::pair{":1", c.x1}})
-        EXPECT_TRUE(text != "<image>" || !held[name]->offers_text) << name;
+         {std::pair{"wayland-0", c.wayland}, std::pair{":0", c.x0}, std::pair{":1", c.x1}}) {
+        if (text != "<image>" && !text.starts_with("rich:"))
+            continue;
+        left_alone.push_back(texts(*held[name]));
+        copied.push_back(text);
+    }
+    EXPECT_EQ(left_alone, copied);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -578,7 +597,20 @@ INSTANTIATE_TEST_SUITE_P(
                                       {"set wayland-0 'wayland-0'", "set wayland-0 'kept text'",
                                        "set :1 'kept text'"}},
                       WithoutTextCase{
-                          "OnlyImages", "<image>", "<image>", "<image>", "kept text", {}}),
+                          "OnlyImages", "<image>", "<image>", "<image>", "kept text", {}},
+                      WithoutTextCase{"RichCopyFirstGivesTheOthersItsText",
+                                      "rich:files",
+                                      "",
+                                      "",
+                                      "files",
+                                      {"set :0 ':0'", "set :0 'files'", "set :1 'files'"}},
+                      WithoutTextCase{"RichCopyAfterATextKeepsItsOwn",
+                                      "copied",
+                                      "rich:files",
+                                      "",
+                                      "copied",
+                                      {"set wayland-0 'wayland-0'", "set wayland-0 'copied'",
+                                       "set :1 'copied'"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FirstNonemptyContent, PassesOverSelectionsWithoutText) {

@@ -2,6 +2,7 @@
 // written where, the pauses, the log lines and the errors that end the loop.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <functional>
 #include <map>
@@ -65,13 +66,32 @@ class KeepSynced : public ::testing::Test {
         return error;
     }
 
-    // What each clipboard holds; "<image>" for a selection without text.
+    // A user copies `text` beside other types (files, formatted text) into clipboard `name`.
+    void user_copies_rich(const std::string& name, std::string text, const std::string& entry,
+                          unsigned occurrence = 1) {
+        world.on(
+            entry, [this, name, text] { *held.at(name) = *rich(text); }, occurrence);
+    }
+
+    // What each clipboard holds; "<image>" for a selection without text, "rich:" before the text
+    // of one that offers more.
     std::vector<std::string> texts() const {
         std::vector<std::string> result;
         for (const auto& name : names(clipboards)) {
             const Selection& selection = *held.at(name);
-            result.push_back(selection.offers_text ? selection.text : "<image>");
+            result.push_back(!selection.offers_text     ? "<image>"
+                             : selection.more_than_text ? "rich:" + selection.text
+                                                        : selection.text);
         }
+        return result;
+    }
+
+    // The writes of the journal, in order.
+    Journal writes() const {
+        Journal result;
+        for (const auto& entry : world.journal)
+            if (entry.starts_with("set "))
+                result.push_back(entry);
         return result;
     }
 
@@ -322,6 +342,102 @@ TEST_F(KeepSynced, ClearTravelsLikeACopy) {
     }
 }
 
+// A copy that offers more than text (files from a file manager, formatted text) keeps its
+// selection where it was made, and wherever else the same copy shows; its text goes to the
+// others. What users do after it replaces it like any copy.
+struct RichCase {
+    const char* name;
+    std::size_t clipboards;
+    // Before the first pass: who shows the rich copy "files" (the source first).
+    std::vector<std::string> rich;
+    // During the second unchanged pass's pause: a later change made by a user, if any: a plain
+    // copy "later" in the named clipboard, or its program's exit ("exits") from the source.
+    std::string later;
+    std::vector<std::string> after_first; // the texts once the rich copy was spread
+    Journal first_writes;
+    std::vector<std::string> after_later;
+};
+
+void PrintTo(const RichCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class KeepSyncedRich : public KeepSynced, public ::testing::WithParamInterface<RichCase> {};
+
+TEST_P(KeepSyncedRich, SourceKeepsItsCopy) {
+    const RichCase& c = GetParam();
+    for (std::size_t i = 0; i < c.clipboards; ++i)
+        add(std::string(1, static_cast<char>('a' + i)), "x");
+    for (const auto& name : c.rich)
+        user_copies_rich(name, "files", "pause 200ms");
+    std::vector<std::string> after_first;
+    world.on(
+        "pause 200ms", [&] { after_first = texts(); }, 3);
+    if (c.later == "exits")
+        world.on(
+            "pause 200ms", [&] { *held.at(c.rich.front()) = Selection{}; }, 3);
+    else if (!c.later.empty())
+        world.on(
+            "pause 200ms", [&] { *held.at(c.later) = Selection{"later"}; }, 3);
+    stop_after("pause 200ms", 5);
+
+    EXPECT_EQ(debug_text(run()), debug_text(stop_error));
+    EXPECT_EQ(after_first, c.after_first);
+    Journal first_writes = writes();
+    first_writes.resize(std::min(first_writes.size(), c.first_writes.size()));
+    EXPECT_EQ(first_writes, c.first_writes);
+    EXPECT_EQ(texts(), c.after_later);
+    EXPECT_EQ(lines.front(), " INFO - clipboard updated from display " + c.rich.front());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, KeepSyncedRich,
+    ::testing::Values(
+        RichCase{"OthersGetTheText",
+                 3,
+                 {"b"},
+                 "",
+                 {"files", "rich:files", "files"},
+                 {"set a 'files'", "set c 'files'"},
+                 {"files", "rich:files", "files"}},
+        RichCase{"FirstClipboardAsSource",
+                 2,
+                 {"a"},
+                 "",
+                 {"rich:files", "files"},
+                 {"set b 'files'"},
+                 {"rich:files", "files"}},
+        RichCase{"OnlyClipboardIsNotWritten", 1, {"a"}, "", {"rich:files"}, {}, {"rich:files"}},
+        RichCase{"AnotherClipboardShowingTheSameCopyKeepsItToo",
+                 3,
+                 {"a", "c"},
+                 "",
+                 {"rich:files", "files", "rich:files"},
+                 {"set b 'files'"},
+                 {"rich:files", "files", "rich:files"}},
+        RichCase{"LaterCopyElsewhereReplacesIt",
+                 3,
+                 {"b"},
+                 "c",
+                 {"files", "rich:files", "files"},
+                 {"set a 'files'", "set c 'files'"},
+                 {"later", "later", "later"}},
+        RichCase{"LaterCopyInTheSourceReplacesIt",
+                 2,
+                 {"a"},
+                 "a",
+                 {"rich:files", "files"},
+                 {"set b 'files'"},
+                 {"later", "later"}},
+        RichCase{"ItsProgramsExitIsAClear",
+                 3,
+                 {"b"},
+                 "exits",
+                 {"files", "rich:files", "files"},
+                 {"set a 'files'", "set c 'files'"},
+                 {"", "", ""}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(KeepSynced, FirstClipboardThatNeverTakesAWriteAndReadsNoTextIsNoBaseline) {
     // a's writes do not take: it keeps holding an image.
     held["a"] = image();
@@ -361,6 +477,8 @@ TEST_P(KeepSyncedStart, FirstReadAgainstTheStartText) {
     add("b", "start");
     if (c.first_read == "<image>")
         user_copies_image("a", "pause 100ms");
+    else if (c.first_read.starts_with("rich:"))
+        user_copies_rich("a", c.first_read.substr(5), "pause 100ms");
     else
         user_copies("a", c.first_read, "pause 100ms");
     stop_after("pause 200ms");
@@ -375,11 +493,7 @@ TEST_P(KeepSyncedStart, FirstReadAgainstTheStartText) {
 
     EXPECT_EQ(debug_text(error), debug_text(stop_error));
     EXPECT_EQ(texts(), c.texts);
-    Journal writes;
-    for (const auto& entry : world.journal)
-        if (entry.starts_with("set "))
-            writes.push_back(entry);
-    EXPECT_EQ(writes, c.writes);
+    EXPECT_EQ(writes(), c.writes);
     EXPECT_EQ(shared, c.shared);
 }
 
@@ -394,7 +508,14 @@ INSTANTIATE_TEST_SUITE_P(
                   {"mine"}},
         StartCase{
             "ClearBeforeTheFirstReadIsPropagated", "", {"", ""}, {"set a ''", "set b ''"}, {""}},
-        StartCase{"NoTextBeforeTheFirstReadIsNoBaseline", "<image>", {"<image>", "start"}, {}, {}}),
+        StartCase{"NoTextBeforeTheFirstReadIsNoBaseline", "<image>", {"<image>", "start"}, {}, {}},
+        StartCase{"RichCopyBeforeTheFirstReadStaysWhole",
+                  "rich:mine",
+                  {"rich:mine", "mine"},
+                  {"set b 'mine'"},
+                  {"mine"}},
+        StartCase{
+            "RichCopyOfTheStartTextIsTheBaseline", "rich:start", {"rich:start", "start"}, {}, {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(KeepSynced, EveryPropagatedTextIsSharedBeforeItIsWritten) {

@@ -18,11 +18,13 @@
 namespace quillfen::test {
 
 // What one or more clipboard names hold: a text, or, while `offers_text` is false, a selection
-// without text (an image), which `get` reads as the empty text and `read` as no text. A write
-// makes it a text again.
+// without text (an image), which `get` reads as the empty text and `read` as no text. With
+// `more_than_text`, the text is offered beside other types (files, formatted text). A write makes
+// it a text alone again.
 struct Selection {
     std::string text;
     bool offers_text = true;
+    bool more_than_text = false;
 };
 
 // What a test's clipboards share: the journal, actions that stand for a user between calls, and
@@ -115,13 +117,13 @@ class ScriptedClipboard final : public Clipboard {
         auto content = read();
         if (!content)
             return std::unexpected(std::move(content.error()));
-        return std::move(*content).value_or(std::string{});
+        return std::move(content->text).value_or(std::string{});
     }
     // Journaled as "get", like `get`: the two read the same selection.
     std::expected<Content, MyError> read() override {
         const unsigned n = gets_++;
         std::expected<Content, MyError> outcome =
-            reads_->offers_text ? Content{reads_->text} : Content{};
+            reads_->offers_text ? Content{reads_->text, reads_->more_than_text} : Content{};
         if (world_.stop())
             outcome = std::unexpected(*world_.stop());
         else if (auto scripted = get_script_.find(n); scripted != get_script_.end())
@@ -145,8 +147,9 @@ class ScriptedClipboard final : public Clipboard {
         if (!checks_own_text_)
             return Clipboard::holds_own_text();
         const unsigned n = own_checks_++;
-        std::expected<bool, MyError> outcome =
-            last_written_ && reads_->offers_text && reads_->text == *last_written_;
+        std::expected<bool, MyError> outcome = last_written_ && reads_->offers_text &&
+                                               !reads_->more_than_text &&
+                                               reads_->text == *last_written_;
         if (world_.stop())
             outcome = std::unexpected(*world_.stop());
         else if (auto failure = own_text_failures_.find(n); failure != own_text_failures_.end())
@@ -186,6 +189,11 @@ inline std::shared_ptr<Selection> selection(std::string text = {}) {
 // A selection without text, such as an image.
 inline std::shared_ptr<Selection> image() {
     return std::make_shared<Selection>(Selection{{}, false});
+}
+
+// A selection that offers `text` beside other types, such as files copied in a file manager.
+inline std::shared_ptr<Selection> rich(std::string text) {
+    return std::make_shared<Selection>(Selection{std::move(text), true, true});
 }
 
 // A clipboard that reads and writes `held` alone.

@@ -42,7 +42,10 @@ TEST(TextTypeChoice, FollowsThePreferenceOrder) {
     const Case cases[] = {
         {{"UTF8_STRING", "text/plain;charset=utf-8"}, "text/plain;charset=utf-8"},
         {{"TEXT", "STRING", "UTF8_STRING"}, "UTF8_STRING"},
-        {{"image/png", "STRING", "text/plain"}, "STRING"},
+        {{"image/png", "STRING", "text/plain"}, "text/plain"},
+        {{"text/html", "TEXT", "STRING"}, "TEXT"},
+        {{"text/html", "text/plain"}, "text/plain"},
+        {{"text/html", "STRING"}, "STRING"},
         {{"image/png", "text/html"}, "text/html"},
         {{"TEXT"}, "TEXT"},
         {{"image/png", "application/json", "text"}, std::nullopt},

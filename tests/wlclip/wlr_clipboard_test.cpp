@@ -137,6 +137,12 @@ TEST_F(WlrClipboardOnSway, ReadTellsASelectionWithoutTextFromNoSelection) {
         {"a cleared selection", {"--clear"}, "", Content{""}},
         {"bytes that are not UTF-8", {}, "a\xC3\x28", Content{}},
         {"a text again", {}, "again", Content{"again"}},
+        // wl-copy offers the text types beside a text/ type it is given.
+        {"formatted text",
+         {"-t", "text/html"},
+         "<b>bold</b> words",
+         Content{"<b>bold</b> words", true}},
+        {"a plain text type", {"-t", "text/plain"}, "plain", Content{"plain"}},
     };
     for (const Case& c : cases) {
         wl_copy(environment_compositor, c.bytes, c.args);

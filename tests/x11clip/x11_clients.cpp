@@ -202,8 +202,10 @@ void ScriptedOwner::serve(const std::stop_token& stop) {
             script_.reply == Script::Reply::none)
             continue;
         auto* request = reinterpret_cast<xcb_selection_request_event_t*>(e.get());
-        const bool refused = script_.reply == Script::Reply::refusal;
-        if (!refused)
+        bool refused = script_.reply == Script::Reply::refusal;
+        if (!script_.offers.empty())
+            refused = !answer_offer(*request);
+        else if (!refused)
             xcb_change_property(xcb, XCB_PROP_MODE_REPLACE, request->requestor, request->property,
                                 type, 8, static_cast<std::uint32_t>(script_.bytes.size()),
                                 script_.bytes.data());
@@ -217,6 +219,27 @@ void ScriptedOwner::serve(const std::stop_token& stop) {
         xcb_send_event(xcb, 0, request->requestor, 0, reinterpret_cast<const char*>(&notify));
         xcb_flush(xcb);
     }
+}
+
+bool ScriptedOwner::answer_offer(const xcb_selection_request_event_t& request) {
+    xcb_connection_t* xcb = client_.connection();
+    if (request.target == client_.atom("TARGETS")) {
+        std::vector<xcb_atom_t> targets{request.target};
+        for (const Offer& offer : script_.offers)
+            targets.push_back(client_.atom(offer.target));
+        xcb_change_property(xcb, XCB_PROP_MODE_REPLACE, request.requestor, request.property,
+                            XCB_ATOM_ATOM, 32, static_cast<std::uint32_t>(targets.size()),
+                            targets.data());
+        return true;
+    }
+    for (const Offer& offer : script_.offers)
+        if (request.target == client_.atom(offer.target)) {
+            xcb_change_property(xcb, XCB_PROP_MODE_REPLACE, request.requestor, request.property,
+                                request.target, 8, static_cast<std::uint32_t>(offer.bytes.size()),
+                                offer.bytes.data());
+            return true;
+        }
+    return false;
 }
 
 XclipOwner::XclipOwner(const std::string& display, std::string_view text)

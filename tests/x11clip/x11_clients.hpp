@@ -62,19 +62,28 @@ class RawClient {
 };
 
 // A client that owns CLIPBOARD and answers every request with a fixed type and bytes,
-// refuses every request, or never answers at all.
+// refuses every request, or never answers at all. With `offers`, it answers as a file manager or
+// a browser does instead: TARGETS lists them, each is answered with its own bytes, typed as
+// itself, and every other target is refused.
 class ScriptedOwner {
   public:
+    struct Offer {
+        std::string target;
+        std::string bytes = {};
+    };
     struct Script {
         enum class Reply { value, refusal, none } reply = Reply::value;
         std::string type = "UTF8_STRING";
-        std::string bytes;
+        std::string bytes = {};
+        std::vector<Offer> offers = {};
     };
     ScriptedOwner(const std::string& display, Script script);
     ~ScriptedOwner();
 
   private:
     void serve(const std::stop_token& stop);
+    // Whether a request was answered from `offers`.
+    bool answer_offer(const xcb_selection_request_event_t& request);
 
     RawClient client_;
     Script script_;

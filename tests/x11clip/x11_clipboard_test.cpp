@@ -139,6 +139,55 @@ TEST(X11Clipboard, ReadTellsASelectionWithoutTextFromNoSelection) {
     EXPECT_EQ(read(), Content{"ours"});
 }
 
+// Whether the owner offers more than text, told by the targets it lists: what a file manager, a
+// browser or an office program copies, against what editors and terminals copy.
+TEST(X11Clipboard, ReadTellsACopyThatIsMoreThanTextFromTextAlone) {
+    XvfbServer server;
+    auto clipboard = open_on(server);
+    using Offer = ScriptedOwner::Offer;
+    struct Case {
+        const char* what;
+        std::vector<Offer> offers;
+        Content content;
+    };
+    const Case cases[] = {
+        {"files from a file manager",
+         {{"x-special/gnome-copied-files", "copy\nfile:///home/u/a.txt"},
+          {"text/uri-list", "file:///home/u/a.txt"},
+          {"UTF8_STRING", "/home/u/a.txt"}},
+         {"/home/u/a.txt", true}},
+        {"an image from a browser",
+         {{"image/png", "\x89PNG"}, {"text/html", "<img>"}, {"UTF8_STRING", "a picture"}},
+         {"a picture", true}},
+        {"cells from a spreadsheet",
+         {{"application/x-openoffice-embed-source-xml", "<cells/>"},
+          {"text/plain;charset=utf-8", "1\t2"},
+          {"UTF8_STRING", "1\t2"}},
+         {"1\t2", true}},
+        {"an editor's text",
+         {{"TIMESTAMP", ""},
+          {"MULTIPLE", ""},
+          {"SAVE_TARGETS", ""},
+          {"UTF8_STRING", "plain"},
+          {"COMPOUND_TEXT", "plain"},
+          {"TEXT", "plain"},
+          {"STRING", "plain"},
+          {"text/plain;charset=utf-8", "plain"},
+          {"text/plain", "plain"}},
+         {"plain", false}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScriptedOwner owner(server.display(), {.offers = c.offers});
+        auto content = clipboard->read();
+        ASSERT_TRUE(content.has_value()) << debug_text(content.error());
+        EXPECT_EQ(content->text, c.content.text);
+        EXPECT_EQ(content->more_than_text, c.content.more_than_text);
+    }
+    xclip_copy(server.display(), "from xclip");
+    EXPECT_EQ(clipboard->read(), (Content{"from xclip", false}));
+}
+
 TEST(X11Clipboard, LostServerFailsWrites) {
     XvfbServer server;
     auto clipboard = open_on(server);
