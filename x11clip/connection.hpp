@@ -3,6 +3,7 @@
 
 #include <xcb/xcb.h>
 
+#include <cstdint>
 #include <expected>
 #include <memory>
 #include <string_view>
@@ -42,7 +43,18 @@ struct Connection {
     // after wait_limit.
     static std::expected<Connection, ClipboardError> open(std::string_view display);
 
+    // Changes of CLIPBOARD's owner seen on this connection, once watch_owner_changes asked for
+    // them (owner_changes.hpp); 0 names no event.
+    std::uint8_t owner_change_event = 0;
+    mutable std::uint64_t owner_changes = 0;
+
     xcb_connection_t* get() const { return xcb.get(); }
+
+    // Every event taken from the connection passes here, so that no change goes uncounted.
+    void notice(const xcb_generic_event_t& event) const {
+        if (owner_change_event != 0 && event_type(event) == owner_change_event)
+            ++owner_changes;
+    }
 
     // A deadline for the calls this thread makes while the result lives.
     Deadline bounded() const { return Deadline(xcb_get_file_descriptor(xcb.get())); }

@@ -20,11 +20,14 @@ using Clock = std::chrono::steady_clock;
 
 // The next event, waiting on the connection's descriptor for at most the time left;
 // an empty pointer when the deadline passed.
-std::expected<EventPtr, ClipboardError> next_event(xcb_connection_t* connection,
+std::expected<EventPtr, ClipboardError> next_event(const Connection& reading,
                                                    Clock::time_point deadline) {
+    xcb_connection_t* connection = reading.get();
     for (;;) {
-        if (EventPtr event{xcb_poll_for_event(connection)})
+        if (EventPtr event{xcb_poll_for_event(connection)}) {
+            reading.notice(*event);
             return event;
+        }
         if (xcb_connection_has_error(connection) != 0)
             return std::unexpected(connection_error(connection));
         const int timeout = util::poll_timeout(deadline);
@@ -106,7 +109,7 @@ std::expected<std::string, ClipboardError> receive_incrementally(const Connectio
                                                                  Clock::time_point deadline) {
     std::string text;
     for (;;) {
-        auto event = next_event(connection.get(), deadline);
+        auto event = next_event(connection, deadline);
         if (!event)
             return std::unexpected(std::move(event.error()));
         if (!*event)
@@ -130,9 +133,9 @@ std::expected<std::string, ClipboardError> receive_incrementally(const Connectio
 }
 
 // Drops what earlier reads left queued: it concerns their windows, never this read's.
-void drop_queued_events(xcb_connection_t* connection) {
-    while (EventPtr event{xcb_poll_for_event(connection)}) {
-    }
+void drop_queued_events(const Connection& connection) {
+    while (EventPtr event{xcb_poll_for_event(connection.get())})
+        connection.notice(*event);
 }
 
 } // namespace
@@ -169,7 +172,7 @@ request(const Connection& connection, const ReadWindow& window, xcb_atom_t targe
     }
     std::optional<xcb_selection_notify_event_t> answer;
     while (!answer) {
-        auto event = next_event(xcb, deadline);
+        auto event = next_event(connection, deadline);
         if (!event)
             return std::unexpected(std::move(event.error()));
         if (!*event)
@@ -243,14 +246,26 @@ std::expected<std::vector<xcb_atom_t>, ClipboardError> read_targets(const Connec
 } // namespace
 
 std::expected<std::string, ClipboardError> read_clipboard(const Connection& connection) {
-    drop_queued_events(connection.get());
+    drop_queued_events(connection);
     return read_text(connection, Clock::now() + read_timeout);
 }
 
 std::expected<Selection, ClipboardError> read_selection(const Connection& connection,
-                                                        AtomNames& names) {
-    drop_queued_events(connection.get());
+                                                        AtomNames& names, LastRead& last) {
     const auto deadline = Clock::now() + read_timeout;
+    // Another client's copy, however large, is read once: a new copy takes CLIPBOARD anew, even
+    // where the same window takes it. The owner's reply comes after every event sent before it.
+    auto owner = selection_owner(connection);
+    if (!owner)
+        return std::unexpected(std::move(owner.error()));
+    drop_queued_events(connection);
+    const bool watched = connection.owner_change_event != 0;
+    if (watched && last.selection && last.owner == *owner &&
+        last.owner_changes == connection.owner_changes)
+        return *last.selection;
+    last = {};
+    const std::uint64_t owner_changes = connection.owner_changes;
+
     auto targets = read_targets(connection, deadline);
     if (!targets)
         return std::unexpected(std::move(targets.error()));
@@ -260,7 +275,10 @@ std::expected<Selection, ClipboardError> read_selection(const Connection& connec
     auto text = read_text(connection, deadline);
     if (!text)
         return std::unexpected(std::move(text.error()));
-    return Selection{std::move(*text), util::offers_more_than_text(*target_names)};
+    Selection selection{std::move(*text), util::offers_more_than_text(*target_names)};
+    if (watched && *owner != XCB_NONE)
+        last = {*owner, owner_changes, selection};
+    return selection;
 }
 
 } // namespace x11clip

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <expected>
+#include <optional>
 #include <string>
 
 #include "x11clip/atom_names.hpp"
@@ -22,9 +24,19 @@ std::expected<xcb_window_t, ClipboardError> selection_owner(const Connection& co
 // UTF-8 is an error, as is a broken connection.
 std::expected<std::string, ClipboardError> read_clipboard(const Connection& connection);
 
+// The selection another client's window held, as read last, and the count of the connection's
+// owner changes then.
+struct LastRead {
+    xcb_window_t owner = XCB_NONE;
+    std::uint64_t owner_changes = 0;
+    std::optional<Selection> selection;
+};
+
 // CLIPBOARD's text, and whether its owner offers more than text by the targets it lists. An owner
-// that refuses TARGETS offers text alone.
+// that refuses TARGETS offers text alone. While the window of `last` still owns CLIPBOARD and the
+// connection saw no change of owner since (owner_changes.hpp), `last` is the answer, without a
+// transfer.
 std::expected<Selection, ClipboardError> read_selection(const Connection& connection,
-                                                        AtomNames& names);
+                                                        AtomNames& names, LastRead& last);
 
 } // namespace x11clip

@@ -19,6 +19,7 @@ std::expected<xcb_timestamp_t, ClipboardError> server_time(const Connection& con
         EventPtr event{xcb_wait_for_event(xcb)};
         if (!event)
             return std::unexpected(connection_error(xcb));
+        connection.notice(*event);
         const std::uint8_t type = event_type(*event);
         if (type == 0) {
             const auto& error = reinterpret_cast<const xcb_generic_error_t&>(*event);

@@ -4,6 +4,7 @@
 
 #include "x11clip/connection.hpp"
 #include "x11clip/owner.hpp"
+#include "x11clip/owner_changes.hpp"
 #include "x11clip/reader.hpp"
 
 namespace x11clip {
@@ -12,6 +13,7 @@ struct Clipboard::Parts {
     Connection reading;
     std::unique_ptr<Owner> owner;
     AtomNames names;
+    LastRead last_read;
 };
 
 Clipboard::Clipboard(std::unique_ptr<Parts> parts) : parts_(std::move(parts)) {}
@@ -23,13 +25,16 @@ std::expected<Clipboard, ClipboardError> Clipboard::create(std::string_view disp
     auto reading = Connection::open(display);
     if (!reading)
         return std::unexpected(std::move(reading.error()));
+    // Without it every read of another client's copy is a transfer.
+    (void)watch_owner_changes(*reading);
     auto serving = Connection::open(display);
     if (!serving)
         return std::unexpected(std::move(serving.error()));
     auto owner = Owner::start(std::move(*serving));
     if (!owner)
         return std::unexpected(std::move(owner.error()));
-    return Clipboard(std::make_unique<Parts>(Parts{std::move(*reading), std::move(*owner), {}}));
+    return Clipboard(
+        std::make_unique<Parts>(Parts{std::move(*reading), std::move(*owner), {}, {}}));
 }
 
 namespace {
@@ -67,7 +72,7 @@ std::expected<Selection, ClipboardError> Clipboard::read_selection() {
             return std::unexpected(ClipboardError{.kind = ClipboardError::Kind::not_utf8});
         return Selection{*held->text, false};
     }
-    return x11clip::read_selection(parts_->reading, parts_->names);
+    return x11clip::read_selection(parts_->reading, parts_->names, parts_->last_read);
 }
 
 bool Clipboard::holds_own_text() {

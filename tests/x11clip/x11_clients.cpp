@@ -69,8 +69,8 @@ xcb_window_t RawClient::clipboard_owner() const {
     return reply ? reply->owner : XCB_NONE;
 }
 
-void RawClient::take_clipboard() const {
-    xcb_set_selection_owner(xcb_, window_, atom("CLIPBOARD"), XCB_CURRENT_TIME);
+void RawClient::take_clipboard(xcb_timestamp_t time) const {
+    xcb_set_selection_owner(xcb_, window_, atom("CLIPBOARD"), time);
     if (clipboard_owner() != window_)
         throw std::runtime_error("could not take CLIPBOARD");
 }
@@ -179,7 +179,21 @@ void RawClient::stall_incremental(std::string_view target, int chunks) {
 
 ScriptedOwner::ScriptedOwner(const std::string& display, Script script)
     : client_(display), script_(std::move(script)) {
-    client_.take_clipboard();
+    take_and_serve();
+}
+
+void ScriptedOwner::copy_again(std::vector<Offer> offers) {
+    thread_ = {}; // stopped and joined: the events are this thread's until it serves again
+    script_.offers = std::move(offers);
+    take_and_serve();
+}
+
+void ScriptedOwner::take_and_serve() {
+    const xcb_timestamp_t before = taken_at_;
+    do
+        taken_at_ = client_.server_time();
+    while (taken_at_ == before);
+    client_.take_clipboard(taken_at_);
     thread_ = std::jthread([this](std::stop_token stop) { serve(stop); });
 }
 
@@ -218,13 +232,19 @@ void ScriptedOwner::serve(const std::stop_token& stop) {
         notify.time = request->time;
         xcb_send_event(xcb, 0, request->requestor, 0, reinterpret_cast<const char*>(&notify));
         xcb_flush(xcb);
+        ++answers_;
     }
 }
 
 bool ScriptedOwner::answer_offer(const xcb_selection_request_event_t& request) {
     xcb_connection_t* xcb = client_.connection();
+    if (request.target == client_.atom("TIMESTAMP")) {
+        xcb_change_property(xcb, XCB_PROP_MODE_REPLACE, request.requestor, request.property,
+                            XCB_ATOM_INTEGER, 32, 1, &taken_at_);
+        return true;
+    }
     if (request.target == client_.atom("TARGETS")) {
-        std::vector<xcb_atom_t> targets{request.target};
+        std::vector<xcb_atom_t> targets{request.target, client_.atom("TIMESTAMP")};
         for (const Offer& offer : script_.offers)
             targets.push_back(client_.atom(offer.target));
         xcb_change_property(xcb, XCB_PROP_MODE_REPLACE, request.requestor, request.property,

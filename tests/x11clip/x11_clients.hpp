@@ -4,6 +4,7 @@
 
 #include <xcb/xcb.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -30,8 +31,8 @@ class RawClient {
     xcb_atom_t atom(std::string_view name) const;
     std::string atom_name(xcb_atom_t atom) const;
     xcb_window_t clipboard_owner() const;
-    // Makes our window CLIPBOARD's owner; throws when the server does not name it after.
-    void take_clipboard() const;
+    // Makes our window CLIPBOARD's owner at `time`; throws when the server does not name it after.
+    void take_clipboard(xcb_timestamp_t time = XCB_CURRENT_TIME) const;
     std::size_t max_request_bytes() const;
     // The server's time now: that of the PropertyNotify a change of our window's property causes.
     xcb_timestamp_t server_time();
@@ -63,8 +64,8 @@ class RawClient {
 
 // A client that owns CLIPBOARD and answers every request with a fixed type and bytes,
 // refuses every request, or never answers at all. With `offers`, it answers as a file manager or
-// a browser does instead: TARGETS lists them, each is answered with its own bytes, typed as
-// itself, and every other target is refused.
+// a browser does instead: TARGETS lists them, TIMESTAMP gives the time it took CLIPBOARD, each
+// offer is answered with its own bytes, typed as itself, and every other target is refused.
 class ScriptedOwner {
   public:
     struct Offer {
@@ -80,13 +81,24 @@ class ScriptedOwner {
     ScriptedOwner(const std::string& display, Script script);
     ~ScriptedOwner();
 
+    // A new copy from the same window, as an application copies again: CLIPBOARD taken anew, at
+    // a later time, with `offers`.
+    void copy_again(std::vector<Offer> offers);
+    // How many requests it has answered (refusals included).
+    std::size_t answers() const { return answers_; }
+
   private:
     void serve(const std::stop_token& stop);
     // Whether a request was answered from `offers`.
     bool answer_offer(const xcb_selection_request_event_t& request);
 
+    // Takes CLIPBOARD at a server time later than the one before, and serves it.
+    void take_and_serve();
+
     RawClient client_;
     Script script_;
+    xcb_timestamp_t taken_at_ = XCB_CURRENT_TIME;
+    std::atomic<std::size_t> answers_ = 0;
     std::jthread thread_;
 };
 
