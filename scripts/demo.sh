@@ -102,7 +102,8 @@ echo "X displays :$first and :$second"
 step "starting a headless sway"
 id "$user" >/dev/null 2>&1 || useradd -r -M -s /usr/sbin/nologin "$user"
 runtime_dir=$(mktemp -d /tmp/quillfen-demo-runtime-XXXXXX)
-touch "$runtime_dir/config"
+# Only the displays the demo starts: no Xwayland of sway's own.
+echo "xwayland disable" >"$runtime_dir/config"
 chown -R "$user:" "$runtime_dir"
 chmod 700 "$runtime_dir"
 setpriv --reuid="$user" --regid="$user" --clear-groups \

@@ -99,20 +99,69 @@ std::expected<bool, MyError> holds_baseline_unread(Clipboard& clipboard, const B
     return clipboard.holds_own_text();
 }
 
+// One pass: the first clipboard, in list order, that holds a text other than the baseline.
+std::expected<std::optional<Change>, MyError> find_change(const ClipboardList& clipboards,
+                                                          const Baseline& baseline) {
+    for (const auto& clipboard : clipboards) {
+        // Our own text, however long, is neither copied nor compared again.
+        auto unread = holds_baseline_unread(*clipboard, baseline);
+        if (!unread)
+            return std::unexpected(std::move(unread.error()));
+        if (*unread)
+            continue;
+        auto current = clipboard->read();
+        if (!current)
+            return std::unexpected(std::move(current.error()));
+        // A selection without text (an image, an owner that does not answer) keeps what it holds
+        // until a text or a clear is made elsewhere; only texts travel, the empty one included.
+        if (!current->text || *current->text == baseline.text)
+            continue;
+        return Change{clipboard.get(), std::move(*current->text), current->more_than_text};
+    }
+    return std::nullopt;
+}
+
+// Logs the change, hands its text to whoever keeps it, and writes it everywhere.
+std::optional<MyError> propagate(const ClipboardList& clipboards, const Change& change,
+                                 const std::optional<SyncStart>& start) {
+    QF_INFO("clipboard updated from display {}", change.source->display());
+    QF_SENSITIVE("clipboard contents: '{}'", change.text);
+    if (start && start->shared)
+        start->shared(change.text);
+    return write_everywhere(clipboards, change);
+}
+
+// Asked to end: every clipboard is read once more, so that a change made since the last pass (a
+// clear, say) is kept for the next worker instead of going with this one. It is spread too, while
+// the clipboards still serve. Errors change nothing now: the worker is ending.
+void last_pass(const ClipboardList& clipboards, const Baseline& baseline,
+               const std::optional<SyncStart>& start) {
+    if (auto change = find_change(clipboards, baseline); change && *change)
+        (void)propagate(clipboards, **change, start);
+    if (start && start->end)
+        start->end();
+}
+
 MyError run_loop(const ClipboardList& clipboards, const Pause& pause,
                  const std::optional<SyncStart>& start) {
     if (clipboards.empty())
         return MyError::NoClipboards{};
     Clipboard& first = *clipboards.front();
 
-    pause(before_first_read);
+    Baseline baseline;
+    if (start)
+        baseline.text = start->written;
+    auto wait = [&](std::chrono::nanoseconds duration) {
+        if (!pause(duration))
+            last_pass(clipboards, baseline, start);
+    };
+
+    wait(before_first_read);
     auto read = first.read();
     if (!read)
         return std::move(read.error());
-    Baseline baseline;
     std::optional<Change> change;
     if (start) {
-        baseline.text = start->written;
         change = settle(first, std::move(*read), start->written, baseline);
     } else {
         // Without a text there, the clipboards are taken to share none yet.
@@ -121,42 +170,25 @@ MyError run_loop(const ClipboardList& clipboards, const Pause& pause,
 
     for (;;) {
         if (!change) {
-            for (const auto& clipboard : clipboards) {
-                // Our own text, however long, is neither copied nor compared again.
-                auto unread = holds_baseline_unread(*clipboard, baseline);
-                if (!unread)
-                    return std::move(unread.error());
-                if (*unread)
-                    continue;
-                auto current = clipboard->read();
-                if (!current)
-                    return std::move(current.error());
-                // A selection without text (an image, an owner that does not answer) keeps what
-                // it holds until a text or a clear is made elsewhere; only texts travel, the
-                // empty one included.
-                if (!current->text || *current->text == baseline.text)
-                    continue;
-                change =
-                    Change{clipboard.get(), std::move(*current->text), current->more_than_text};
-                break;
-            }
+            auto found = find_change(clipboards, baseline);
+            if (!found)
+                return std::move(found.error());
+            change = std::move(*found);
         }
         if (!change) {
-            pause(after_unchanged_pass);
+            wait(after_unchanged_pass);
             continue;
         }
 
-        QF_INFO("clipboard updated from display {}", change->source->display());
-        QF_SENSITIVE("clipboard contents: '{}'", change->text);
-        if (start && start->shared)
-            start->shared(change->text);
-        const std::optional<MyError> failed = write_everywhere(clipboards, *change);
+        const std::optional<MyError> failed = propagate(clipboards, *change, start);
         const std::string text = std::move(change->text);
         change.reset();
         if (failed)
             return std::move(*failed);
+        // What an end during the pause compares the last pass with.
+        baseline = {text, true};
 
-        pause(after_propagation);
+        wait(after_propagation);
         auto settled = first.read();
         if (!settled)
             return std::move(settled.error());
@@ -166,8 +198,9 @@ MyError run_loop(const ClipboardList& clipboards, const Pause& pause,
 
 } // namespace
 
-void sleep_pause(std::chrono::nanoseconds duration) {
+bool sleep_pause(std::chrono::nanoseconds duration) {
     std::this_thread::sleep_for(duration);
+    return true;
 }
 
 MyError keep_synced(const ClipboardList& clipboards) {

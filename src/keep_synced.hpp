@@ -11,9 +11,10 @@
 
 namespace quillfen {
 
-// How the sync loop waits between its reads. Tests replace it to run without sleeping.
-using Pause = std::function<void(std::chrono::nanoseconds)>;
-void sleep_pause(std::chrono::nanoseconds duration);
+// How the sync loop waits between its reads: false when the worker was asked to end, before the
+// pause or during it. Tests replace it to run without sleeping.
+using Pause = std::function<bool(std::chrono::nanoseconds)>;
+bool sleep_pause(std::chrono::nanoseconds duration);
 
 // Polls the clipboards and writes every change, the empty text included, to all of them. Returns
 // only with an error: NoClipboards for an empty list, else the first error of a read or a write
@@ -29,6 +30,10 @@ MyError keep_synced(const ClipboardList& clipboards, const Pause& pause);
 struct SyncStart {
     std::string written;
     std::function<void(std::string_view)> shared;
+    // How the worker ends once a pause reports that it was asked to, called after one more pass
+    // over the clipboards, so that a change made since the last pass is kept. It does not return
+    // in the service; where it does, the loop goes on.
+    std::function<void()> end = {};
 };
 MyError keep_synced(const ClipboardList& clipboards, const Pause& pause, const SyncStart& start);
 

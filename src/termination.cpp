@@ -58,23 +58,28 @@ void record_end_requests() {
     ::sigaction(SIGTERM, &action, nullptr);
 }
 
-void pause_or_end(std::chrono::nanoseconds duration) {
+bool pause_unless_asked_to_end(std::chrono::nanoseconds duration) {
     using Clock = std::chrono::steady_clock;
     const auto until = Clock::now() + duration;
     for (;;) {
         if (end_requested)
-            end_as_asked();
+            return false;
         const auto left = until - Clock::now();
         if (left <= std::chrono::nanoseconds::zero())
-            return;
+            return true;
         if (request_fd < 0) {
             std::this_thread::sleep_for(left);
-            return;
+            return true;
         }
         pollfd request{request_fd, POLLIN, 0};
         const timespec wait = as_timespec(left);
         ::ppoll(&request, 1, &wait, nullptr);
     }
+}
+
+void pause_or_end(std::chrono::nanoseconds duration) {
+    if (!pause_unless_asked_to_end(duration))
+        end_as_asked();
 }
 
 void end_as_asked() {

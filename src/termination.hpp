@@ -13,6 +13,10 @@ inline constexpr std::chrono::seconds ending_limit{5};
 // From now on SIGTERM is recorded instead of ending the process at once.
 void record_end_requests();
 
+// Sleeps for `duration`, unless an end has been asked for, before or meanwhile: then it returns
+// false at once.
+bool pause_unless_asked_to_end(std::chrono::nanoseconds duration);
+
 // Sleeps for `duration`, unless an end has been asked for, before or meanwhile: then it ends
 // the process as asked and does not return.
 void pause_or_end(std::chrono::nanoseconds duration);

@@ -63,9 +63,10 @@ WorkerSteps production_worker_steps(SharedTextRecord& record) {
         .sync =
             [&record, start_text](const ClipboardList& clipboards) {
                 return keep_synced(
-                    clipboards, pause_or_end,
+                    clipboards, pause_unless_asked_to_end,
                     SyncStart{.written = *start_text,
-                              .shared = [&record](std::string_view text) { record.store(text); }});
+                              .shared = [&record](std::string_view text) { record.store(text); },
+                              .end = end_as_asked});
             },
         .now = [] { return std::chrono::system_clock::now(); },
         .pause = pause_or_end,

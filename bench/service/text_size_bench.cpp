@@ -75,6 +75,7 @@ std::optional<double> unchanged_pass_ms(const quillfen::ClipboardList& clipboard
         previous = length == 200ms ? std::optional(now) : std::nullopt;
         if (static_cast<int>(ms.size()) >= timed_passes || now > give_up)
             throw EndOfMeasurement{};
+        return true;
     };
     try {
         quillfen::keep_synced(clipboards, pause,

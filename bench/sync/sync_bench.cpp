@@ -60,6 +60,7 @@ std::vector<double> time_unchanged_passes(const quillfen::ClipboardList& clipboa
         pauses.push_back(Clock::now());
         if (static_cast<int>(pauses.size()) > passes)
             throw EndOfMeasurement{};
+        return true;
     };
     try {
         quillfen::keep_synced(clipboards, pause);

@@ -315,6 +315,24 @@ TEST_F(Keeping, ClearTravelsAndStaysClearedAcrossTheReplacementOfTheWorker) {
     }
 }
 
+// A clear made right before the worker is replaced (as its timer does every 600 s): the worker
+// reads every display once more before it ends, so the next one does not bring the secret back.
+TEST_F(Keeping, ClearRightBeforeTheWorkerIsReplacedStaysCleared) {
+    auto service = start_service();
+    ASSERT_TRUE(wait_for_list(*service, 1));
+    for (std::size_t round = 1; round <= 3; ++round) {
+        SCOPED_TRACE(round);
+        const std::string secret = "a password, round " + std::to_string(round);
+        xclip_copy(x1_->display(), secret);
+        ASSERT_TRUE(everywhere(*service, secret));
+        shell("DISPLAY=" + x2_->display() + " xsel --clipboard --clear");
+        kill(latest_worker(*service), SIGTERM);
+        ASSERT_TRUE(wait_for_list(*service, round + 1));
+        service->wait_until([] { return false; }, 1500ms);
+        EXPECT_EQ(holdings(), std::vector<std::string>(3, "")) << service->out();
+    }
+}
+
 TEST_F(Keeping, SecondServiceStartedAtOnceEndsAndTouchesNoClipboard) {
     xclip_copy(x1_->display(), "the user's text");
     auto first = start_service();

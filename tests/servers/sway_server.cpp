@@ -110,7 +110,9 @@ HeadlessCompositor::HeadlessCompositor(std::vector<std::string> argv, std::vecto
     for (auto& arg : argv) {
         if (arg == "@CONFIG@") {
             arg = runtime_dir_ + "/config";
-            std::ofstream(arg).flush(); // an empty configuration: no bar, no outputs set
+            // No bar, no outputs set, and no X display of its own: where Xwayland is installed,
+            // sway would start one, and every test would find a display it did not start.
+            std::ofstream(arg) << "xwayland disable\n";
             if (::chown(arg.c_str(), user.uid, user.gid) < 0) {
                 fs::remove_all(runtime_dir_);
                 throw std::runtime_error("cannot hand the configuration to the user");

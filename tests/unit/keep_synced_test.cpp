@@ -518,6 +518,54 @@ INSTANTIATE_TEST_SUITE_P(
             "RichCopyOfTheStartTextIsTheBaseline", "rich:start", {"rich:start", "start"}, {}, {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Asked to end, the loop reads every clipboard once more before the worker ends, so that a change
+// made since the last pass (a clear right before the worker is replaced) is kept and spread.
+TEST_F(KeepSynced, AskedToEndReadsEveryClipboardOnceMoreAndKeepsTheLastChange) {
+    struct Case {
+        const char* what;
+        std::string source; // where the user copies "", if anywhere
+        Journal last_pass;
+        std::vector<std::string> shared;
+    };
+    const Case cases[] = {
+        {"a clear",
+         "b",
+         {"get a", "get b", "display b", "set a ''", "set b ''", "set c ''", "end"},
+         {""}},
+        {"nothing new", "", {"get a", "get b", "get c", "end"}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        world = World{};
+        clipboards.clear();
+        add("a", "secret");
+        add("b", "secret");
+        add("c", "secret");
+        if (!c.source.empty())
+            user_copies(c.source, "", "pause 200ms");
+        world.on("pause 200ms", [&] { world.ask_to_end(); });
+        std::vector<std::string> shared;
+        CapturedOutput output;
+        const MyError error = keep_synced(
+            clipboards, world.pause(),
+            SyncStart{.written = "secret",
+                      .shared = [&](std::string_view text) { shared.emplace_back(text); },
+                      .end =
+                          [&] {
+                              world.record("end");
+                              world.stop_with(stop_error);
+                          }});
+
+        EXPECT_EQ(debug_text(error), debug_text(stop_error));
+        const auto pause = std::ranges::find(world.journal, "pause 200ms");
+        ASSERT_NE(pause, world.journal.end());
+        Journal after(pause + 1, world.journal.end());
+        after.resize(std::min(after.size(), c.last_pass.size()));
+        EXPECT_EQ(after, c.last_pass);
+        EXPECT_EQ(shared, c.shared);
+    }
+}
+
 TEST_F(KeepSynced, EveryPropagatedTextIsSharedBeforeItIsWritten) {
     add("a", "s");
     add("b", "s");

@@ -52,13 +52,17 @@ class World {
                 action.run();
     }
 
+    // From now on every pause reports that the worker was asked to end.
+    void ask_to_end() { end_asked_ = true; }
+
     // A pause that only leaves its trace in the journal.
-    std::function<void(std::chrono::nanoseconds)> pause() {
+    std::function<bool(std::chrono::nanoseconds)> pause() {
         return [this](std::chrono::nanoseconds d) {
             record(
                 "pause " +
                 std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(d).count()) +
                 "ms");
+            return !end_asked_;
         };
     }
 
@@ -70,6 +74,7 @@ class World {
     };
     std::vector<Action> actions_;
     std::optional<MyError> stop_;
+    bool end_asked_ = false;
 };
 
 class ScriptedClipboard final : public Clipboard {
