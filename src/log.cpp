@@ -14,6 +14,7 @@
 #include "fatal.hpp"
 #include "util/errno_text.hpp"
 #include "util/unique_fd.hpp"
+#include "util/utf8.hpp"
 
 namespace quillfen {
 
@@ -236,6 +237,38 @@ void print(Level line_level, std::string_view message) {
     line += message;
     line += '\n';
     write_line(line_level >= Level::info ? standard_output : standard_error, line);
+}
+
+void print_contents(std::string_view message) {
+    std::string line = "Sensitive: ";
+    line.reserve(line.size() + message.size());
+    const auto spell = [&line](char kind, unsigned value) {
+        line += fmt::format("\\{}{{{:x}}}", kind, value);
+    };
+    for (std::size_t pos = 0; pos < message.size();) {
+        const util::Utf8Sequence sequence = util::decode_utf8(message, pos);
+        if (!sequence.valid) {
+            for (std::size_t i = 0; i < sequence.length; ++i)
+                spell('x', static_cast<unsigned char>(message[pos + i]));
+            pos += sequence.length;
+            continue;
+        }
+        const char32_t code = sequence.code;
+        if (code == U'\n')
+            line += "\\n";
+        else if (code == U'\r')
+            line += "\\r";
+        else if (code == U'\t')
+            line += "\\t";
+        else if (code == U'\\')
+            line += "\\\\";
+        else if (code < 0x20 || (code >= 0x7F && code <= 0x9F))
+            spell('u', static_cast<unsigned>(code));
+        else
+            line.append(message.substr(pos, sequence.length));
+        pos += sequence.length;
+    }
+    print(Level::info, line);
 }
 
 void write_stderr_best_effort(std::string_view text) {

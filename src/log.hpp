@@ -6,7 +6,6 @@
 
 #include <array>
 #include <cstdint>
-#include <iterator>
 #include <optional>
 #include <span>
 #include <string>
@@ -49,6 +48,11 @@ namespace detail {
 bool admits(Level line_level);
 // Prints one finished line (timestamp, tag, message) with one write call.
 void print(Level line_level, std::string_view message);
+// Prints the contents line "Sensitive: <message>" at info. A clipboard text can come from anyone
+// (a web page), so the message is kept to one line of plain text: \n, \r, \t and \\ for a
+// backslash, \u{hex} for every other C0 control, DEL and C1 control, \x{hex} for each byte of an
+// ill-formed UTF-8 sequence. Printable text of any script stays as it is.
+void print_contents(std::string_view message);
 // Writes `text` to standard error under its lock, ignoring failures; for the
 // last words of a fatal condition.
 void write_stderr_best_effort(std::string_view text);
@@ -84,9 +88,6 @@ std::string concise_numbers(std::span<const std::uint8_t> numbers);
 #define QF_SENSITIVE(...)                                                                          \
     do {                                                                                           \
         if (::quillfen::log::log_sensitive_information::get() &&                                   \
-            ::quillfen::log::detail::admits(::quillfen::Level::info)) {                            \
-            std::string quillfen_sensitive_line_ = "Sensitive: ";                                  \
-            ::fmt::format_to(std::back_inserter(quillfen_sensitive_line_), __VA_ARGS__);           \
-            ::quillfen::log::detail::print(::quillfen::Level::info, quillfen_sensitive_line_);     \
-        }                                                                                          \
+            ::quillfen::log::detail::admits(::quillfen::Level::info))                              \
+            ::quillfen::log::detail::print_contents(::fmt::format(__VA_ARGS__));                   \
     } while (false)

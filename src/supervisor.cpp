@@ -1,6 +1,7 @@
 #include "supervisor.hpp"
 
 #include <fmt/format.h>
+#include <pthread.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -46,6 +47,20 @@ WaitStatus wait_for_end(pid_t pid) {
     return *status;
 }
 
+// What a launcher leaves behind survives exec. An ignored SIGCHLD has every worker reaped at its
+// end, before the wait below can collect it; blocked signals would keep SIGTERM from ending the
+// supervisor, and, inherited by each worker, from reaching the worker's own handler, so that
+// neither the timer nor the supervisor's end could end a worker.
+void take_signal_state() {
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGCHLD, &action, nullptr);
+    sigset_t none;
+    sigemptyset(&none);
+    pthread_sigmask(SIG_SETMASK, &none, nullptr);
+}
+
 // In a new worker, before anything else.
 void tie_to_supervisor(pid_t supervisor, util::UniqueFd& supervisor_only) {
     supervisor_only.reset();
@@ -62,6 +77,7 @@ void tie_to_supervisor(pid_t supervisor, util::UniqueFd& supervisor_only) {
 
 void supervise(const std::function<void()>& worker, unsigned timer_seconds,
                util::UniqueFd supervisor_only) {
+    take_signal_state();
     QF_INFO("started quillfen manager");
 
     const pid_t supervisor = getpid();

@@ -11,7 +11,8 @@ namespace quillfen {
 // Never returns: it ends only through a fatal condition (exit status 101) or a signal. A worker
 // function that returns ends its worker with status 0. Each worker ends when the supervisor ends,
 // however that happens (it is sent SIGTERM), and closes its copy of `supervisor_only` at once,
-// so that the supervisor alone holds it.
+// so that the supervisor alone holds it. It first puts SIGCHLD back to its default and unblocks
+// every signal, whatever the process that started it left.
 [[noreturn]] void supervise(const std::function<void()>& worker, unsigned timer_seconds,
                             util::UniqueFd supervisor_only = {});
 

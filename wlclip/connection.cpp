@@ -73,6 +73,10 @@ std::expected<void, IoError> Connection::dispatch_until(const std::function<bool
             return std::unexpected(error());
         if (done())
             return {};
+        // Checked on every pass: a compositor that never stops sending would otherwise hold
+        // the loop past its deadline.
+        if (Clock::now() >= deadline)
+            return std::unexpected(IoError{ETIMEDOUT});
         if (wl_display_prepare_read(d) != 0)
             continue; // events arrived meanwhile: dispatch them first
         short events = POLLIN;
@@ -103,8 +107,6 @@ std::expected<void, IoError> Connection::dispatch_until(const std::function<bool
         if (watched.woken)
             if (auto go_on = watched.woken(std::span(fds).subspan(1)); !go_on)
                 return go_on;
-        if (!readable && Clock::now() >= deadline)
-            return std::unexpected(IoError{ETIMEDOUT});
     }
 }
 

@@ -37,7 +37,7 @@ class Connection {
     };
 
     // Sends what is queued and dispatches events until `done` holds. ETIMEDOUT once `deadline`
-    // (time_point::max() for none) has passed without an event.
+    // (time_point::max() for none) has passed, even while events keep coming.
     std::expected<void, IoError> dispatch_until(const std::function<bool()>& done,
                                                 Clock::time_point deadline,
                                                 const Watched& watched = {});

@@ -758,12 +758,12 @@ INSTANTIATE_TEST_SUITE_P(
                                   "abc",
                                   {" INFO - clipboard updated from display b",
                                    " INFO - Sensitive: clipboard contents: 'abc'"}},
-                      LoggingCase{"ContentsWithALineBreakSpanTwoLines",
+                      LoggingCase{"ContentsWithALineBreakStayOnOneLine",
                                   Level::info,
                                   true,
                                   "ab\n'c",
                                   {" INFO - clipboard updated from display b",
-                                   " INFO - Sensitive: clipboard contents: 'ab", "'c'"}}),
+                                   R"( INFO - Sensitive: clipboard contents: 'ab\n'c')"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Every failed read or write ends the loop with that very error, and nothing is written after it.

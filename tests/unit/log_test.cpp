@@ -201,6 +201,52 @@ INSTANTIATE_TEST_SUITE_P(
                                    " INFO - Sensitive: clipboard contents: 'secret'\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Any web page can put a text on the clipboard: it must not start a log line of its own (under
+// journald "<0>" at the start of a line is the emergency priority) nor reach a terminal's escape
+// sequences, so every control character shows escaped and printable text of any script as is.
+struct EscapeCase {
+    const char* name;
+    std::string text;
+    std::string logged; // what stands between the quotes
+};
+void PrintTo(const EscapeCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ContentsEscaping : public ::testing::TestWithParam<EscapeCase> {};
+
+TEST_P(ContentsEscaping, TextStaysOnOneLine) {
+    const auto& c = GetParam();
+    const RunResult r = run_in_child([&] {
+        settings(Level::info, false, true);
+        QF_SENSITIVE("clipboard contents: '{}'", c.text);
+        return 0;
+    });
+    ASSERT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.out, " INFO - Sensitive: clipboard contents: '" + c.logged + "'\n");
+    EXPECT_EQ(r.err, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, ContentsEscaping,
+    ::testing::Values(EscapeCase{"ForgedLine", "x\n<0>FATAL - forged line\x1b[2J",
+                                 R"(x\n<0>FATAL - forged line\u{1b}[2J)"},
+                      EscapeCase{"Tab", "a\tb", R"(a\tb)"},
+                      EscapeCase{"CarriageReturn", "a\r\nb", R"(a\r\nb)"},
+                      // Told apart from the escapes above.
+                      EscapeCase{"Backslash", R"(C:\new\u{1b})", R"(C:\\new\\u{1b})"},
+                      EscapeCase{"Nul", std::string("a\0b", 3), R"(a\u{0}b)"},
+                      EscapeCase{"OtherC0", "\x01\x1f", R"(\u{1}\u{1f})"},
+                      EscapeCase{"Delete", "a\x7f", R"(a\u{7f})"},
+                      // NEL ends a line for some readers; CSI starts a terminal sequence by itself.
+                      EscapeCase{"C1", "a\u0085b\u009b2J\u0080", R"(a\u{85}b\u{9b}2J\u{80})"},
+                      EscapeCase{"PrintableScripts",
+                                 "Grüße Привет 你好 مرحبا שלום नमस्ते 🎉 e\u0301 \u00a0~",
+                                 "Grüße Привет 你好 مرحبا שלום नमस्ते 🎉 e\u0301 \u00a0~"},
+                      EscapeCase{"InvalidBytes", "a\xff\xe4\xbd", R"(a\x{ff}\x{e4}\x{bd})"},
+                      EscapeCase{"Empty", "", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(BrokenStreams, ClosedStdoutDropsLinesAndRunsOn) {
     ChildOptions options;
     options.stdout_mode = StdoutMode::closed;

@@ -241,7 +241,7 @@ TEST(Supervisor, FatalConditionsEndTheSupervisorWith101) {
          WatchOptions::Stdout::pipe,
          R"(failed to start the timer of child process \d+: EAGAIN\n)"},
         {"wait fails",
-         {"--ignore-sigchld"},
+         {"--deny-wait"},
          WatchOptions::Stdout::pipe,
          R"(there was a problem managing the child process, so the service is exiting\. check )"
          R"(that pid \d+ is not running before restarting this service: ECHILD\n)"},
@@ -267,7 +267,7 @@ TEST(Supervisor, FatalConditionsEndTheSupervisorWith101) {
 TEST(Supervisor, FatalConditionAfterAForkEndsTheWorkerBeforeTheSupervisorExits) {
     // The timer cannot start, and the worker ignores the SIGTERM it is sent first: nothing but
     // the supervisor's SIGKILL after the grace period ends it.
-    Host host({"--deny-threads", "--block-sigterm"}, 600, "debug", {"stubborn"});
+    Host host({"--deny-threads", "--hold-sigterm-in-workers"}, 600, "debug", {"stubborn"});
     const auto status = host.process.wait_exit(30s);
     ASSERT_TRUE(status) << host.process.out() << host.process.err();
     const auto ids = worker_ids(host.process.out());
@@ -298,6 +298,40 @@ TEST(Supervisor, WorkerEndsWithItsSupervisor) {
         EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == signal) << *status;
         EXPECT_TRUE(quillfen::test::eventually(
             [&] { return quillfen::test::process_ended(std::stoi(ids[0])); }, 30s));
+    }
+}
+
+TEST(Supervisor, SignalStateLeftByTheLauncherIsSetAside) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> options;
+    };
+    const std::vector<Case> cases{
+        {"SIGCHLD ignored", {"--ignore-sigchld"}},
+        {"every signal blocked", {"--block-signals"}},
+        {"both", {"--ignore-sigchld", "--block-signals"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // The first worker is ended by its timer; the next one must follow.
+        Host host(c.options, 1, "debug", {"run", "run"});
+        ASSERT_TRUE(host.process.wait_for_out(" INFO - worker 2 runs\n", 20s))
+            << host.process.out() << host.process.err();
+        const std::string out = host.process.out();
+        const auto ids = worker_ids(out);
+        ASSERT_GE(ids.size(), 2u) << out;
+        ASSERT_FALSE(completions(out).empty()) << out;
+        EXPECT_EQ(completions(out)[0], "Signaled(Pid(" + ids[0] + "), SIGTERM, false)");
+        EXPECT_EQ(host.process.err().find("FATAL"), std::string::npos) << host.process.err();
+
+        // SIGTERM still ends the supervisor, and with it its worker.
+        host.process.signal(SIGTERM);
+        const auto status = host.process.wait_exit(15s);
+        ASSERT_TRUE(status) << host.process.out() << host.process.err();
+        EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGTERM) << *status;
+        const std::string last = worker_ids(host.process.out()).back();
+        EXPECT_TRUE(quillfen::test::eventually(
+            [&] { return quillfen::test::process_ended(std::stoi(last)); }, 30s));
     }
 }
 

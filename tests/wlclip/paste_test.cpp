@@ -7,10 +7,16 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <array>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "tests/servers/peers.hpp"
 #include "tests/servers/sway_server.hpp"
@@ -227,6 +233,88 @@ TEST_F(EmptyRuntimeDir, AHungCompositorTimesOut) {
     ASSERT_NE(copied_io, nullptr) << "error index " << copied.error().index();
     EXPECT_EQ(copied_io->io.code, ETIMEDOUT);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
+}
+
+// A compositor on the other end of a socket pair that, once the client's first requests have
+// come, sends events without pause and answers no request. The events are global_remove for the
+// registry, which a client makes first (object 2): libwayland hands each to the listener, which
+// ignores it. A send buffer as large as the system allows keeps events waiting even while this
+// thread is not scheduled. It gives up after `limit`.
+class EventFlood {
+  public:
+    explicit EventFlood(std::chrono::milliseconds limit) {
+        int ends[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
+            throw std::system_error(errno, std::generic_category(), "socketpair");
+        client_ = UniqueFd(ends[0]);
+        server_ = UniqueFd(ends[1]);
+        const int size = 4 << 20; // capped by the system's limit
+        ::setsockopt(server_.get(), SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+        thread_ = std::jthread([this, limit](std::stop_token stop) { flood(stop, limit); });
+    }
+    ~EventFlood() {
+        thread_.request_stop();
+        ::shutdown(server_.get(), SHUT_RDWR); // a receive or send under way returns
+    }
+    EventFlood(const EventFlood&) = delete;
+    EventFlood& operator=(const EventFlood&) = delete;
+
+    UniqueFd take_client() { return std::move(client_); }
+    bool gave_up() const { return gave_up_; }
+    std::uint64_t sent() const { return sent_; }
+
+  private:
+    void flood(const std::stop_token& stop, std::chrono::milliseconds limit) {
+        char request[64];
+        if (::recv(server_.get(), request, sizeof request, 0) <= 0)
+            return;
+        // Object 2, then size << 16 | opcode (global_remove is 1), then the global's name.
+        constexpr std::uint32_t event[] = {2, 12u << 16 | 1, 7};
+        std::array<std::uint32_t, 3 * 341> batch; // whole events, a page at most
+        for (std::size_t i = 0; i < batch.size(); ++i)
+            batch[i] = event[i % 3];
+        const auto until = std::chrono::steady_clock::now() + limit;
+        while (!stop.stop_requested()) {
+            if (std::chrono::steady_clock::now() >= until) {
+                gave_up_ = true;
+                return;
+            }
+            const auto* bytes = reinterpret_cast<const char*>(batch.data());
+            std::size_t left = sizeof batch;
+            while (left > 0) {
+                const ssize_t n = ::send(server_.get(), bytes, left, MSG_NOSIGNAL);
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n <= 0)
+                    return; // the client has gone
+                bytes += n;
+                left -= static_cast<std::size_t>(n);
+            }
+            sent_ += batch.size() / 3;
+        }
+    }
+
+    UniqueFd client_;
+    UniqueFd server_;
+    std::atomic<bool> gave_up_{false};
+    std::atomic<std::uint64_t> sent_{0};
+    std::jthread thread_; // last: it ends before the descriptors close
+};
+
+TEST(PasteTimeLimits, ACompositorThatNeverStopsSendingEventsStillTimesOut) {
+    // Far beyond the round trip's limit: the read must end while the events still come.
+    EventFlood flood(20s);
+    const auto start = std::chrono::steady_clock::now();
+    auto contents =
+        wlclip::Clipboard(wlclip::Address::descriptor(flood.take_client())).get_contents();
+    const auto waited = std::chrono::steady_clock::now() - start;
+    ASSERT_FALSE(contents);
+    auto* io = std::get_if<paste::WaylandCommunication>(&contents.error());
+    ASSERT_NE(io, nullptr) << "error index " << contents.error().index();
+    EXPECT_EQ(io->io.code, ETIMEDOUT);
+    EXPECT_GE(waited, wlclip::round_trip_limit);
+    EXPECT_GT(flood.sent(), 0u);
+    EXPECT_FALSE(flood.gave_up()) << "the round trip ended only once the events stopped";
 }
 
 TEST(PasteOnWeston, ACompositorWithoutDataControlIsMissingProtocol) {

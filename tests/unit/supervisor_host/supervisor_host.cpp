@@ -2,19 +2,25 @@
 // script given on the command line (the position is kept in a file, since every worker is a fresh
 // copy of the supervisor); once the script is used up, workers run until they are ended.
 //
-//   supervisor_host [--pid-namespace] [--ignore-sigchld] [--deny-fork] [--deny-threads]
-//                   [--block-sigterm] TIMER_SECONDS LEVEL STATE_FILE ACTION...
+//   supervisor_host [--pid-namespace] [--ignore-sigchld] [--block-signals] [--deny-fork]
+//                   [--deny-threads] [--deny-wait] [--hold-sigterm-in-workers]
+//                   TIMER_SECONDS LEVEL STATE_FILE ACTION...
 //
 // Actions: abort (a fatal condition), exit:N, signal:N, sleep:MS (then exit 0), run (log, then
 // wait to be ended), log (a warn and an info line, then exit 0), reuse-pid (make the next process
 // of this pid namespace get this worker's id, then exit 0), stubborn (say so on standard error at
-// each SIGTERM and keep running). --block-sigterm holds SIGTERM back in the supervisor and so in
-// each new worker, which lets a stubborn worker see a SIGTERM sent before it was ready.
+// each SIGTERM and keep running).
+//
+// --ignore-sigchld and --block-signals start the supervisor as some launchers do: SIGCHLD ignored,
+// every signal blocked. --deny-wait makes the supervisor's wait for its worker fail with ECHILD.
+// --hold-sigterm-in-workers starts each new worker with SIGTERM blocked, which lets a stubborn
+// worker see a SIGTERM sent before it was ready.
 
 #include <fcntl.h>
 #include <linux/audit.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
+#include <pthread.h>
 #include <sched.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -128,6 +134,28 @@ void test_worker() {
     _exit(4);
 }
 
+// Around each fork of the supervisor: the child starts with SIGTERM blocked, the parent gets its
+// mask back.
+sigset_t mask_before_fork;
+
+void hold_sigterm_before_fork() {
+    sigset_t term;
+    sigemptyset(&term);
+    sigaddset(&term, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &term, &mask_before_fork);
+}
+
+void restore_mask_after_fork() {
+    pthread_sigmask(SIG_SETMASK, &mask_before_fork, nullptr);
+}
+
+void install(sock_filter* filter, std::size_t length) {
+    const sock_fprog program{static_cast<unsigned short>(length), filter};
+    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+        prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+        die("seccomp");
+}
+
 // Makes process creation (clone without CLONE_THREAD) or thread creation fail with EAGAIN.
 // clone3 is refused as unknown, so that the C library falls back to clone, which can be judged
 // by its flags.
@@ -150,10 +178,21 @@ void deny_clone(bool threads) {
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EAGAIN),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
     };
-    const sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
-    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
-        prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
-        die("seccomp");
+    install(filter, std::size(filter));
+}
+
+// Makes wait4, which waitpid uses, fail with ECHILD; waitid, which the timers use, still works.
+void deny_wait() {
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_wait4, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ECHILD),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    install(filter, std::size(filter));
 }
 
 // Runs the rest of the program as process 1 of a new pid namespace, so that process ids are
@@ -178,16 +217,18 @@ void enter_pid_namespace() {
 
 int main(int argc, char** argv) {
     std::vector<std::string_view> args(argv + 1, argv + argc);
-    bool pid_namespace = false, ignore_sigchld = false, deny_fork = false, deny_threads = false,
-         block_sigterm = false;
+    bool pid_namespace = false, ignore_sigchld = false, block_signals = false, deny_fork = false,
+         deny_threads = false, deny_wait_for_worker = false, hold_sigterm_in_workers = false;
     while (!args.empty() && args.front().starts_with("--")) {
         const std::string_view option = args.front();
         args.erase(args.begin());
         pid_namespace |= option == "--pid-namespace";
         ignore_sigchld |= option == "--ignore-sigchld";
+        block_signals |= option == "--block-signals";
         deny_fork |= option == "--deny-fork";
         deny_threads |= option == "--deny-threads";
-        block_sigterm |= option == "--block-sigterm";
+        deny_wait_for_worker |= option == "--deny-wait";
+        hold_sigterm_in_workers |= option == "--hold-sigterm-in-workers";
     }
     if (args.size() < 3) {
         std::fprintf(stderr, "usage: supervisor_host [options] TIMER LEVEL STATE_FILE ACTION...\n");
@@ -210,13 +251,16 @@ int main(int argc, char** argv) {
         enter_pid_namespace();
     if (ignore_sigchld)
         std::signal(SIGCHLD, SIG_IGN);
-    if (block_sigterm) {
-        sigset_t term;
-        sigemptyset(&term);
-        sigaddset(&term, SIGTERM);
-        sigprocmask(SIG_BLOCK, &term, nullptr);
+    if (block_signals) {
+        sigset_t all;
+        sigfillset(&all);
+        sigprocmask(SIG_BLOCK, &all, nullptr);
     }
+    if (hold_sigterm_in_workers)
+        pthread_atfork(hold_sigterm_before_fork, restore_mask_after_fork, nullptr);
     if (deny_fork || deny_threads)
         deny_clone(deny_threads);
+    if (deny_wait_for_worker)
+        deny_wait();
     quillfen::supervise(test_worker, timer);
 }
