@@ -23,6 +23,9 @@ struct Content {
     // The selection offers more than its text: files, an image beside HTML, formatted text. It is
     // the user's own copy, which a write of the text alone would make poorer.
     bool more_than_text = false;
+    // The display did not answer in time: it offers no text for now, is tried again within
+    // seconds, and the texts written to it meanwhile wait for it.
+    bool busy = false;
 
     friend bool operator==(const Content&, const Content&) = default;
 };

@@ -244,10 +244,12 @@ class Deduplication {
 // may be written: not one that holds a selection without text, nor one that offers more than its
 // text, which would lose the rest. A clipboard that fails the read counts as writable: a failure
 // there is the pair test's to report. The text of a selection that offers more may still be the
-// start text.
+// start text. A busy display (one that did not answer in time) is written, for it to have the
+// text once it answers, but not tested: it cannot show anything now.
 struct Holdings {
     std::string start_text;
     std::vector<bool> writable;
+    std::vector<bool> testable;
 };
 
 Holdings read_holdings(const ClipboardList& clipboards) {
@@ -255,8 +257,10 @@ Holdings read_holdings(const ClipboardList& clipboards) {
     std::optional<std::string> first_text;
     for (const auto& clipboard : clipboards) {
         auto content = clipboard->read();
-        const bool keep = content && (!content->text || content->more_than_text);
+        const bool busy = content && content->busy;
+        const bool keep = content && !busy && (!content->text || content->more_than_text);
         holdings.writable.push_back(!keep);
+        holdings.testable.push_back(!keep && !busy);
         if (!first_text && content && content->text && !content->text->empty())
             first_text = std::move(*content->text);
     }
@@ -333,7 +337,7 @@ std::expected<Discovered, MyError> discover(const Probes& probes, const KeptText
     // test leaves this text for the next one.
     kept.store(start_text);
 
-    Deduplication deduplication(clipboards, holdings.writable, start_text);
+    Deduplication deduplication(clipboards, holdings.testable, start_text);
     auto duplicates = deduplication.run();
     if (!duplicates) {
         deduplication.restore_written();

@@ -58,7 +58,8 @@ connect_remote(const std::string& display) {
 }
 
 // The socket connected by us, then the handshake under a deadline.
-std::expected<ConnectionPtr, ClipboardError> connect_local(int number) {
+std::expected<ConnectionPtr, ClipboardError> connect_local(int number,
+                                                           volatile std::sig_atomic_t* fired) {
     auto socket = connect_display_socket(number, wait_limit);
     if (!socket)
         return std::unexpected(std::move(socket.error()));
@@ -74,7 +75,7 @@ std::expected<ConnectionPtr, ClipboardError> connect_local(int number) {
     {
         // libxcb owns the descriptor from here on and closes it itself when the handshake
         // fails, while the deadline (on a duplicate of its own) is still armed.
-        const Deadline bound(socket->get());
+        const Deadline bound(socket->get(), wait_limit, fired);
         xcb.reset(xcb_connect_to_fd(socket->release(), cookie ? &auth : nullptr));
     }
     if (int code = xcb_connection_has_error(xcb.get()); code != 0)
@@ -82,9 +83,9 @@ std::expected<ConnectionPtr, ClipboardError> connect_local(int number) {
     return xcb;
 }
 
-} // namespace
-
-std::expected<Connection, ClipboardError> Connection::open(std::string_view display) {
+// The connection, set up under deadlines that note in `*fired` that one of them ended it.
+std::expected<Connection, ClipboardError> open_noting(std::string_view display,
+                                                      volatile std::sig_atomic_t* fired) {
     const std::string name(display);
     char* host = nullptr;
     int number = 0;
@@ -96,7 +97,7 @@ std::expected<Connection, ClipboardError> Connection::open(std::string_view disp
 
     ConnectionPtr xcb;
     if (host_part.empty() || host_part == "unix") {
-        auto local = connect_local(number);
+        auto local = connect_local(number, fired);
         if (!local)
             return std::unexpected(std::move(local.error()));
         xcb = std::move(*local);
@@ -112,7 +113,8 @@ std::expected<Connection, ClipboardError> Connection::open(std::string_view disp
     if (screen == nullptr)
         return std::unexpected(connection_error(XCB_CONN_CLOSED_INVALID_SCREEN));
 
-    auto bound = std::make_optional<Deadline>(xcb_get_file_descriptor(xcb.get()));
+    auto bound =
+        std::make_optional<Deadline>(xcb_get_file_descriptor(xcb.get()), wait_limit, fired);
     xcb_window_t window = xcb_generate_id(xcb.get());
     const std::uint32_t event_mask =
         XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
@@ -129,6 +131,19 @@ std::expected<Connection, ClipboardError> Connection::open(std::string_view disp
         return std::unexpected(std::move(atoms.error()));
     bound.reset();
     return Connection{std::move(xcb), window, *atoms};
+}
+
+} // namespace
+
+std::expected<Connection, ClipboardError> Connection::open(std::string_view display) {
+    auto timed_out = std::make_unique<volatile std::sig_atomic_t>(0);
+    auto opened = open_noting(display, timed_out.get());
+    if (!opened) {
+        opened.error().busy = *timed_out != 0;
+        return opened;
+    }
+    opened->timed_out = std::move(timed_out);
+    return opened;
 }
 
 } // namespace x11clip

@@ -3,6 +3,7 @@
 
 #include <xcb/xcb.h>
 
+#include <csignal>
 #include <cstdint>
 #include <expected>
 #include <memory>
@@ -43,6 +44,10 @@ struct Connection {
     // after wait_limit.
     static std::expected<Connection, ClipboardError> open(std::string_view display);
 
+    // Set once a deadline of bounded() has ended the connection: the server did not answer in
+    // time. Behind a pointer, so that it stays where the deadline looks while the connection moves.
+    std::unique_ptr<volatile std::sig_atomic_t> timed_out =
+        std::make_unique<volatile std::sig_atomic_t>(0);
     // Changes of CLIPBOARD's owner seen on this connection, once watch_owner_changes asked for
     // them (owner_changes.hpp); 0 names no event.
     std::uint8_t owner_change_event = 0;
@@ -57,7 +62,9 @@ struct Connection {
     }
 
     // A deadline for the calls this thread makes while the result lives.
-    Deadline bounded() const { return Deadline(xcb_get_file_descriptor(xcb.get())); }
+    Deadline bounded() const {
+        return Deadline(xcb_get_file_descriptor(xcb.get()), wait_limit, timed_out.get());
+    }
 };
 
 } // namespace x11clip

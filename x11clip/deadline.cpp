@@ -16,6 +16,8 @@ namespace {
 
 // The descriptor this thread's armed deadline shuts down; read by the signal handler.
 thread_local volatile sig_atomic_t watched_fd = -1;
+// Where the armed deadline notes that it fired; read by the signal handler.
+thread_local volatile sig_atomic_t* fired_flag = nullptr;
 
 int deadline_signal() {
     return SIGRTMIN + 7;
@@ -23,8 +25,11 @@ int deadline_signal() {
 
 void on_deadline(int) {
     const int saved = errno;
-    if (const int fd = watched_fd; fd >= 0)
+    if (const int fd = watched_fd; fd >= 0) {
         ::shutdown(fd, SHUT_RDWR);
+        if (volatile sig_atomic_t* fired = fired_flag)
+            *fired = 1;
+    }
     errno = saved;
 }
 
@@ -81,13 +86,14 @@ thread_local ThreadTimer timer;
 
 } // namespace
 
-Deadline::Deadline(int fd, std::chrono::milliseconds limit) {
+Deadline::Deadline(int fd, std::chrono::milliseconds limit, volatile std::sig_atomic_t* fired) {
     if (fd < 0 || watched_fd >= 0)
         return;
     util::UniqueFd duplicate{::fcntl(fd, F_DUPFD_CLOEXEC, 0)};
     if (!duplicate)
         return;
     install_handler();
+    fired_flag = fired;
     watched_fd = duplicate.get();
     if (!timer.set(limit)) {
         watched_fd = -1;
@@ -103,6 +109,7 @@ Deadline::~Deadline() {
     // open, and one that arrives later finds nothing to shut down.
     timer.clear();
     watched_fd = -1;
+    fired_flag = nullptr;
 }
 
 } // namespace x11clip

@@ -40,6 +40,9 @@ struct ClipboardError {
     std::int64_t code = 0;
     XError x_error{};
     std::string what{};
+    // With `connection`: our own time limit ended the connection, on a server that did not answer
+    // in time (grabbed by another client, say), not one that went away.
+    bool busy = false;
 
     // "X11 clipboard error : " + the cause, or "error interpreting as UTF8".
     std::string message() const;

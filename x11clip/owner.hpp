@@ -44,6 +44,8 @@ class Owner {
 
     // The window that owns CLIPBOARD while we serve.
     xcb_window_t window() const { return serving_.window; }
+    // Whether a time limit ended the serving connection: the server did not answer in time.
+    bool timed_out() const { return *serving_.timed_out != 0; }
 
     struct Held {
         std::shared_ptr<const std::string> text;

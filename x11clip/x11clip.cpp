@@ -53,6 +53,15 @@ std::optional<Owner::Held> own_text(const Connection& reading, Owner& owner) {
     return owner.held();
 }
 
+// A failure of a server that one of our time limits cut off is a busy server's, not a lost one's.
+template <class T>
+std::expected<T, ClipboardError> noting_busy(std::expected<T, ClipboardError> result,
+                                             bool timed_out) {
+    if (!result && timed_out)
+        result.error().busy = true;
+    return result;
+}
+
 } // namespace
 
 std::expected<std::string, ClipboardError> Clipboard::get_string() {
@@ -63,7 +72,7 @@ std::expected<std::string, ClipboardError> Clipboard::get_string() {
             return std::unexpected(ClipboardError{.kind = ClipboardError::Kind::not_utf8});
         return *held->text;
     }
-    return read_clipboard(parts_->reading);
+    return noting_busy(read_clipboard(parts_->reading), timed_out());
 }
 
 std::expected<Selection, ClipboardError> Clipboard::read_selection() {
@@ -72,7 +81,8 @@ std::expected<Selection, ClipboardError> Clipboard::read_selection() {
             return std::unexpected(ClipboardError{.kind = ClipboardError::Kind::not_utf8});
         return Selection{*held->text, false};
     }
-    return x11clip::read_selection(parts_->reading, parts_->names, parts_->last_read);
+    return noting_busy(x11clip::read_selection(parts_->reading, parts_->names, parts_->last_read),
+                       timed_out());
 }
 
 bool Clipboard::holds_own_text() {
@@ -82,7 +92,11 @@ bool Clipboard::holds_own_text() {
 
 std::expected<void, ClipboardError> Clipboard::set_string(std::string_view text) {
     // The server's time is read on the reading connection, whose events are this thread's.
-    return parts_->owner->serve(text, parts_->reading);
+    return noting_busy(parts_->owner->serve(text, parts_->reading), timed_out());
+}
+
+bool Clipboard::timed_out() const {
+    return *parts_->reading.timed_out != 0 || parts_->owner->timed_out();
 }
 
 } // namespace x11clip

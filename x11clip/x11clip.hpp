@@ -41,10 +41,15 @@ class Clipboard {
     // return it unchanged. One round trip, no transfer; no answer counts as no.
     bool holds_own_text();
 
+    // Every failure of a server that did not answer in time is marked `busy`.
+
     // Owns CLIPBOARD with the text; succeeds once the server names us as the owner.
     std::expected<void, ClipboardError> set_string(std::string_view text);
 
   private:
+    // Whether a time limit ended one of the connections: the server did not answer in time.
+    bool timed_out() const;
+
     struct Parts;
     explicit Clipboard(std::unique_ptr<Parts> parts);
     std::unique_ptr<Parts> parts_;

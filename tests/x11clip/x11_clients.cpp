@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <memory>
 #include <stdexcept>
+#include <utility>
 
 namespace quillfen::test {
 
@@ -260,6 +261,25 @@ bool ScriptedOwner::answer_offer(const xcb_selection_request_event_t& request) {
             return true;
         }
     return false;
+}
+
+ServerGrab::ServerGrab(const std::string& display) : client_(display) {
+    xcb_grab_server(client_.connection());
+    // Held once the server has answered a request made after it.
+    std::free(xcb_get_input_focus_reply(client_.connection(),
+                                        xcb_get_input_focus(client_.connection()), nullptr));
+}
+
+ServerGrab::~ServerGrab() {
+    release();
+}
+
+void ServerGrab::release() {
+    if (!std::exchange(held_, false))
+        return;
+    xcb_ungrab_server(client_.connection());
+    std::free(xcb_get_input_focus_reply(client_.connection(),
+                                        xcb_get_input_focus(client_.connection()), nullptr));
 }
 
 XclipOwner::XclipOwner(const std::string& display, std::string_view text)

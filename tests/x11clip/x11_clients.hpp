@@ -102,6 +102,22 @@ class ScriptedOwner {
     std::jthread thread_;
 };
 
+// A client that holds the whole server, as a screenshot tool's region selection or a window
+// manager's move does: no other client is served until it lets go, or is destroyed.
+class ServerGrab {
+  public:
+    explicit ServerGrab(const std::string& display);
+    ~ServerGrab();
+    ServerGrab(const ServerGrab&) = delete;
+    ServerGrab& operator=(const ServerGrab&) = delete;
+
+    void release();
+
+  private:
+    RawClient client_;
+    bool held_ = true;
+};
+
 // `xclip -i` serving a text on CLIPBOARD until it loses the selection or is destroyed.
 class XclipOwner {
   public:

@@ -227,6 +227,48 @@ TEST(X11Clipboard, LostServerFailsWrites) {
 // A read on a broken connection is an error, never the empty text: the sync loop would
 // take the empty text for a change and write it everywhere. Discovery counts it like a
 // display without a server.
+// A server grabbed by another client does not answer: its clipboard is busy, not gone. A read is
+// a selection without text, a write waits for the display, and once it answers, holding nothing
+// now that our connections were given up, it gets the text written last.
+TEST(X11Clipboard, BusyDisplayIsTriedAgainAndGetsTheTextWrittenMeanwhile) {
+    XvfbServer server;
+    auto clipboard = open_on(server);
+    ASSERT_TRUE(clipboard->set("before"));
+    const Content busy{.text = std::nullopt, .more_than_text = false, .busy = true};
+    {
+        ServerGrab grab(server.display());
+        EXPECT_EQ(clipboard->holds_own_text(), false);
+        EXPECT_EQ(clipboard->read(), busy);
+        EXPECT_TRUE(clipboard->set("written while busy"));
+        EXPECT_EQ(clipboard->read(), busy) << "tried again before its time";
+    }
+    EXPECT_EQ(clipboard->read(), busy) << "tried again before its time";
+    std::this_thread::sleep_for(X11Clipboard::busy_retry);
+    EXPECT_EQ(clipboard->read(), Content{"written while busy"});
+    EXPECT_EQ(xclip_paste(server.display()), "written while busy");
+
+    // Made while busy, it connects once the display answers.
+    std::optional<ServerGrab> grab(std::in_place, server.display());
+    auto made_busy = X11Clipboard::create(server.display());
+    ASSERT_TRUE(made_busy) << debug_text(made_busy.error());
+    EXPECT_EQ((*made_busy)->read(), busy);
+    grab.reset();
+    std::this_thread::sleep_for(X11Clipboard::busy_retry);
+    EXPECT_EQ((*made_busy)->read(), Content{"written while busy"});
+
+    // A display that stopped listening is gone.
+    {
+        ServerGrab last(server.display());
+        EXPECT_EQ((*made_busy)->read(), busy);
+    }
+    server.kill();
+    std::this_thread::sleep_for(X11Clipboard::busy_retry);
+    auto gone = (*made_busy)->read();
+    ASSERT_FALSE(gone);
+    EXPECT_TRUE(std::holds_alternative<MyError::TerminalClipboard>(gone.error().value))
+        << debug_text(gone.error());
+}
+
 TEST(X11Clipboard, LostServerFailsReadsWithTheConnectionError) {
     struct Case {
         const char* name;
