@@ -1,6 +1,8 @@
 // What idling costs with a large text in the clipboards: the time of one unchanged pass of the
 // sync loop over two Xvfb displays and one headless sway, and the CPU that the running service
-// and the servers spend while the text is left alone, for texts of 1 KiB to 64 MiB.
+// and the servers spend while the text is left alone, for texts of 1 KiB to 64 MiB; and the same
+// idle CPU while a rich copy (HTML beside its text) of 1 KiB to 10 MiB is held by another client,
+// which the service reads on every pass but leaves where it is.
 
 #include <stdio.h>
 
@@ -8,10 +10,13 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "backend_probes.hpp"
@@ -19,9 +24,11 @@
 #include "keep_synced.hpp"
 #include "log.hpp"
 #include "tests/servers/display_namespace.hpp"
+#include "tests/servers/peers.hpp"
 #include "tests/servers/sway_server.hpp"
 #include "tests/servers/watched_process.hpp"
 #include "tests/servers/xvfb_server.hpp"
+#include "tests/x11clip/x11_clients.hpp"
 #include "wlclip/wlclip.hpp"
 
 namespace {
@@ -41,6 +48,8 @@ constexpr auto idle_period = 15s;
 constexpr auto arrival_limit = 120s;
 constexpr int timed_passes = 10;
 constexpr double cpu_target_pp = 0.5;
+constexpr std::size_t rich_sizes[] = {1 * KiB, 1 * MiB, 10 * MiB};
+constexpr double rich_cpu_target_percent = 1.0;
 
 std::string size_name(std::size_t size) {
     return size >= MiB ? std::to_string(size / MiB) + " MiB" : std::to_string(size / KiB) + " KiB";
@@ -156,6 +165,57 @@ struct IdleFigure {
     double servers_percent = 0;
 };
 
+// The HTML a browser offers beside `text`.
+std::string html_of(const std::string& text) {
+    return "<meta charset=\"utf-8\"><pre>" + text + "</pre>";
+}
+
+// wl-copy in the foreground, offering `text` as text/html and, beside it, as text, until it is
+// destroyed.
+class WlCopyOwner {
+  public:
+    WlCopyOwner(const quillfen::test::WaylandPeer& sway, const std::string& text)
+        : wl_copy_({"wl-copy", "--foreground", "--type", "text/html"},
+                   {.stdout_mode = WatchOptions::Stdout::discarded,
+                    .environment = {"XDG_RUNTIME_DIR=" + sway.runtime_dir,
+                                    "WAYLAND_DISPLAY=" + sway.socket_name},
+                    .input = text,
+                    .discard_stderr = true}) {
+        // Waiting also feeds wl-copy its text.
+        if (!wl_copy_.wait_until([&] { return offers_html(sway); }, 60s))
+            throw std::runtime_error("wl-copy did not take the selection");
+    }
+
+    static bool offers_html(const quillfen::test::WaylandPeer& sway) {
+        return quillfen::test::wl_paste(sway, {"--list-types"}).find("text/html\n") !=
+               std::string::npos;
+    }
+
+  private:
+    WatchedProcess wl_copy_;
+};
+
+// ScriptedOwner answers each target with one property write, which must fit in one request.
+void check_fits_one_request(const XvfbServer& server, const std::string& bytes) {
+    const std::size_t limit = quillfen::test::RawClient(server.display()).max_request_bytes();
+    if (bytes.size() + 64 > limit)
+        throw std::runtime_error(std::to_string(bytes.size()) + " bytes exceed " +
+                                 server.display() + "'s request limit of " + std::to_string(limit));
+}
+
+bool x_offers_html(const XvfbServer& server) {
+    return quillfen::test::xclip_targets(server.display()).find("text/html\n") != std::string::npos;
+}
+
+struct RichFigure {
+    std::size_t size = 0;
+    const char* where = "";
+    double service_percent = 0;
+    double servers_percent = 0;
+    bool whole = false;   // its owner still offered text/html at the end
+    bool arrived = false; // the other displays held its text, before and after the idle period
+};
+
 const char* verdict(bool met) {
     return met ? "met" : "MISSED";
 }
@@ -199,26 +259,77 @@ int main() {
                    bench::cpu_ticks(sway.pid());
         };
 
-        std::vector<IdleFigure> idle;
-        for (const auto& text : texts) {
-            IdleFigure figure;
-            xclip_copy(first_x, text);
-            const auto deadline = Clock::now() + arrival_limit;
-            while (!figure.arrived && Clock::now() < deadline) {
-                std::this_thread::sleep_for(500ms);
-                figure.arrived = wayland_read(sway) == text && xclip_paste(second_x) == text;
-            }
+        // The service's and the servers' CPU over the idle period, in % of a core.
+        auto measure_idle = [&] {
             std::this_thread::sleep_for(2s); // the service takes its baseline
             const long service_before = service_ticks();
             const long servers_before = server_ticks();
             const auto start = Clock::now();
             std::this_thread::sleep_for(idle_period);
             const auto length = Clock::now() - start;
-            figure.service_percent =
-                bench::percent_of_a_core(service_ticks() - service_before, length);
-            figure.servers_percent =
-                bench::percent_of_a_core(server_ticks() - servers_before, length);
+            return std::pair(bench::percent_of_a_core(service_ticks() - service_before, length),
+                             bench::percent_of_a_core(server_ticks() - servers_before, length));
+        };
+        auto wait_for = [](const auto& held) {
+            const auto deadline = Clock::now() + arrival_limit;
+            bool done = false;
+            while (!done && Clock::now() < deadline) {
+                std::this_thread::sleep_for(500ms);
+                done = held();
+            }
+            return done;
+        };
+
+        std::vector<IdleFigure> idle;
+        for (const auto& text : texts) {
+            IdleFigure figure;
+            xclip_copy(first_x, text);
+            figure.arrived = wait_for(
+                [&] { return wayland_read(sway) == text && xclip_paste(second_x) == text; });
+            std::tie(figure.service_percent, figure.servers_percent) = measure_idle();
             idle.push_back(figure);
+        }
+
+        // A rich copy held by another client: on X a browser-like owner of the first display, on
+        // sway wl-copy. The service spreads its text to the others and reads it on every pass.
+        // Each owner lives until the next copy has replaced it: one that went away would leave
+        // an empty clipboard, a clear that the service would spread over the next copy.
+        const quillfen::test::WaylandPeer sway_peer{sway.runtime_dir(), sway.socket_name()};
+        std::unique_ptr<quillfen::test::ScriptedOwner> x_owner;
+        std::unique_ptr<WlCopyOwner> sway_owner;
+        std::vector<RichFigure> rich;
+        for (std::size_t size : rich_sizes) {
+            {
+                const std::string text = text_of(size, "rich copy of " + size_name(size) + " on X");
+                const std::string html = html_of(text);
+                check_fits_one_request(first_x, html);
+                x_owner = std::make_unique<quillfen::test::ScriptedOwner>(
+                    first_x.display(), quillfen::test::ScriptedOwner::Script{
+                                           .offers = {{"text/html", html}, {"UTF8_STRING", text}}});
+                auto others_hold = [&] {
+                    return wayland_read(sway) == text && xclip_paste(second_x) == text;
+                };
+                RichFigure figure{.size = size, .where = "X"};
+                const bool arrived = wait_for(others_hold);
+                std::tie(figure.service_percent, figure.servers_percent) = measure_idle();
+                figure.whole = x_offers_html(first_x);
+                figure.arrived = arrived && others_hold();
+                rich.push_back(figure);
+            }
+            {
+                const std::string text =
+                    text_of(size, "rich copy of " + size_name(size) + " on sway");
+                sway_owner = std::make_unique<WlCopyOwner>(sway_peer, text);
+                auto others_hold = [&] {
+                    return xclip_paste(first_x) == text && xclip_paste(second_x) == text;
+                };
+                RichFigure figure{.size = size, .where = "sway"};
+                const bool arrived = wait_for(others_hold);
+                std::tie(figure.service_percent, figure.servers_percent) = measure_idle();
+                figure.whole = WlCopyOwner::offers_html(sway_peer);
+                figure.arrived = arrived && others_hold();
+                rich.push_back(figure);
+            }
         }
         if (bench::child_of(service.pid()) != worker)
             std::printf("note: the worker was replaced during the run\n");
@@ -251,6 +362,28 @@ int main() {
                             within(3, &IdleFigure::servers_percent)));
         std::printf("target: a 64 MiB text copied on X reaches every display intact: %s\n",
                     verdict(idle[3].arrived));
+
+        std::printf("\n%-8s | %-5s | %-26s | %-20s | %s\n", "rich", "where",
+                    "service idle CPU (15 s)", "X servers + sway", "rich copy, text elsewhere");
+        for (const auto& figure : rich)
+            std::printf("%-8s | %-5s | %8.2f %% of a core       | %8.2f %%           | %s, %s\n",
+                        size_name(figure.size).c_str(), figure.where, figure.service_percent,
+                        figure.servers_percent, figure.whole ? "whole" : "NOT whole",
+                        figure.arrived ? "arrived" : "NOT arrived");
+        auto rich_percent = [&](std::size_t size, const char* where) {
+            for (const auto& figure : rich)
+                if (figure.size == size && std::string(figure.where) == where)
+                    return figure.service_percent;
+            return 0.0;
+        };
+        std::printf("target: service idle CPU with a rich copy of 1 MiB held by another client, "
+                    "on X and on sway, within %.0f %% of a core: %s\n",
+                    rich_cpu_target_percent,
+                    verdict(rich_percent(1 * MiB, "X") <= rich_cpu_target_percent &&
+                            rich_percent(1 * MiB, "sway") <= rich_cpu_target_percent));
+        std::printf("service idle CPU with a rich copy of 10 MiB held by another client: "
+                    "%.2f %% of a core on X, %.2f %% on sway\n",
+                    rich_percent(10 * MiB, "X"), rich_percent(10 * MiB, "sway"));
     } catch (const std::exception& error) {
         std::fprintf(stderr, "text_size_bench: %s\n", error.what());
         return 1;
