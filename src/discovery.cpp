@@ -252,11 +252,28 @@ struct Holdings {
     std::vector<bool> testable;
 };
 
-Holdings read_holdings(const ClipboardList& clipboards) {
+// Whether a clipboard of `held` for the display of `found` still serves what it wrote there.
+bool served_by(const ClipboardList& held, const Clipboard& found) {
+    if (held.empty())
+        return false;
+    const std::string display = found.display();
+    for (const auto& clipboard : held)
+        if (clipboard->display() == display) {
+            auto own = clipboard->holds_own_text();
+            return own && *own;
+        }
+    return false;
+}
+
+Holdings read_holdings(const ClipboardList& clipboards, const ClipboardList& held) {
     Holdings holdings;
     std::optional<std::string> first_text;
     for (const auto& clipboard : clipboards) {
         auto content = clipboard->read();
+        // Asked after the read: a copy of the user's made in between is then read as theirs.
+        if (content && content->text && !content->text->empty() && !first_text &&
+            served_by(held, *clipboard))
+            content->text->clear();
         const bool busy = content && content->busy;
         const bool keep = content && !busy && (!content->text || content->more_than_text);
         holdings.writable.push_back(!keep);
@@ -320,7 +337,8 @@ std::expected<ClipboardList, MyError> get_clipboards(const Probes& probes) {
     return std::move(discovered->clipboards);
 }
 
-std::expected<Discovered, MyError> discover(const Probes& probes, const KeptText& kept) {
+std::expected<Discovered, MyError> discover(const Probes& probes, const KeptText& kept,
+                                            const ClipboardList& held) {
     QF_DEBUG("identifying unique clipboards...");
     ClipboardList clipboards = probe_wayland(probes);
     for (auto& clipboard : probe_x11(probes))
@@ -328,7 +346,7 @@ std::expected<Discovered, MyError> discover(const Probes& probes, const KeptText
 
     // Read before any display name is written, so it is what the user had copied. When nothing
     // holds a text, the selections most likely went away with the worker that owned them.
-    Holdings holdings = read_holdings(clipboards);
+    Holdings holdings = read_holdings(clipboards, held);
     std::string start_text = std::move(holdings.start_text);
     if (start_text.empty())
         start_text = kept.load();

@@ -47,7 +47,13 @@ struct KeptText {
 // selection without text (an image), or one that offers more than its text (files), is never
 // written: it is not tested for being a later name of another one, and it does not get the start
 // text. The text of the latter may still be the start text.
-std::expected<Discovered, MyError> discover(const Probes& probes, const KeptText& kept);
+//
+// `held` are the clipboards of this process that are still held while it rediscovers: a text that
+// one of them still serves on its display is ours, never the user's copy, and is passed over for
+// the start text, so that a display whose write failed does not bring back the text it held
+// before. The kept text is then the latest.
+std::expected<Discovered, MyError> discover(const Probes& probes, const KeptText& kept,
+                                            const ClipboardList& held = {});
 
 // The first non-empty text that a clipboard of the list yields, in list order; else the empty
 // text. Read errors and selections without text are passed over.

@@ -48,8 +48,9 @@ std::optional<Change> settle(Clipboard& first, Content reread, const std::string
     return Change{&first, std::move(*reread.text), reread.more_than_text};
 }
 
-// Whether `clipboard`, read after the source of a change that offers more than text, shows that
-// same copy: a compositor's bridge to an X display, say, carries all of its types across.
+// Whether `clipboard`, read again once the source of a change offers more than text, shows that
+// same copy: a compositor's bridge to an X display, say, carries all of its types across, and may
+// have done so since this pass read it.
 std::expected<bool, MyError> shows_the_copy(Clipboard& clipboard, const Change& change) {
     auto own = clipboard.holds_own_text();
     if (!own)
@@ -68,13 +69,9 @@ std::expected<bool, MyError> shows_the_copy(Clipboard& clipboard, const Change& 
 // error.
 std::optional<MyError> write_everywhere(const ClipboardList& clipboards, const Change& change) {
     std::optional<MyError> first_error;
-    bool after_source = false;
     for (const auto& clipboard : clipboards) {
-        const bool source = clipboard.get() == change.source;
-        // Those before the source were read in this pass and showed another text.
-        if (change.more_than_text && (source || after_source)) {
-            after_source = true;
-            if (source)
+        if (change.more_than_text) {
+            if (clipboard.get() == change.source)
                 continue;
             auto shows = shows_the_copy(*clipboard, change);
             if (!shows) {

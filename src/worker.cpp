@@ -50,11 +50,13 @@ WorkerSteps production_worker_steps(SharedTextRecord& record) {
     // What the latest discovery gave every clipboard, for the sync loop that follows it.
     auto start_text = std::make_shared<std::string>();
     return WorkerSteps{
-        .discover = [&record, start_text]() -> std::expected<ClipboardList, MyError> {
+        .discover = [&record, start_text](
+                        const ClipboardList& held) -> std::expected<ClipboardList, MyError> {
             auto discovered = discover(
                 backend_probes(),
                 KeptText{.load = [&record] { return record.load(); },
-                         .store = [&record](std::string_view text) { record.store(text); }});
+                         .store = [&record](std::string_view text) { record.store(text); }},
+                held);
             if (!discovered)
                 return std::unexpected(std::move(discovered.error()));
             *start_text = std::move(discovered->start_text);
@@ -76,7 +78,7 @@ WorkerSteps production_worker_steps(SharedTextRecord& record) {
 void run_with(const WorkerSteps& steps) {
     QF_INFO("starting quillfen");
 
-    auto discovered = steps.discover();
+    auto discovered = steps.discover(ClipboardList{});
     if (!discovered)
         fatal(debug_text(discovered.error()));
     ClipboardList clipboards = std::move(*discovered);
@@ -95,7 +97,7 @@ void run_with(const WorkerSteps& steps) {
 
         // The old list is still held while the new one is built, so no clipboard of ours goes
         // away before its replacement exists.
-        auto rediscovered = steps.discover();
+        auto rediscovered = steps.discover(clipboards);
         if (!rediscovered)
             fatal(debug_text(rediscovered.error()));
         clipboards = std::move(*rediscovered);

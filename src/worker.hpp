@@ -23,7 +23,8 @@ double error_score(std::span<const WallTime> times, WallTime now);
 // system clock and pauses that end the worker once it was asked to end, while tests script
 // them.
 struct WorkerSteps {
-    std::function<std::expected<ClipboardList, MyError>()> discover;
+    // Given the clipboards still held (none at the first discovery), which still serve our texts.
+    std::function<std::expected<ClipboardList, MyError>(const ClipboardList& held)> discover;
     std::function<MyError(const ClipboardList&)> sync;
     std::function<WallTime()> now;
     std::function<void(std::chrono::nanoseconds)> pause;

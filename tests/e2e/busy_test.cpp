@@ -59,7 +59,7 @@ class BusyDisplay : public ::testing::Test {
 
     std::string log() const { return service_->out() + service_->err(); }
 
-    std::unique_ptr<XvfbServer> first_;  // the lower number, read first
+    std::unique_ptr<XvfbServer> first_; // the lower number, read first
     std::unique_ptr<XvfbServer> second_;
     std::string runtime_dir_;
     std::unique_ptr<WatchedProcess> service_;

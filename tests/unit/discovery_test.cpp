@@ -520,6 +520,47 @@ TEST_F(DiscoveryKept, PairTestThatFailsLeavesTheNewCopyKept) {
     EXPECT_EQ(kept, "new copy");
 }
 
+// At a rediscovery, a text that the clipboards still held serve is ours, not the user's copy: the
+// kept text, the latest, is the start text. Here the write of "new" to :0 failed, and :0 still
+// shows "old" through its old owner; wayland-0 took "new".
+TEST_F(DiscoveryKept, TextThatTheHeldClipboardsStillServeIsNotTheUsersCopy) {
+    struct Case {
+        const char* what;
+        bool old_owner_serves; // else the user copied "old" there since
+        std::string start_text;
+    };
+    for (const Case& c : {Case{"ours", true, "new"}, Case{"the user's", false, "old"}}) {
+        SCOPED_TRACE(c.what);
+        world = World{};
+        auto on_x = selection("old");
+        auto on_wayland = selection("new");
+        ClipboardList held;
+        held.push_back(scripted("wayland-0", world, on_wayland));
+        held.push_back(scripted(":0", world, on_x));
+        for (const auto& clipboard : held)
+            (void)clipboard->set(clipboard->display() == ":0" ? "old" : "new");
+        for (const auto& clipboard : held)
+            dynamic_cast<ScriptedClipboard&>(*clipboard).check_own_text();
+        if (!c.old_owner_serves)
+            *on_x = Selection{"old"}; // a copy of the same bytes, by someone else
+        if (!c.old_owner_serves)
+            dynamic_cast<ScriptedClipboard&>(*held[1]).fail_own_text(0, MyError::BorrowError{});
+        // Read as the new discovery reads it: :0 first, as if wayland-0 had been dropped.
+        answering.clear();
+        answer(":0", on_x);
+        kept = "new";
+        CapturedOutput output;
+        auto found = quillfen::discover(
+            probes(),
+            KeptText{.load = [this] { return kept; },
+                     .store = [this](std::string_view text) { kept = std::string(text); }},
+            held);
+        ASSERT_TRUE(found);
+        EXPECT_EQ(found->start_text, c.start_text);
+        EXPECT_EQ(on_x->text, c.start_text);
+    }
+}
+
 // A clipboard that holds a selection without text (an image), or one that offers more than text
 // (files), is never written by discovery: no display name, no start text. It stays in the list, as
 // its own clipboard, and the text of the latter may be the start text.

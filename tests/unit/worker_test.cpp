@@ -60,7 +60,8 @@ quillfen::test::RunResult run_worker(const Script& script) {
         auto discoveries = std::make_shared<int>(0);
         auto syncs = std::make_shared<int>(0);
         WorkerSteps steps{
-            .discover = [&script, discoveries]() -> std::expected<ClipboardList, MyError> {
+            .discover = [&script, discoveries](
+                            const ClipboardList&) -> std::expected<ClipboardList, MyError> {
                 ++*discoveries;
                 note(fmt::format("discover {} alive={}", *discoveries, alive_clipboards));
                 if (script.discover)
