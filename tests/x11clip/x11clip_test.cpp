@@ -21,6 +21,7 @@
 #include "tests/servers/xvfb_server.hpp"
 #include "tests/x11clip/slow_incr_owner.hpp"
 #include "tests/x11clip/x11_clients.hpp"
+#include "x11clip/reader.hpp"
 #include "x11clip/x11clip.hpp"
 
 namespace quillfen::test {
@@ -454,6 +455,19 @@ TEST_F(X11ClipLayer, AnIncrementalReadThatGaveUpLeavesNothingBehind) {
             std::this_thread::sleep_for(150ms);
         }
     }
+}
+
+// An owner that never ends its transfer is given up on once the text would pass the size limit,
+// so the read holds no more than that.
+TEST_F(X11ClipLayer, AnEndlessIncrementalTransferIsGivenUpAtTheSizeLimit) {
+    const std::string chunk(250000, 'e'); // as large as a request goes without BIG-REQUESTS
+    auto clipboard = open();
+    SlowIncrOwner endless(server.display(), {chunk}, 0ms, SlowIncrOwner::Ending::never);
+    auto read = clipboard.read_selection();
+    ASSERT_FALSE(read.has_value()) << read->text.size() << " bytes";
+    EXPECT_EQ(read.error().message(), "X11 clipboard error : Selection too large");
+    // Beside what was read, the owner may have sent the chunk after it.
+    EXPECT_LE(endless.sent(), x11clip::read_size_limit + 2 * chunk.size());
 }
 
 TEST_F(X11ClipLayer, AnotherClientTakingClipboardWins) {
