@@ -272,23 +272,32 @@ std::expected<Selection, ClipboardError> read_selection(const Connection& connec
         return std::unexpected(std::move(owner.error()));
     drop_queued_events(connection);
     const bool watched = connection.owner_change_event != 0;
-    if (watched && last.selection && last.owner == *owner &&
+    if (watched && last.outcome && last.owner == *owner &&
         last.owner_changes == connection.owner_changes)
-        return *last.selection;
+        return *last.outcome;
     last = {};
     const std::uint64_t owner_changes = connection.owner_changes;
+    const bool remembered = watched && *owner != XCB_NONE;
+    auto failed = [&](ClipboardError error) -> std::expected<Selection, ClipboardError> {
+        // Asking again would cost the same wait or the same bytes, for the same copy.
+        const bool gave_up = error.kind == ClipboardError::Kind::timed_out ||
+                             error.kind == ClipboardError::Kind::too_large;
+        if (remembered && gave_up)
+            last = {*owner, owner_changes, std::unexpected(error)};
+        return std::unexpected(std::move(error));
+    };
 
     auto targets = read_targets(connection, deadline);
     if (!targets)
-        return std::unexpected(std::move(targets.error()));
+        return failed(std::move(targets.error()));
     auto target_names = names.names(connection, *targets);
     if (!target_names)
         return std::unexpected(std::move(target_names.error()));
     auto text = read_text(connection, deadline);
     if (!text)
-        return std::unexpected(std::move(text.error()));
+        return failed(std::move(text.error()));
     Selection selection{std::move(*text), util::offers_more_than_text(*target_names)};
-    if (watched && *owner != XCB_NONE)
+    if (remembered)
         last = {*owner, owner_changes, selection};
     return selection;
 }
