@@ -57,6 +57,15 @@ inline std::optional<pid_t> child_of(pid_t parent) {
     return std::nullopt;
 }
 
+// The peak resident set of a process (VmHWM), in KiB; none once it is gone.
+inline std::optional<long> peak_rss_kib(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stol(line.substr(6));
+    return std::nullopt;
+}
+
 inline double percent_of_a_core(long ticks, std::chrono::duration<double> period) {
     return 100.0 * static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK)) /
            period.count();

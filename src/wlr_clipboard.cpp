@@ -1,10 +1,12 @@
 #include "wlr_clipboard.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <exception>
 #include <memory>
 #include <string_view>
+#include <utility>
 
 #include "log.hpp"
 #include "util/utf8.hpp"
@@ -13,24 +15,32 @@ namespace quillfen {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 // What one read of the selection brought, before `get` and `read` each make their text of it.
 struct Fetched {
-    enum class Kind { bytes, no_selection, no_text_type, timed_out };
+    enum class Kind { bytes, no_selection, no_text_type, gave_up };
     Kind kind;
     std::shared_ptr<const std::string> own; // for `bytes`: our own offer, while it is the selection
     std::string transferred;                // for `bytes`: else what the owner sent
     bool more_than_text = false;            // for `bytes`: the owner offers other types too
+    int code = 0; // for `gave_up`: ETIMEDOUT, or EFBIG for more than wlclip::read_size_limit
 
     std::string_view bytes() const { return own ? std::string_view(*own) : transferred; }
     std::string take_bytes() { return own ? *own : std::move(transferred); }
 };
 
 // Reads the selection of `clipboard`'s compositor. While our own offer is still the selection, its
-// bytes need no pipe through the compositor.
-std::expected<Fetched, MyError> fetch(wlclip::Clipboard& clipboard) {
+// bytes need no pipe through the compositor. While `back_off` runs, another owner's selection is
+// not read.
+std::expected<Fetched, MyError> fetch(wlclip::Clipboard& clipboard, BackOff& back_off) {
     using Kind = Fetched::Kind;
     if (auto own = clipboard.own_selection())
         return Fetched{Kind::bytes, std::move(own), {}};
+    if (back_off.length.count() > 0 && Clock::now() < back_off.until)
+        return Fetched{Kind::gave_up, nullptr, {}, false, back_off.code};
+    // A read that gives up again doubles the back-off; any other outcome ends it.
+    const auto previous = std::exchange(back_off.length, std::chrono::milliseconds{0});
     auto contents = clipboard.get_contents();
     if (!contents) {
         const auto& error = contents.error();
@@ -45,10 +55,16 @@ std::expected<Fetched, MyError> fetch(wlclip::Clipboard& clipboard) {
     // The pipe closes when `contents` goes, on every path from here.
     auto bytes = wlclip::read_to_end(contents->pipe.get());
     if (!bytes) {
-        // The owner is there but did not hand over a whole text in time.
-        if (bytes.error().code == ETIMEDOUT)
-            return Fetched{Kind::timed_out, nullptr, {}};
-        return std::unexpected(MyError::Io{bytes.error()});
+        // The owner is there but did not hand over a whole text in time, or within the size
+        // limit.
+        const int code = bytes.error().code;
+        if (code != ETIMEDOUT && code != EFBIG)
+            return std::unexpected(MyError::Io{bytes.error()});
+        back_off.length =
+            previous.count() > 0 ? std::min(2 * previous, BackOff::longest) : BackOff::first;
+        back_off.until = Clock::now() + back_off.length;
+        back_off.code = code;
+        return Fetched{Kind::gave_up, nullptr, {}, false, code};
     }
     return Fetched{Kind::bytes, nullptr, std::move(*bytes), contents->more_than_text};
 }
@@ -70,7 +86,7 @@ void WlrClipboard::debug_fmt(Formatter& f) const {
 }
 
 std::expected<std::string, MyError> WlrClipboard::get() {
-    auto fetched = fetch(clipboard_);
+    auto fetched = fetch(clipboard_, back_off_);
     if (!fetched)
         return std::unexpected(std::move(fetched.error()));
     switch (fetched->kind) {
@@ -79,14 +95,14 @@ std::expected<std::string, MyError> WlrClipboard::get() {
     case Fetched::Kind::no_selection:
     case Fetched::Kind::no_text_type:
         return std::string{};
-    case Fetched::Kind::timed_out:
+    case Fetched::Kind::gave_up:
         break;
     }
-    return std::unexpected(MyError::Io{wlclip::IoError{ETIMEDOUT}});
+    return std::unexpected(MyError::Io{wlclip::IoError{fetched->code}});
 }
 
 std::expected<Content, MyError> WlrClipboard::read() {
-    auto fetched = fetch(clipboard_);
+    auto fetched = fetch(clipboard_, back_off_);
     if (!fetched)
         return std::unexpected(std::move(fetched.error()));
     switch (fetched->kind) {
@@ -98,7 +114,7 @@ std::expected<Content, MyError> WlrClipboard::read() {
     case Fetched::Kind::no_selection:
         return Content{std::string{}};
     case Fetched::Kind::no_text_type:
-    case Fetched::Kind::timed_out:
+    case Fetched::Kind::gave_up:
         break;
     }
     return Content{};

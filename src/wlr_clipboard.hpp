@@ -3,6 +3,7 @@
 // that serve our offers, and a note on our last offer; every call connects anew.
 #pragma once
 
+#include <chrono>
 #include <expected>
 #include <functional>
 #include <memory>
@@ -15,6 +16,17 @@
 
 namespace quillfen {
 
+// Reads put off after one gave up on the selection's owner (it sent nothing, or did not finish, in
+// time or within the size limit): each read connects anew and gets a new offer, so nothing tells
+// the same endless copy from a new one, and every read of it would cost the whole limit again.
+struct BackOff {
+    static constexpr std::chrono::milliseconds first{1000};
+    static constexpr std::chrono::milliseconds longest{8000};
+    std::chrono::milliseconds length{0}; // zero while the last read did not give up
+    std::chrono::steady_clock::time_point until{};
+    int code = 0; // the error number of the give-up, which the reads put off report
+};
+
 class WlrClipboard final : public Clipboard {
   public:
     // The socket `display` in XDG_RUNTIME_DIR, read here once.
@@ -25,7 +37,10 @@ class WlrClipboard final : public Clipboard {
     std::expected<std::string, MyError> get() override;
     std::expected<void, MyError> set(std::string_view text) override;
     // No selection is the empty text; no text type offered, an owner that sends nothing for 2 s or
-    // does not finish within 2 s, and bytes that are not UTF-8 are a selection without text.
+    // does not finish within 2 s or within wlclip::read_size_limit, and bytes that are not UTF-8
+    // are a selection without text. After a read that gave up (the time or the size limit),
+    // another client's selection is not read for BackOff's length, doubling from 1 s to 8 s while
+    // reads keep giving up.
     std::expected<Content, MyError> read() override;
     // Our offer is still the selection: a round trip of its serving thread, no transfer.
     std::expected<bool, MyError> holds_own_text() override;
@@ -37,6 +52,7 @@ class WlrClipboard final : public Clipboard {
     // offer reads as itself. Checked once per offer rather than on every pass.
     std::weak_ptr<const std::string> checked_offer_;
     bool checked_valid_ = false;
+    BackOff back_off_;
 };
 
 // A copy that failed: with an error kind of the layer, or by a failure raised on the

@@ -5,16 +5,18 @@
 #include <cerrno>
 #include <chrono>
 
+#include "util/bounded_bytes.hpp"
 #include "util/poll_timeout.hpp"
 #include "wlclip/wlclip.hpp"
 
 namespace wlclip {
 
 std::expected<std::string, IoError> read_to_end(int fd, std::chrono::milliseconds idle_limit,
-                                                std::chrono::milliseconds whole_limit) {
+                                                std::chrono::milliseconds whole_limit,
+                                                std::size_t size_limit) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + whole_limit;
-    std::string bytes;
+    util::BoundedBytes bytes(size_limit);
     char buffer[16384];
     for (;;) {
         const int left = util::poll_timeout(deadline);
@@ -36,8 +38,9 @@ std::expected<std::string, IoError> read_to_end(int fd, std::chrono::millisecond
             return std::unexpected(IoError{errno});
         }
         if (n == 0)
-            return bytes;
-        bytes.append(buffer, static_cast<std::size_t>(n));
+            return bytes.take();
+        if (!bytes.append({buffer, static_cast<std::size_t>(n)}))
+            return std::unexpected(IoError{EFBIG});
     }
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <expected>
 #include <memory>
 #include <string>
@@ -21,6 +22,9 @@ inline constexpr std::chrono::milliseconds pipe_idle_limit{2000};
 // A read of the selection is given up when its transfer takes longer than this in all: an owner
 // that never stops writing would otherwise grow the reader without end.
 inline constexpr std::chrono::milliseconds read_limit{2000};
+// A read of the selection is given up once its bytes pass this, long before read_limit ends one
+// that a fast writer never finishes; well above the longest text the service carries (64 MiB).
+inline constexpr std::size_t read_size_limit = std::size_t{96} << 20;
 // How long a copy waits for its serving thread to come up: a connect and two round trips,
 // each bounded by round_trip_limit, with room to spare.
 inline constexpr std::chrono::milliseconds copy_report_limit =
@@ -36,10 +40,11 @@ struct Contents {
 };
 
 // Reads `fd` to its end; ETIMEDOUT when no data came for `idle_limit`, or when the end has not
-// come within `whole_limit`.
+// come within `whole_limit`; EFBIG once more than `size_limit` bytes came, which are freed then.
 std::expected<std::string, IoError>
 read_to_end(int fd, std::chrono::milliseconds idle_limit = pipe_idle_limit,
-            std::chrono::milliseconds whole_limit = read_limit);
+            std::chrono::milliseconds whole_limit = read_limit,
+            std::size_t size_limit = read_size_limit);
 
 class ServingThread;
 

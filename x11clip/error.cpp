@@ -35,6 +35,8 @@ std::string cause(const ClipboardError& error) {
         return "display served by another user";
     case Kind::timed_out:
         return "Selection timed out";
+    case Kind::too_large:
+        return "Selection too large";
     case Kind::refused:
         return "Selection refused";
     case Kind::unexpected_type:

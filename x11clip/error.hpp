@@ -26,6 +26,7 @@ struct ClipboardError {
         connection,
         another_user,    // the display's server runs as another user, who must not get our text
         timed_out,       // the owner did not answer a read in time
+        too_large,       // the owner's answer is longer than a read takes
         refused,         // the owner holds something it cannot give as UTF8_STRING
         unexpected_type, // the owner answered in another type; `code` is its atom
         not_utf8,        // the owner's bytes, or the text we serve, are not UTF-8

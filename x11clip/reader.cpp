@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "util/bounded_bytes.hpp"
 #include "util/poll_timeout.hpp"
 #include "util/text_types.hpp"
 #include "util/utf8.hpp"
@@ -41,6 +42,10 @@ std::expected<EventPtr, ClipboardError> next_event(const Connection& reading,
 
 ClipboardError timed_out() {
     return ClipboardError{.kind = ClipboardError::Kind::timed_out};
+}
+
+ClipboardError too_large() {
+    return ClipboardError{.kind = ClipboardError::Kind::too_large};
 }
 
 ClipboardError unexpected_type(xcb_atom_t type) {
@@ -82,19 +87,24 @@ class ReadWindow {
 };
 
 // Reads and deletes the read's property; the deletion is what asks an incremental sender
-// for its next chunk.
+// for its next chunk. A value longer than `limit` bytes is too large: only a byte more is
+// fetched, and the property stays.
 std::expected<XcbPtr<xcb_get_property_reply_t>, ClipboardError>
-take_property(const Connection& connection, const ReadWindow& window) {
+take_property(const Connection& connection, const ReadWindow& window, std::size_t limit) {
     const auto bound = connection.bounded();
+    const auto units = static_cast<std::uint32_t>(limit / 4 + 1);
     auto cookie =
         xcb_get_property(connection.get(), 1, window.id(), connection.atoms.this_clipboard_out,
-                         XCB_GET_PROPERTY_TYPE_ANY, 0, UINT32_MAX / 4);
+                         XCB_GET_PROPERTY_TYPE_ANY, 0, units);
     xcb_generic_error_t* raw_error = nullptr;
     XcbPtr<xcb_get_property_reply_t> reply{
         xcb_get_property_reply(connection.get(), cookie, &raw_error)};
     XcbPtr<xcb_generic_error_t> error{raw_error};
     if (!reply)
         return std::unexpected(reply_error(connection.get(), error.get()));
+    if (reply->bytes_after != 0 ||
+        static_cast<std::size_t>(xcb_get_property_value_length(reply.get())) > limit)
+        return std::unexpected(too_large());
     return reply;
 }
 
@@ -103,11 +113,12 @@ std::string_view property_bytes(const xcb_get_property_reply_t& reply) {
             static_cast<std::size_t>(xcb_get_property_value_length(&reply))};
 }
 
-// Chunk after chunk, one per new value of the property, until the empty chunk.
+// Chunk after chunk, one per new value of the property, until the empty chunk; too large once
+// the chunks pass read_size_limit.
 std::expected<std::string, ClipboardError> receive_incrementally(const Connection& connection,
                                                                  const ReadWindow& window,
                                                                  Clock::time_point deadline) {
-    std::string text;
+    util::BoundedBytes text(read_size_limit);
     for (;;) {
         auto event = next_event(connection, deadline);
         if (!event)
@@ -120,15 +131,16 @@ std::expected<std::string, ClipboardError> receive_incrementally(const Connectio
         if (notify.window != window.id() || notify.atom != connection.atoms.this_clipboard_out ||
             notify.state != XCB_PROPERTY_NEW_VALUE)
             continue;
-        auto chunk = take_property(connection, window);
+        auto chunk = take_property(connection, window, text.room());
         if (!chunk)
             return std::unexpected(std::move(chunk.error()));
         auto bytes = property_bytes(**chunk);
         if (bytes.empty())
-            return text;
+            return text.take();
         if ((*chunk)->type != connection.atoms.utf8_string)
             return std::unexpected(unexpected_type((*chunk)->type));
-        text.append(bytes);
+        if (!text.append(bytes))
+            return std::unexpected(too_large());
     }
 }
 
@@ -185,7 +197,7 @@ request(const Connection& connection, const ReadWindow& window, xcb_atom_t targe
     }
     if (answer->property == XCB_NONE)
         return std::nullopt;
-    auto reply = take_property(connection, window);
+    auto reply = take_property(connection, window, read_size_limit);
     if (!reply)
         return std::unexpected(std::move(reply.error()));
     return std::move(*reply);
@@ -260,23 +272,32 @@ std::expected<Selection, ClipboardError> read_selection(const Connection& connec
         return std::unexpected(std::move(owner.error()));
     drop_queued_events(connection);
     const bool watched = connection.owner_change_event != 0;
-    if (watched && last.selection && last.owner == *owner &&
+    if (watched && last.outcome && last.owner == *owner &&
         last.owner_changes == connection.owner_changes)
-        return *last.selection;
+        return *last.outcome;
     last = {};
     const std::uint64_t owner_changes = connection.owner_changes;
+    const bool remembered = watched && *owner != XCB_NONE;
+    auto failed = [&](ClipboardError error) -> std::expected<Selection, ClipboardError> {
+        // Asking again would cost the same wait or the same bytes, for the same copy.
+        const bool gave_up = error.kind == ClipboardError::Kind::timed_out ||
+                             error.kind == ClipboardError::Kind::too_large;
+        if (remembered && gave_up)
+            last = {*owner, owner_changes, std::unexpected(error)};
+        return std::unexpected(std::move(error));
+    };
 
     auto targets = read_targets(connection, deadline);
     if (!targets)
-        return std::unexpected(std::move(targets.error()));
+        return failed(std::move(targets.error()));
     auto target_names = names.names(connection, *targets);
     if (!target_names)
         return std::unexpected(std::move(target_names.error()));
     auto text = read_text(connection, deadline);
     if (!text)
-        return std::unexpected(std::move(text.error()));
+        return failed(std::move(text.error()));
     Selection selection{std::move(*text), util::offers_more_than_text(*target_names)};
-    if (watched && *owner != XCB_NONE)
+    if (remembered)
         last = {*owner, owner_changes, selection};
     return selection;
 }

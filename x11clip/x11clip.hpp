@@ -31,7 +31,7 @@ class Clipboard {
 
     // CLIPBOARD's text; the empty text when it has no owner. An owner that offers no text (it
     // refuses UTF8_STRING, sends another type or bytes that are not UTF-8) is an error, as is
-    // one that does not answer within 2 seconds.
+    // one that does not answer within 2 seconds or sends more than 96 MiB.
     std::expected<std::string, ClipboardError> get_string();
 
     // CLIPBOARD's text as get_string reads it, and whether its owner offers more than text.

@@ -1,8 +1,9 @@
 // Reading the selection: type choice, the error kinds a real compositor shows, the pipe
-// handed back, and the time limits.
+// handed back, and the time and size limits.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -15,6 +16,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <optional>
+#include <string_view>
 #include <system_error>
 #include <thread>
 
@@ -154,6 +157,81 @@ TEST_F(PasteOnSway, AStuckOwnerEndsTheReadWithATimeOut) {
     EXPECT_EQ(bytes.error().code, ETIMEDOUT);
     EXPECT_GE(waited, wlclip::pipe_idle_limit - 100ms);
     EXPECT_LT(waited, 10s);
+}
+
+// A text up to the size limit comes whole; one byte more and the read gives up.
+TEST(ReadToEnd, BytesUpToTheSizeLimitComeWhole) {
+    ::signal(SIGPIPE, SIG_IGN); // a writer given up on meets the closed pipe
+    struct Case {
+        std::size_t size;
+        std::size_t limit;
+        bool whole;
+    };
+    const Case cases[] = {
+        {0, 0, true},
+        {100000, 100000, true},
+        {100001, 100000, false},
+        {64u << 20, wlclip::read_size_limit, true}, // the longest text the service carries
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.size);
+        int ends[2];
+        ASSERT_EQ(::pipe(ends), 0);
+        util::UniqueFd read_end(ends[0]);
+        std::string text(c.size, 'a');
+        for (std::size_t i = 0; i < text.size(); i += 4093)
+            text[i] = static_cast<char>('b' + i % 23); // shows a lost or misplaced piece
+        std::string read;
+        std::optional<int> error;
+        {
+            std::jthread writer([&text, fd = util::UniqueFd(ends[1])] {
+                for (std::string_view rest = text; !rest.empty();) {
+                    const ssize_t n = ::write(fd.get(), rest.data(), rest.size());
+                    if (n <= 0)
+                        return;
+                    rest.remove_prefix(static_cast<std::size_t>(n));
+                }
+            });
+            auto bytes = wlclip::read_to_end(read_end.get(), wlclip::pipe_idle_limit,
+                                             wlclip::read_limit, c.limit);
+            read_end.reset();
+            if (bytes)
+                read = std::move(*bytes);
+            else
+                error = bytes.error().code;
+        }
+        if (c.whole) {
+            EXPECT_EQ(error, std::nullopt);
+            EXPECT_EQ(read.size(), text.size());
+            EXPECT_TRUE(read == text);
+        } else {
+            EXPECT_EQ(error, EFBIG);
+        }
+    }
+}
+
+// A writer that never stops is given up on once the bytes would pass the size limit, so the
+// read holds no more than that.
+TEST(ReadToEnd, AWriterThatNeverStopsIsGivenUpAtTheSizeLimit) {
+    ::signal(SIGPIPE, SIG_IGN); // the writer meets the closed pipe
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    util::UniqueFd read_end(ends[0]);
+    const auto in_pipe = static_cast<std::size_t>(::fcntl(ends[0], F_GETPIPE_SZ));
+    std::atomic<std::size_t> written = 0;
+    {
+        std::jthread writer([&written, fd = util::UniqueFd(ends[1])] {
+            const std::string chunk(1 << 16, 'w');
+            for (ssize_t n; (n = ::write(fd.get(), chunk.data(), chunk.size())) > 0;)
+                written += static_cast<std::size_t>(n);
+        });
+        auto read = wlclip::read_to_end(read_end.get());
+        read_end.reset();
+        ASSERT_FALSE(read.has_value()) << read->size() << " bytes";
+        EXPECT_EQ(read.error().code, EFBIG);
+    }
+    // Beside what was read, the pipe's buffer and the write under way.
+    EXPECT_LE(written, wlclip::read_size_limit + in_pipe + (1u << 16));
 }
 
 TEST_F(PasteOnSway, AnInheritedSocketIsUsedAndRemovedFromTheEnvironment) {

@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <mutex>
@@ -30,6 +31,13 @@ using test::environment_compositor;
 using test::use_compositor;
 using test::wl_copy;
 using test::wl_paste;
+
+// What `read` gave, or "<error>" with the error failing the test.
+Content read_content(WlrClipboard& clipboard) {
+    auto content = clipboard.read();
+    EXPECT_TRUE(content.has_value()) << debug_text(content.error());
+    return content.value_or(Content{"<error>"});
+}
 
 std::string error_text(const std::expected<std::string, MyError>& result) {
     return result ? "no error, text " + debug_text(*result) : debug_text(result.error());
@@ -154,15 +162,38 @@ TEST_F(WlrClipboardOnSway, ReadTellsASelectionWithoutTextFromNoSelection) {
     }
 }
 
-// An owner that sends nothing, or one that never stops sending, is a selection without text
-// once the read gives up; `get` reports the same as a timed-out read.
+// Writes chunks of `chunk_size` bytes to `fd` until the reader goes, or for a minute at most;
+// `pause` between writes.
+void write_without_end(const util::UniqueFd& fd, std::size_t chunk_size,
+                       std::chrono::milliseconds pause, const std::stop_token& stop) {
+    const std::string chunk(chunk_size, 'x');
+    const auto until = std::chrono::steady_clock::now() + 60s;
+    while (!stop.stop_requested() && std::chrono::steady_clock::now() < until) {
+        if (::write(fd.get(), chunk.data(), chunk.size()) < 0)
+            return;
+        std::this_thread::sleep_for(pause);
+    }
+}
+
+// An owner that sends nothing, one that never stops sending, and one that sends faster than a read
+// may take, are each a selection without text once the read gives up; `get` reports why.
 TEST_F(WlrClipboardOnSway, AnOwnerThatDoesNotFinishIsASelectionWithoutText) {
     ::signal(SIGPIPE, SIG_IGN); // the endless writer meets a closed pipe
+    enum class Writes { nothing, slowly, fast };
     struct Case {
         const char* what;
-        bool writes;
+        Writes writes;
+        const char* error;
     };
-    for (const Case c : {Case{"silent", false}, Case{"never stops writing", true}}) {
+    const char* timed_out =
+        R"(Io(Os { code: 110, kind: TimedOut, message: "Connection timed out" }))";
+    const Case cases[] = {
+        {"silent", Writes::nothing, timed_out},
+        {"never stops writing", Writes::slowly, timed_out},
+        {"past the size limit", Writes::fast,
+         R"(Io(Os { code: 27, kind: FileTooLarge, message: "File too large" }))"},
+    };
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         std::mutex mutex;
         std::vector<util::UniqueFd> held;
@@ -172,32 +203,63 @@ TEST_F(WlrClipboardOnSway, AnOwnerThatDoesNotFinishIsASelectionWithoutText) {
                 test::address_of(sway_), {"UTF8_STRING"},
                 [&](const std::string&, util::UniqueFd fd) {
                     std::lock_guard lock(mutex);
-                    if (!c.writes) {
+                    if (c.writes == Writes::nothing) {
                         held.push_back(std::move(fd));
                         return;
                     }
                     // Never idle for long, but never done within a minute either.
-                    writers.emplace_back([fd = std::move(fd)](std::stop_token stop) {
-                        const std::string chunk(4096, 'x');
-                        const auto until = std::chrono::steady_clock::now() + 60s;
-                        while (!stop.stop_requested() && std::chrono::steady_clock::now() < until) {
-                            if (::write(fd.get(), chunk.data(), chunk.size()) < 0)
-                                return;
-                            std::this_thread::sleep_for(10ms);
-                        }
+                    const bool fast = c.writes == Writes::fast;
+                    writers.emplace_back([fd = std::move(fd), fast](std::stop_token stop) {
+                        write_without_end(fd, fast ? 1 << 16 : 4096, fast ? 0ms : 10ms, stop);
                     });
                 });
-            auto content = clipboard_.read();
-            ASSERT_TRUE(content.has_value()) << debug_text(content.error());
-            EXPECT_EQ(*content, Content{});
-            auto text = clipboard_.get();
+            // Each reader its own: one that gave up leaves the selection alone for a while.
+            WlrClipboard reader(sway_.socket_name());
+            EXPECT_EQ(read_content(reader), Content{});
+            WlrClipboard getter(sway_.socket_name());
+            auto text = getter.get();
             ASSERT_FALSE(text);
-            EXPECT_EQ(debug_text(text.error()),
-                      R"(Io(Os { code: 110, kind: TimedOut, message: "Connection timed out" }))");
+            EXPECT_EQ(debug_text(text.error()), c.error);
         }
         std::lock_guard lock(mutex);
         writers.clear();
     }
+}
+
+// After a read gave up, the compositor's selection is left alone for a while: each read connects
+// anew, so nothing tells the same endless copy from a new one. A new copy is read after that.
+TEST_F(WlrClipboardOnSway, AfterAReadGaveUpTheSelectionIsLeftAloneForAWhile) {
+    ::signal(SIGPIPE, SIG_IGN);
+    std::atomic<int> requests = 0;
+    std::mutex mutex;
+    std::vector<std::jthread> writers;
+    {
+        test::TestOwner owner(test::address_of(sway_), {"UTF8_STRING"},
+                              [&](const std::string&, util::UniqueFd fd) {
+                                  ++requests;
+                                  std::lock_guard lock(mutex);
+                                  writers.emplace_back([fd = std::move(fd)](std::stop_token stop) {
+                                      write_without_end(fd, 1 << 16, 0ms, stop);
+                                  });
+                              });
+        EXPECT_EQ(read_content(clipboard_), Content{});
+        EXPECT_EQ(requests, 1);
+        EXPECT_EQ(read_content(clipboard_), Content{}) << "read again at once";
+        auto text = clipboard_.get();
+        ASSERT_FALSE(text);
+        EXPECT_EQ(debug_text(text.error()),
+                  R"(Io(Os { code: 27, kind: FileTooLarge, message: "File too large" }))")
+            << "the same give-up";
+        EXPECT_EQ(requests, 1) << "the owner was asked again";
+    }
+    {
+        std::lock_guard lock(mutex);
+        writers.clear();
+    }
+    use_compositor(sway_); // for wl-copy
+    wl_copy(environment_compositor, "a new copy");
+    std::this_thread::sleep_for(BackOff::first); // it began before
+    EXPECT_EQ(read_content(clipboard_), Content{"a new copy"});
 }
 
 TEST_F(WlrClipboardOnSway, SetThenGetAndOtherReaders) {

@@ -42,6 +42,7 @@ TEST(X11ClipErrorKind, EachKindRendersItsText) {
          "X11 clipboard error : XCB connection error: Unknown(0)"},
         {{.kind = Kind::another_user}, "X11 clipboard error : display served by another user"},
         {{.kind = Kind::timed_out}, "X11 clipboard error : Selection timed out"},
+        {{.kind = Kind::too_large}, "X11 clipboard error : Selection too large"},
         {{.kind = Kind::refused}, "X11 clipboard error : Selection refused"},
         {{.kind = Kind::unexpected_type, .code = 31},
          "X11 clipboard error : Unexpected Reply type: 31"},

@@ -17,9 +17,9 @@ struct Free {
 } // namespace
 
 SlowIncrOwner::SlowIncrOwner(const std::string& display, std::vector<std::string> chunks,
-                             std::chrono::milliseconds pause)
-    : client_(display), chunks_(std::move(chunks)), pause_(pause), incr_(client_.atom("INCR")),
-      utf8_string_(client_.atom("UTF8_STRING")) {
+                             std::chrono::milliseconds pause, Ending ending)
+    : client_(display), chunks_(std::move(chunks)), pause_(pause), ending_(ending),
+      incr_(client_.atom("INCR")), utf8_string_(client_.atom("UTF8_STRING")) {
     client_.take_clipboard();
     thread_ = std::jthread([this](std::stop_token stop) { serve(stop); });
 }
@@ -70,6 +70,7 @@ void SlowIncrOwner::answer(const xcb_selection_request_event_t& request) {
     notify.property = request.property;
     xcb_send_event(xcb, 0, request.requestor, 0, reinterpret_cast<const char*>(&notify));
     transfers_.push_back(Transfer{request.requestor, request.property, 0, std::nullopt});
+    ++requests_;
 }
 
 void SlowIncrOwner::deleted(const xcb_property_notify_event_t& notify) {
@@ -88,12 +89,16 @@ void SlowIncrOwner::send_due() {
             continue;
         }
         static const std::string none;
-        const std::string& chunk = it->next < chunks_.size() ? chunks_[it->next] : none;
+        const bool endless = ending_ == Ending::never;
+        const std::string& chunk = endless                     ? chunks_[it->next % chunks_.size()]
+                                   : it->next < chunks_.size() ? chunks_[it->next]
+                                                               : none;
         xcb_change_property(client_.connection(), XCB_PROP_MODE_REPLACE, it->requestor,
                             it->property, utf8_string_, 8, static_cast<std::uint32_t>(chunk.size()),
                             chunk.data());
+        sent_ += chunk.size();
         it->due.reset();
-        if (++it->next > chunks_.size())
+        if (++it->next > chunks_.size() && !endless)
             it = transfers_.erase(it); // the empty chunk went
         else
             ++it;

@@ -11,6 +11,7 @@
 #include "error.hpp"
 #include "tests/servers/peers.hpp"
 #include "tests/servers/xvfb_server.hpp"
+#include "tests/x11clip/slow_incr_owner.hpp"
 #include "tests/x11clip/x11_clients.hpp"
 #include "x11_clipboard.hpp"
 
@@ -125,6 +126,12 @@ TEST(X11Clipboard, ReadTellsASelectionWithoutTextFromNoSelection) {
         SCOPED_TRACE(script.type + " " + script.bytes);
         ScriptedOwner owner(server.display(), script);
         EXPECT_EQ(read(), Content{});
+    }
+    {
+        SlowIncrOwner endless(server.display(), {std::string(250000, 'e')}, 0ms,
+                              SlowIncrOwner::Ending::never);
+        EXPECT_EQ(read(), Content{}) << "an owner that never ends its transfer";
+        EXPECT_EQ(read(), Content{}) << "and again, without asking it";
     }
 
     xclip_copy_as(server.display(), "image/png", std::string("\x89PNG\r\n\x1a\n", 8));

@@ -21,6 +21,7 @@
 #include "tests/servers/xvfb_server.hpp"
 #include "tests/x11clip/slow_incr_owner.hpp"
 #include "tests/x11clip/x11_clients.hpp"
+#include "x11clip/reader.hpp"
 #include "x11clip/x11clip.hpp"
 
 namespace quillfen::test {
@@ -454,6 +455,33 @@ TEST_F(X11ClipLayer, AnIncrementalReadThatGaveUpLeavesNothingBehind) {
             std::this_thread::sleep_for(150ms);
         }
     }
+}
+
+// An owner that never ends its transfer is given up on once the text would pass the size limit,
+// so the read holds no more than that; and it is not asked again until CLIPBOARD has a new owner.
+TEST_F(X11ClipLayer, AnEndlessIncrementalTransferIsGivenUpAtTheSizeLimit) {
+    const std::string chunk(250000, 'e'); // as large as a request goes without BIG-REQUESTS
+    auto clipboard = open();
+    {
+        SlowIncrOwner endless(server.display(), {chunk}, 0ms, SlowIncrOwner::Ending::never);
+        std::size_t asked = 0; // by the first read: TARGETS and UTF8_STRING
+        for (int i = 0; i < 3; ++i) {
+            SCOPED_TRACE(i);
+            auto read = clipboard.read_selection();
+            ASSERT_FALSE(read.has_value()) << read->text.size() << " bytes";
+            EXPECT_EQ(read.error().message(), "X11 clipboard error : Selection too large");
+            if (i == 0)
+                asked = endless.requests();
+            EXPECT_EQ(endless.requests(), asked) << "asked again for the copy it gave up on";
+            // Beside what was read, the owner may have sent a chunk or two after each transfer
+            // was given up, the one of TARGETS included.
+            EXPECT_LE(endless.sent(), x11clip::read_size_limit + 4 * chunk.size());
+        }
+    }
+    XclipOwner next(server.display(), "after the endless owner");
+    auto read = clipboard.read_selection();
+    ASSERT_TRUE(read.has_value()) << read.error().message();
+    EXPECT_EQ(read->text, "after the endless owner");
 }
 
 TEST_F(X11ClipLayer, AnotherClientTakingClipboardWins) {

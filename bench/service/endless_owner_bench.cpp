@@ -1,0 +1,241 @@
+// What an owner that never ends its transfer costs the running service: for 60 s one display's
+// clipboard is held by such an owner (an endless INCR transfer on X, an endless data-control writer
+// on Wayland), while the worker's peak memory and CPU are taken; then a copy made on another
+// display is timed until it arrives on a third. Two Xvfb displays and one headless sway.
+
+#include <signal.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/process_stats.hpp"
+#include "tests/servers/display_namespace.hpp"
+#include "tests/servers/sway_server.hpp"
+#include "tests/servers/watched_process.hpp"
+#include "tests/servers/xvfb_server.hpp"
+#include "tests/wlclip/test_owner.hpp"
+#include "tests/wlclip/use_compositor.hpp"
+#include "tests/x11clip/slow_incr_owner.hpp"
+#include "wlclip/wlclip.hpp"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using quillfen::test::SlowIncrOwner;
+using quillfen::test::SwayServer;
+using quillfen::test::TestOwner;
+using quillfen::test::WatchedProcess;
+using quillfen::test::WatchOptions;
+using quillfen::test::XvfbServer;
+
+constexpr auto held_for = 60s;
+constexpr auto arrival_limit = 30s;
+constexpr double rss_target_mib = 320;
+constexpr double cpu_target_percent = 10;
+constexpr auto arrival_target = 3s;
+
+// xclip stands for the user's program on X.
+void xclip_copy(const XvfbServer& server, const std::string& text) {
+    const std::string command =
+        "DISPLAY=" + server.display() + " xclip -selection clipboard -in >/dev/null 2>&1";
+    FILE* xclip = ::popen(command.c_str(), "w");
+    if (!xclip)
+        throw std::runtime_error("cannot start xclip");
+    const bool written = std::fwrite(text.data(), 1, text.size(), xclip) == text.size();
+    if (::pclose(xclip) != 0 || !written)
+        throw std::runtime_error("xclip -in failed on " + server.display());
+}
+
+std::string xclip_paste(const XvfbServer& server) {
+    const std::string command =
+        "DISPLAY=" + server.display() + " timeout 10 xclip -selection clipboard -out 2>/dev/null";
+    FILE* xclip = ::popen(command.c_str(), "r");
+    if (!xclip)
+        return {};
+    std::string text;
+    char buffer[4096];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, xclip)) > 0;)
+        text.append(buffer, got);
+    return ::pclose(xclip) == 0 ? text : std::string();
+}
+
+std::string wayland_paste(const SwayServer& sway) {
+    wlclip::Clipboard clipboard(
+        wlclip::Address::in_runtime_dir(sway.runtime_dir().c_str(), sway.socket_name()));
+    auto contents = clipboard.get_contents();
+    if (!contents)
+        return {};
+    auto text = wlclip::read_to_end(contents->pipe.get());
+    return text ? *text : std::string();
+}
+
+struct Figures {
+    double peak_rss_mib = 0;
+    double cpu_percent = 0;
+    std::optional<double> arrival_s; // none: not within arrival_limit
+    std::size_t requests = 0;        // reads the service began on the endless owner
+    double sent_mib = 0;             // what the owner sent in all
+    bool worker_replaced = false;
+};
+
+// Runs the service while `hold` keeps an endless owner on one display, measuring the worker;
+// `copy` then makes a copy elsewhere and `arrived` tells whether it reached the third display.
+// `owner_figures` fills in what the owner saw.
+Figures measure(const SwayServer& sway, const std::function<void()>& hold,
+                const std::function<void()>& copy, const std::function<bool()>& arrived,
+                const std::function<void(Figures&)>& owner_figures) {
+    WatchOptions options;
+    options.environment = {"XDG_RUNTIME_DIR=" + sway.runtime_dir()};
+    WatchedProcess service({QUILLFEN_BINARY, "--hide-timestamp"}, options);
+    if (!service.wait_for_out("Using clipboards: ", 60s))
+        throw std::runtime_error("the service did not list its clipboards:\n" + service.err());
+    const auto worker = bench::child_of(service.pid());
+    if (!worker)
+        throw std::runtime_error("no worker process found");
+    std::this_thread::sleep_for(2s); // the service settles on what the clipboards hold
+
+    Figures figures;
+    hold();
+    const long ticks_before = bench::cpu_ticks(*worker);
+    const auto start = Clock::now();
+    std::this_thread::sleep_for(held_for);
+    const auto length = Clock::now() - start;
+    figures.cpu_percent =
+        bench::percent_of_a_core(bench::cpu_ticks(*worker) - ticks_before, length);
+
+    copy();
+    const auto copied = Clock::now();
+    while (Clock::now() - copied < arrival_limit) {
+        if (arrived()) {
+            figures.arrival_s = std::chrono::duration<double>(Clock::now() - copied).count();
+            break;
+        }
+        std::this_thread::sleep_for(20ms);
+    }
+    figures.peak_rss_mib = static_cast<double>(bench::peak_rss_kib(*worker).value_or(0)) / 1024.0;
+    figures.worker_replaced = bench::child_of(service.pid()) != worker;
+    owner_figures(figures);
+    return figures;
+}
+
+const char* verdict(bool met) {
+    return met ? "met" : "MISSED";
+}
+
+void report(const char* layer, const std::string& owner, const std::string& copy_path,
+            const Figures& f) {
+    std::printf("%s: %s, held for %lld s\n", layer, owner.c_str(),
+                static_cast<long long>(held_for.count()));
+    std::printf("  worker peak RSS (VmHWM)   %8.1f MiB\n", f.peak_rss_mib);
+    std::printf("  worker CPU over %lld s     %8.2f %% of a core\n",
+                static_cast<long long>(held_for.count()), f.cpu_percent);
+    if (f.arrival_s)
+        std::printf("  copy %s arrived in %.2f s\n", copy_path.c_str(), *f.arrival_s);
+    else
+        std::printf("  copy %s did not arrive within %lld s\n", copy_path.c_str(),
+                    static_cast<long long>(arrival_limit.count()));
+    std::printf("  the owner was asked %zu times and sent %.1f MiB\n", f.requests, f.sent_mib);
+    if (f.worker_replaced)
+        std::printf("  note: the worker was replaced during the run\n");
+    std::printf("target: %s worker peak RSS under %.0f MiB: %s\n", layer, rss_target_mib,
+                verdict(f.peak_rss_mib > 0 && f.peak_rss_mib < rss_target_mib));
+    std::printf("target: %s worker CPU under %.0f %% of a core: %s\n", layer, cpu_target_percent,
+                verdict(f.cpu_percent < cpu_target_percent));
+    std::printf("target: %s copy on another display arrives within %lld s: %s\n", layer,
+                static_cast<long long>(arrival_target.count()),
+                verdict(f.arrival_s &&
+                        *f.arrival_s < std::chrono::duration<double>(arrival_target).count()));
+}
+
+} // namespace
+
+int main() {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    if (const auto failure = quillfen::test::enter_private_display_namespace(); !failure.empty()) {
+        std::fprintf(stderr,
+                     "endless_owner_bench: cannot isolate from the machine's displays: %s\n",
+                     failure.c_str());
+        return 1;
+    }
+    ::signal(SIGPIPE, SIG_IGN); // the endless writer meets the pipe the service closed
+    try {
+        XvfbServer first_x;
+        XvfbServer second_x;
+        SwayServer sway;
+        setenv("XDG_RUNTIME_DIR", sway.runtime_dir().c_str(), 1);
+        std::printf("endless owner benchmark: %s, %s and %s\n", first_x.display().c_str(),
+                    second_x.display().c_str(), sway.socket_name().c_str());
+
+        {
+            std::optional<SlowIncrOwner> endless;
+            const std::string text = "copied on " + second_x.display() + " past the endless owner";
+            const Figures f = measure(
+                sway,
+                [&] {
+                    endless.emplace(first_x.display(),
+                                    std::vector<std::string>{std::string(250000, 'e')}, 0ms,
+                                    SlowIncrOwner::Ending::never);
+                },
+                [&] { xclip_copy(second_x, text); }, [&] { return wayland_paste(sway) == text; },
+                [&](Figures& figures) {
+                    figures.requests = endless->requests();
+                    figures.sent_mib = static_cast<double>(endless->sent()) / (1 << 20);
+                });
+            report("X", "an endless INCR owner on " + first_x.display(),
+                   "on " + second_x.display() + " to " + sway.socket_name(), f);
+        }
+
+        {
+            std::mutex mutex;
+            std::vector<std::jthread> writers;
+            std::atomic<std::size_t> requests = 0;
+            std::atomic<std::size_t> sent = 0;
+            std::optional<TestOwner> endless;
+            const std::string text = "copied on " + first_x.display() + " past the endless writer";
+            const Figures f = measure(
+                sway,
+                [&] {
+                    endless.emplace(
+                        quillfen::test::address_of(sway), std::vector<std::string>{"UTF8_STRING"},
+                        [&](const std::string&, util::UniqueFd fd) {
+                            ++requests;
+                            std::lock_guard lock(mutex);
+                            writers.emplace_back([&sent, fd = std::move(fd)] {
+                                const std::string chunk(1 << 16, 'w');
+                                for (ssize_t n;
+                                     (n = ::write(fd.get(), chunk.data(), chunk.size())) > 0;)
+                                    sent += static_cast<std::size_t>(n);
+                            });
+                        });
+                },
+                [&] { xclip_copy(first_x, text); }, [&] { return xclip_paste(second_x) == text; },
+                [&](Figures& figures) {
+                    figures.requests = requests;
+                    figures.sent_mib = static_cast<double>(sent) / (1 << 20);
+                });
+            endless.reset();
+            {
+                std::lock_guard lock(mutex);
+                writers.clear();
+            }
+            report("Wayland", "an endless data-control writer on " + sway.socket_name(),
+                   "on " + first_x.display() + " to " + second_x.display(), f);
+        }
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "endless_owner_bench: %s\n", error.what());
+        return 1;
+    }
+    return 0;
+}
