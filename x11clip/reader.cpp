@@ -279,10 +279,10 @@ std::expected<Selection, ClipboardError> read_selection(const Connection& connec
     const std::uint64_t owner_changes = connection.owner_changes;
     const bool remembered = watched && *owner != XCB_NONE;
     auto failed = [&](ClipboardError error) -> std::expected<Selection, ClipboardError> {
-        // Asking again would cost the same wait or the same bytes, for the same copy.
-        const bool gave_up = error.kind == ClipboardError::Kind::timed_out ||
-                             error.kind == ClipboardError::Kind::too_large;
-        if (remembered && gave_up)
+        // Asking again would cost the same bytes, for the same copy. A read that ran out of
+        // time is asked again: an owner slow once (a loaded machine) must not keep the user's
+        // copy from the others.
+        if (remembered && error.kind == ClipboardError::Kind::too_large)
             last = {*owner, owner_changes, std::unexpected(error)};
         return std::unexpected(std::move(error));
     };

@@ -30,8 +30,7 @@ std::expected<xcb_window_t, ClipboardError> selection_owner(const Connection& co
 std::expected<std::string, ClipboardError> read_clipboard(const Connection& connection);
 
 // What the last read of another client's window brought: its selection, or the error of a read
-// that gave up on it (timed out, or too large); and the count of the connection's owner changes
-// then.
+// that gave up on it as too large; and the count of the connection's owner changes then.
 struct LastRead {
     xcb_window_t owner = XCB_NONE;
     std::uint64_t owner_changes = 0;
@@ -41,7 +40,7 @@ struct LastRead {
 // CLIPBOARD's text, and whether its owner offers more than text by the targets it lists. An owner
 // that refuses TARGETS offers text alone. While the window of `last` still owns CLIPBOARD and the
 // connection saw no change of owner since (owner_changes.hpp), `last` is the answer, without a
-// transfer: a copy is read once, and an owner that never finishes costs one read per copy.
+// transfer: a copy is read once, and an owner that sends without end costs one read per copy.
 std::expected<Selection, ClipboardError> read_selection(const Connection& connection,
                                                         AtomNames& names, LastRead& last);
 
