@@ -99,7 +99,7 @@ std::string tail_of(const std::string& path) {
 } // namespace
 
 HeadlessCompositor::HeadlessCompositor(std::vector<std::string> argv, std::vector<std::string> env,
-                                       std::string socket_name)
+                                       std::string socket_name, const std::string& config)
     : socket_name_(std::move(socket_name)) {
     User user = compositor_account();
     runtime_dir_ = make_runtime_dir(user);
@@ -110,9 +110,7 @@ HeadlessCompositor::HeadlessCompositor(std::vector<std::string> argv, std::vecto
     for (auto& arg : argv) {
         if (arg == "@CONFIG@") {
             arg = runtime_dir_ + "/config";
-            // No bar, no outputs set, and no X display of its own: where Xwayland is installed,
-            // sway would start one, and every test would find a display it did not start.
-            std::ofstream(arg) << "xwayland disable\n";
+            std::ofstream(arg) << config; // no bar, no outputs set
             if (::chown(arg.c_str(), user.uid, user.gid) < 0) {
                 fs::remove_all(runtime_dir_);
                 throw std::runtime_error("cannot hand the configuration to the user");
@@ -141,7 +139,7 @@ HeadlessCompositor::HeadlessCompositor(std::vector<std::string> argv, std::vecto
         const bool exited = compositor_->wait_exit(0ms).has_value();
         if (exited || std::chrono::steady_clock::now() >= deadline) {
             std::string why =
-                argv[0] + (exited ? " exited early" : " did not come up") + ":\n" + tail_of(log);
+                argv[0] + (exited ? " exited early" : " did not come up") + ":\n" + log_tail();
             stop();
             throw std::runtime_error(why);
         }
@@ -151,6 +149,14 @@ HeadlessCompositor::HeadlessCompositor(std::vector<std::string> argv, std::vecto
 
 HeadlessCompositor::~HeadlessCompositor() {
     stop();
+}
+
+std::string HeadlessCompositor::log_tail() const {
+    return tail_of(runtime_dir_ + ".log");
+}
+
+bool HeadlessCompositor::running() {
+    return compositor_ && !compositor_->wait_exit(0ms).has_value();
 }
 
 void HeadlessCompositor::stop() noexcept {
@@ -166,10 +172,38 @@ void HeadlessCompositor::stop() noexcept {
     }
 }
 
-SwayServer::SwayServer()
+SwayServer::SwayServer(Xwayland xwayland)
     : HeadlessCompositor(
           {"/usr/bin/sway", "-c", "@CONFIG@"},
-          {"WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1", "WLR_RENDERER=pixman"}, "") {}
+          {"WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1", "WLR_RENDERER=pixman"}, "",
+          xwayland == Xwayland::disabled
+              ? "xwayland disable\n"
+              // Sway hands its children the X display's name in DISPLAY.
+              : "xwayland enable\n"
+                "exec sh -c 'echo \"$DISPLAY\" > \"$XDG_RUNTIME_DIR/x-display.new\" && "
+                "mv \"$XDG_RUNTIME_DIR/x-display.new\" \"$XDG_RUNTIME_DIR/x-display\"'\n") {
+    if (xwayland == Xwayland::disabled)
+        return;
+    const std::string file = runtime_dir() + "/x-display";
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (x_display_.empty()) {
+        std::ifstream in(file);
+        std::getline(in, x_display_);
+        if (x_display_.empty()) {
+            if (!running() || std::chrono::steady_clock::now() >= deadline) {
+                std::string why = "sway named no Xwayland display:\n" + log_tail();
+                stop();
+                throw std::runtime_error(why);
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+    }
+    if (!std::regex_match(x_display_, std::regex(":[0-9]+"))) {
+        std::string why = "sway named the Xwayland display \"" + x_display_ + "\"";
+        stop();
+        throw std::runtime_error(why);
+    }
+}
 
 WestonServer::WestonServer()
     : HeadlessCompositor({"/usr/bin/weston", "--backend=headless-backend.so", "--socket=wayland-1",

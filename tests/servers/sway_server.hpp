@@ -23,17 +23,22 @@ class HeadlessCompositor {
     // The socket's name inside runtime_dir(), "wayland-N".
     const std::string& socket_name() const { return socket_name_; }
     pid_t pid() const { return compositor_ ? compositor_->pid() : -1; }
+    // The last lines the compositor wrote, for an error message.
+    std::string log_tail() const;
 
   protected:
     // Starts `argv` and returns once it answers on its socket; throws
     // std::runtime_error when it does not come up. `socket_name` empty: take the first
-    // socket the compositor makes.
+    // socket the compositor makes. An argument "@CONFIG@" becomes the path of a file holding
+    // `config`.
     HeadlessCompositor(std::vector<std::string> argv, std::vector<std::string> env,
-                       std::string socket_name);
+                       std::string socket_name, const std::string& config = "");
     ~HeadlessCompositor();
 
-  private:
+    bool running();
     void stop() noexcept;
+
+  private:
     std::string runtime_dir_;
     std::string socket_name_;
     std::unique_ptr<WatchedProcess> compositor_;
@@ -41,7 +46,17 @@ class HeadlessCompositor {
 
 class SwayServer : public HeadlessCompositor {
   public:
-    SwayServer();
+    enum class Xwayland {
+        disabled, // else sway would make an X display whenever the package is installed
+        enabled,  // as users run it: the X display comes up at its first client
+    };
+    explicit SwayServer(Xwayland xwayland = Xwayland::disabled);
+
+    // The display of sway's Xwayland, ":N"; empty when disabled. It lets in only sway's user.
+    const std::string& x_display() const { return x_display_; }
+
+  private:
+    std::string x_display_;
 };
 
 class WestonServer : public HeadlessCompositor {

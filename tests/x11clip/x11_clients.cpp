@@ -282,6 +282,57 @@ void ServerGrab::release() {
                                         xcb_get_input_focus(client_.connection()), nullptr));
 }
 
+MappedWindow::MappedWindow(const std::string& display) : client_(display) {
+    xcb_connection_t* xcb = client_.connection();
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(xcb)).data;
+    const xcb_window_t window = xcb_generate_id(xcb);
+    // With a background the window has content: Xwayland shows it on a surface, and only then
+    // does the compositor map it and give it the focus.
+    const std::uint32_t values[] = {screen->white_pixel, XCB_EVENT_MASK_FOCUS_CHANGE};
+    xcb_create_window(xcb, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 200, 200, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
+                      XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, values);
+    xcb_map_window(xcb, window);
+    xcb_flush(xcb);
+    const auto deadline = Clock::now() + 20s;
+    for (;;) {
+        std::unique_ptr<xcb_generic_event_t, Free> e{xcb_poll_for_event(xcb)};
+        if (e && (e->response_type & 0x7f) == XCB_FOCUS_IN)
+            break;
+        if (e)
+            continue;
+        if (xcb_connection_has_error(xcb) != 0 || Clock::now() >= deadline)
+            throw std::runtime_error("the window on " + display + " got no focus");
+        pollfd p{xcb_get_file_descriptor(xcb), POLLIN, 0};
+        ::poll(&p, 1, 20);
+    }
+    drain_ = std::jthread([xcb](std::stop_token stop) {
+        while (!stop.stop_requested()) {
+            if (std::unique_ptr<xcb_generic_event_t, Free> e{xcb_poll_for_event(xcb)})
+                continue;
+            pollfd p{xcb_get_file_descriptor(xcb), POLLIN, 0};
+            ::poll(&p, 1, 20);
+        }
+    });
+}
+
+MappedWindow::~MappedWindow() {
+    drain_.request_stop();
+    drain_.join();
+}
+
+void admit_local_user(const std::string& display, const std::string& user) {
+    const RawClient client(display);
+    const std::string address = "localuser" + std::string(1, '\0') + user;
+    const xcb_void_cookie_t cookie = xcb_change_hosts_checked(
+        client.connection(), XCB_HOST_MODE_INSERT, XCB_FAMILY_SERVER_INTERPRETED,
+        static_cast<std::uint16_t>(address.size()),
+        reinterpret_cast<const std::uint8_t*>(address.data()));
+    if (std::unique_ptr<xcb_generic_error_t, Free> error{
+            xcb_request_check(client.connection(), cookie)})
+        throw std::runtime_error("ChangeHosts refused on " + display);
+}
+
 XclipOwner::XclipOwner(const std::string& display, std::string_view text)
     : before_(RawClient(display).clipboard_owner()),
       xclip_({"xclip", "-display", display, "-selection", "clipboard", "-i", "-quiet"},

@@ -118,6 +118,24 @@ class ServerGrab {
     bool held_ = true;
 };
 
+// An application's top-level window, mapped and kept open while the object lives, its events
+// read and dropped. A compositor's bridge to its Xwayland display carries selections across only
+// while an X window has the focus.
+class MappedWindow {
+  public:
+    // Returns once the window has the focus; throws when it does not get it.
+    explicit MappedWindow(const std::string& display);
+    ~MappedWindow();
+
+  private:
+    RawClient client_;
+    std::jthread drain_;
+};
+
+// Adds the local user `user` to the server's access list, as `xhost +si:localuser:NAME` does.
+// Must come from a client the server already lets in; throws when the server refuses.
+void admit_local_user(const std::string& display, const std::string& user);
+
 // `xclip -i` serving a text on CLIPBOARD until it loses the selection or is destroyed.
 class XclipOwner {
   public:
