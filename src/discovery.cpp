@@ -61,6 +61,25 @@ ProbeFailure classify(const MyError& error) {
     return ProbeFailure::unexpected;
 }
 
+// The clipboards that answered, each with what its one read found.
+struct Found {
+    ClipboardList clipboards;
+    std::vector<Content> contents;
+
+    void append(Found more) {
+        for (auto& clipboard : more.clipboards)
+            clipboards.push_back(std::move(clipboard));
+        for (auto& content : more.contents)
+            contents.push_back(std::move(content));
+    }
+};
+
+// A clipboard that answered its read, with what the read found.
+struct Answered {
+    std::unique_ptr<Clipboard> clipboard;
+    Content content;
+};
+
 // One pass over the display numbers of one backend: the clipboards that answered and the
 // connection failures to report once at its end.
 class Probe {
@@ -69,10 +88,11 @@ class Probe {
     explicit Probe(std::string_view kind) : kind_(kind) {}
 
     void record(std::uint8_t number, const std::string& display,
-                std::expected<std::unique_ptr<Clipboard>, MyError> outcome) {
+                std::expected<Answered, MyError> outcome) {
         if (outcome) {
-            QF_DEBUG("Found clipboard: {}", debug_text(**outcome));
-            found_.push_back(std::move(*outcome));
+            QF_DEBUG("Found clipboard: {}", debug_text(*outcome->clipboard));
+            found_.clipboards.push_back(std::move(outcome->clipboard));
+            found_.contents.push_back(std::move(outcome->content));
             return;
         }
         const MyError& error = outcome.error();
@@ -115,25 +135,27 @@ class Probe {
         }
     }
 
-    ClipboardList take_found() { return std::move(found_); }
+    Found take_found() { return std::move(found_); }
 
   private:
     std::string_view kind_;
-    ClipboardList found_;
+    Found found_;
     std::vector<std::uint8_t> failed_;
     std::vector<std::uint8_t> foreign_;
     std::optional<x11clip::ClipboardError> last_failure_;
 };
 
 // A clipboard that answered a read, with a text or with a selection without text; a failed read is
-// the probe's outcome.
-std::expected<std::unique_ptr<Clipboard>, MyError> read_once(std::unique_ptr<Clipboard> clipboard) {
-    if (auto content = clipboard->read(); !content)
+// the probe's outcome. Discovery reads each clipboard this once: a copy that serves one paste
+// (`wl-copy --paste-once`) is not used up by a second read.
+std::expected<Answered, MyError> read_once(std::unique_ptr<Clipboard> clipboard) {
+    auto content = clipboard->read();
+    if (!content)
         return std::unexpected(std::move(content.error()));
-    return clipboard;
+    return Answered{std::move(clipboard), std::move(*content)};
 }
 
-ClipboardList probe_wayland(const Probes& probes) {
+Found probe_wayland(const Probes& probes) {
     Probe probe("wayland sockets");
     for (unsigned n = 0; n < display_count; ++n) {
         const std::string display = "wayland-" + std::to_string(n);
@@ -143,13 +165,14 @@ ClipboardList probe_wayland(const Probes& probes) {
     return probe.take_found();
 }
 
-ClipboardList probe_x11(const Probes& probes) {
+Found probe_x11(const Probes& probes) {
     Probe probe("x11 displays");
     for (unsigned n = 0; n < display_count; ++n) {
         const std::string display = ":" + std::to_string(n);
         auto created = probes.x11(display);
         probe.record(static_cast<std::uint8_t>(n), display,
-                     created ? read_once(std::move(*created)) : std::move(created));
+                     created ? read_once(std::move(*created))
+                             : std::unexpected(std::move(created.error())));
     }
     probe.report_failures();
     return probe.take_found();
@@ -240,12 +263,11 @@ class Deduplication {
     std::vector<bool> written_;
 };
 
-// What the clipboards hold before discovery writes anything: the start text, and which of them
-// may be written: not one that holds a selection without text, nor one that offers more than its
-// text, which would lose the rest. A clipboard that fails the read counts as writable: a failure
-// there is the pair test's to report. The text of a selection that offers more may still be the
-// start text. A busy display (one that did not answer in time) is written, for it to have the
-// text once it answers, but not tested: it cannot show anything now.
+// What the clipboards held when the probe read them, before discovery writes anything: the start
+// text, and which of them may be written: not one that holds a selection without text, nor one
+// that offers more than its text, which would lose the rest. The text of a selection that offers
+// more may still be the start text. A busy display (one that did not answer in time) is written,
+// for it to have the text once it answers, but not tested: it cannot show anything now.
 struct Holdings {
     std::string start_text;
     std::vector<bool> writable;
@@ -265,21 +287,21 @@ bool served_by(const ClipboardList& held, const Clipboard& found) {
     return false;
 }
 
-Holdings read_holdings(const ClipboardList& clipboards, const ClipboardList& held) {
+Holdings holdings_of(const ClipboardList& clipboards, std::vector<Content> contents,
+                     const ClipboardList& held) {
     Holdings holdings;
     std::optional<std::string> first_text;
-    for (const auto& clipboard : clipboards) {
-        auto content = clipboard->read();
+    for (std::size_t i = 0; i < clipboards.size(); ++i) {
+        Content& content = contents[i];
         // Asked after the read: a copy of the user's made in between is then read as theirs.
-        if (content && content->text && !content->text->empty() && !first_text &&
-            served_by(held, *clipboard))
-            content->text->clear();
-        const bool busy = content && content->busy;
-        const bool keep = content && !busy && (!content->text || content->more_than_text);
+        if (content.text && !content.text->empty() && !first_text &&
+            served_by(held, *clipboards[i]))
+            content.text->clear();
+        const bool keep = !content.busy && (!content.text || content.more_than_text);
         holdings.writable.push_back(!keep);
-        holdings.testable.push_back(!keep && !busy);
-        if (!first_text && content && content->text && !content->text->empty())
-            first_text = std::move(*content->text);
+        holdings.testable.push_back(!keep && !content.busy);
+        if (!first_text && content.text && !content.text->empty())
+            first_text = std::move(*content.text);
     }
     if (first_text)
         holdings.start_text = std::move(*first_text);
@@ -340,13 +362,13 @@ std::expected<ClipboardList, MyError> get_clipboards(const Probes& probes) {
 std::expected<Discovered, MyError> discover(const Probes& probes, const KeptText& kept,
                                             const ClipboardList& held) {
     QF_DEBUG("identifying unique clipboards...");
-    ClipboardList clipboards = probe_wayland(probes);
-    for (auto& clipboard : probe_x11(probes))
-        clipboards.push_back(std::move(clipboard));
+    Found found = probe_wayland(probes);
+    found.append(probe_x11(probes));
+    ClipboardList clipboards = std::move(found.clipboards);
 
     // Read before any display name is written, so it is what the user had copied. When nothing
     // holds a text, the selections most likely went away with the worker that owned them.
-    Holdings holdings = read_holdings(clipboards, held);
+    Holdings holdings = holdings_of(clipboards, std::move(found.contents), held);
     std::string start_text = std::move(holdings.start_text);
     if (start_text.empty())
         start_text = kept.load();

@@ -9,14 +9,19 @@
 
 namespace util {
 
-// The user of the process at the other end, as of its listen() or connect(); works for abstract
-// and path sockets alike.
-inline std::optional<uid_t> peer_user(int fd) {
+// The credentials of the process at the other end, as of its listen() or connect(); works for
+// abstract and path sockets alike.
+inline std::optional<ucred> peer_credentials(int fd) {
     ucred credentials{};
     socklen_t length = sizeof credentials;
     if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0)
         return std::nullopt;
-    return credentials.uid;
+    return credentials;
+}
+
+inline std::optional<uid_t> peer_user(int fd) {
+    const auto credentials = peer_credentials(fd);
+    return credentials ? std::optional(credentials->uid) : std::nullopt;
 }
 
 // Any account can listen on a free display number; only our own user's and root's servers get

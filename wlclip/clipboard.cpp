@@ -1,5 +1,6 @@
 #include <algorithm>
 
+#include "util/peer_user.hpp"
 #include "wlclip/serving_thread.hpp"
 #include "wlclip/wlclip.hpp"
 
@@ -33,6 +34,15 @@ std::shared_ptr<const std::string> Clipboard::own_selection() {
     if (!address_.socket_path() || serving_.empty())
         return nullptr;
     return serving_.back()->offered().confirmed(round_trip_limit);
+}
+
+bool Clipboard::same_compositor(int connection_fd) {
+    const auto peer = util::peer_credentials(connection_fd);
+    if (!peer)
+        return false;
+    if (!compositor_)
+        compositor_ = peer->pid;
+    return *compositor_ == peer->pid;
 }
 
 std::size_t Clipboard::serving_threads() {

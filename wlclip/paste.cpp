@@ -19,6 +19,8 @@ std::expected<Contents, paste::Error> Clipboard::get_contents() {
     auto connection = Connection::open(std::move(*endpoint), round_trip_limit);
     if (!connection)
         return std::unexpected(setup_error<paste::Error>(connection.error()));
+    if (!same_compositor(connection->fd()))
+        return std::unexpected(paste::WaylandCommunication{IoError{ECONNRESET}});
     auto globals = bind_globals(*connection, round_trip_limit);
     if (!globals)
         return std::unexpected(setup_error<paste::Error>(globals.error()));

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <expected>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,7 +61,9 @@ class Clipboard {
     Clipboard& operator=(const Clipboard&) = delete;
 
     // Asks the owner of the first seat's selection for its content as text. The connection
-    // is closed before this returns; the content then comes from the owner alone.
+    // is closed before this returns; the content then comes from the owner alone. A compositor
+    // other than the one first reached here (it ended, and another took its socket) is
+    // WaylandCommunication with ECONNRESET: what it holds says nothing of the user's copy.
     std::expected<Contents, paste::Error> get_contents();
 
     // Offers `bytes` as text on every seat from a serving thread, which serves every request
@@ -79,7 +82,12 @@ class Clipboard {
     std::size_t serving_threads();
 
   private:
+    // Whether `connection` reaches the compositor this clipboard first reached: one that took
+    // the same socket name after it ended is another, whose empty selection is no clear.
+    bool same_compositor(int connection_fd);
+
     Address address_;
+    std::optional<pid_t> compositor_;
     // Oldest first: the newest holds the offer own_selection asks about, the older ones serve
     // the transfers they began until their thread ends.
     std::vector<std::unique_ptr<ServingThread>> serving_;

@@ -21,6 +21,7 @@
 
 #include "bench/process_stats.hpp"
 #include "tests/servers/display_namespace.hpp"
+#include "tests/servers/peers.hpp"
 #include "tests/servers/sway_server.hpp"
 #include "tests/servers/watched_process.hpp"
 #include "tests/servers/xvfb_server.hpp"
@@ -45,31 +46,6 @@ constexpr auto arrival_limit = 30s;
 constexpr double rss_target_mib = 320;
 constexpr double cpu_target_percent = 10;
 constexpr auto arrival_target = 3s;
-
-// xclip stands for the user's program on X.
-void xclip_copy(const XvfbServer& server, const std::string& text) {
-    const std::string command =
-        "DISPLAY=" + server.display() + " xclip -selection clipboard -in >/dev/null 2>&1";
-    FILE* xclip = ::popen(command.c_str(), "w");
-    if (!xclip)
-        throw std::runtime_error("cannot start xclip");
-    const bool written = std::fwrite(text.data(), 1, text.size(), xclip) == text.size();
-    if (::pclose(xclip) != 0 || !written)
-        throw std::runtime_error("xclip -in failed on " + server.display());
-}
-
-std::string xclip_paste(const XvfbServer& server) {
-    const std::string command =
-        "DISPLAY=" + server.display() + " timeout 10 xclip -selection clipboard -out 2>/dev/null";
-    FILE* xclip = ::popen(command.c_str(), "r");
-    if (!xclip)
-        return {};
-    std::string text;
-    char buffer[4096];
-    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, xclip)) > 0;)
-        text.append(buffer, got);
-    return ::pclose(xclip) == 0 ? text : std::string();
-}
 
 std::string wayland_paste(const SwayServer& sway) {
     wlclip::Clipboard clipboard(
@@ -188,7 +164,8 @@ int main() {
                                     std::vector<std::string>{std::string(250000, 'e')}, 0ms,
                                     SlowIncrOwner::Ending::never);
                 },
-                [&] { xclip_copy(second_x, text); }, [&] { return wayland_paste(sway) == text; },
+                [&] { quillfen::test::xclip_copy(second_x.display(), text); },
+                [&] { return wayland_paste(sway) == text; },
                 [&](Figures& figures) {
                     figures.requests = endless->requests();
                     figures.sent_mib = static_cast<double>(endless->sent()) / (1 << 20);
@@ -220,7 +197,8 @@ int main() {
                             });
                         });
                 },
-                [&] { xclip_copy(first_x, text); }, [&] { return xclip_paste(second_x) == text; },
+                [&] { quillfen::test::xclip_copy(first_x.display(), text); },
+                [&] { return quillfen::test::xclip_paste(second_x.display(), 10s) == text; },
                 [&](Figures& figures) {
                     figures.requests = requests;
                     figures.sent_mib = static_cast<double>(sent) / (1 << 20);

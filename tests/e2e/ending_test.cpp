@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/e2e/service_log.hpp"
 #include "tests/e2e/three_displays.hpp"
 #include "tests/servers/peers.hpp"
 #include "tests/servers/watched_process.hpp"
@@ -64,15 +65,7 @@ class Ending : public ThreeDisplays {
     }
 
     // The pid of the worker running now.
-    pid_t worker() const {
-        static const std::regex started(R"(child process (\d+) successfully initialized\.)");
-        pid_t id = -1;
-        const std::string& out = service_->out();
-        for (auto it = std::sregex_iterator(out.begin(), out.end(), started);
-             it != std::sregex_iterator(); ++it)
-            id = std::stoi((*it)[1]);
-        return id;
-    }
+    pid_t worker() const { return latest_worker(service_->out()); }
 
     // Whether the supervisor logs that `pid` ended by SIGTERM, within a generous limit.
     bool ended_by_sigterm(pid_t pid) const {

@@ -11,13 +11,14 @@
 #include <chrono>
 #include <csignal>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <optional>
-#include <regex>
 #include <string>
 #include <vector>
 
+#include "tests/e2e/service_log.hpp"
 #include "tests/e2e/three_displays.hpp"
 #include "tests/servers/isolation.hpp"
 #include "tests/servers/memory_file.hpp"
@@ -76,13 +77,7 @@ class Keeping : public ThreeDisplays {
     }
 
     static pid_t latest_worker(const WatchedProcess& service) {
-        static const std::regex started(R"(child process (\d+) successfully initialized\.)");
-        pid_t id = -1;
-        const std::string& out = service.out();
-        for (auto it = std::sregex_iterator(out.begin(), out.end(), started);
-             it != std::sregex_iterator(); ++it)
-            id = std::stoi((*it)[1]);
-        return id;
+        return quillfen::test::latest_worker(service.out());
     }
 };
 
@@ -330,6 +325,28 @@ TEST_F(Keeping, ClearRightBeforeTheWorkerIsReplacedStaysCleared) {
         ASSERT_TRUE(wait_for_list(*service, round + 1));
         service->wait_until([] { return false; }, 1500ms);
         EXPECT_EQ(holdings(), std::vector<std::string>(3, "")) << service->out();
+    }
+}
+
+// A compositor that ends and starts again on the same socket name (a crash, or a logout and a new
+// login) holds nothing: that is no clear. The new one gets the shared text; the X displays keep
+// theirs, and so does the kept text.
+TEST_F(Keeping, CompositorRestartedOnItsSocketNameClearsNothing) {
+    for (const int signal : {SIGKILL, SIGTERM}) {
+        SCOPED_TRACE(sigabbrev_np(signal));
+        auto service = start_service();
+        ASSERT_TRUE(wait_for_list(*service, 1));
+        const std::string text = std::string("copied before SIG") + sigabbrev_np(signal);
+        xclip_copy(x1_->display(), text);
+        ASSERT_TRUE(everywhere(*service, text));
+        sway_->restart(signal);
+        EXPECT_TRUE(everywhere(*service, text, 20s));
+        service->wait_until([] { return false; }, 1500ms);
+        EXPECT_EQ(holdings(), std::vector<std::string>(3, text)) << service->out();
+        // The next worker finds the same text kept.
+        kill(latest_worker(*service), SIGTERM);
+        ASSERT_TRUE(wait_for_list(*service, lists_logged(service->out()) + 1));
+        EXPECT_TRUE(everywhere(*service, text));
     }
 }
 

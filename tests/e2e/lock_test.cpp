@@ -18,10 +18,10 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <regex>
 #include <string>
 #include <vector>
 
+#include "tests/e2e/service_log.hpp"
 #include "tests/e2e/three_displays.hpp"
 #include "tests/servers/isolation.hpp"
 #include "tests/servers/peers.hpp"
@@ -58,15 +58,6 @@ std::string already_running(uid_t uid) {
 
 std::vector<std::string> service_argv() {
     return {QUILLFEN_BINARY, "--hide-timestamp", "--log-level", "debug"};
-}
-
-pid_t latest_worker(const std::string& out) {
-    static const std::regex started(R"(child process (\d+) successfully initialized\.)");
-    pid_t id = -1;
-    for (auto it = std::sregex_iterator(out.begin(), out.end(), started);
-         it != std::sregex_iterator(); ++it)
-        id = std::stoi((*it)[1]);
-    return id;
 }
 
 struct TempDir {

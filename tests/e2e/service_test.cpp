@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/e2e/service_log.hpp"
 #include "tests/e2e/three_displays.hpp"
 #include "tests/servers/isolation.hpp"
 #include "tests/servers/peers.hpp"
@@ -98,16 +99,6 @@ class ServiceOnThreeDisplays : public ThreeDisplays {
         return all;
     }
 
-    std::string latest_worker() const {
-        static const std::regex started(R"(child process (\d+) successfully initialized\.)");
-        std::string id;
-        const std::string& out = service_->out();
-        for (auto it = std::sregex_iterator(out.begin(), out.end(), started);
-             it != std::sregex_iterator(); ++it)
-            id = (*it)[1];
-        return id;
-    }
-
     std::unique_ptr<WatchedProcess> service_;
 };
 
@@ -152,9 +143,10 @@ TEST_F(ServiceOnThreeDisplays, LostXServerIsDroppedAndARestartedOneIsPickedUpLat
     // The restarted server joins at the next discovery: here that of a new worker, after this
     // one is ended from outside.
     x2_->restart();
-    const std::string worker = latest_worker();
-    ASSERT_FALSE(worker.empty());
-    kill(std::stoi(worker), SIGKILL);
+    const pid_t worker_pid = latest_worker(service_->out());
+    ASSERT_GT(worker_pid, 0);
+    const std::string worker = std::to_string(worker_pid);
+    kill(worker_pid, SIGKILL);
     EXPECT_TRUE(service_->wait_for_out("child process " + worker +
                                            " completed with: Signaled(Pid(" + worker +
                                            "), SIGKILL, false)",

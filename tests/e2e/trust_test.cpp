@@ -63,9 +63,11 @@ TEST(ServiceAsDesktopUser, UsesOnlyItsOwnAndRootsDisplaysAndIsNotHeldUpBySilentO
     const std::string list = match[1];
     EXPECT_NE(list.find(quoted(wayland.socket_name)), std::string::npos) << list;
     EXPECT_NE(list.find(quoted(root_display.display())), std::string::npos) << list;
-    for (const auto& unused : {foreign_display.display(), stopped_display.display(),
-                               ":" + std::to_string(silent_number)})
-        EXPECT_EQ(list.find(quoted(unused)), std::string::npos) << unused << " in " << list;
+    EXPECT_EQ(list.find(quoted(foreign_display.display())), std::string::npos) << list;
+    // The user's own displays that do not answer are busy, not gone: listed, and tried again
+    // every few seconds without holding up the others.
+    for (const auto& busy : {stopped_display.display(), ":" + std::to_string(silent_number)})
+        EXPECT_NE(list.find(quoted(busy)), std::string::npos) << busy << " not in " << list;
     // Warnings go to standard error.
     EXPECT_NE(service.err().find(
                   " WARN - Not using x11 displays [" + std::to_string(foreign_display.number()) +

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/e2e/service_log.hpp"
 #include "tests/servers/isolation.hpp"
 #include "tests/servers/peers.hpp"
 #include "tests/servers/sway_server.hpp"
@@ -100,13 +101,7 @@ class XwaylandOnSway : public ::testing::Test {
     }
 
     static pid_t latest_worker(const WatchedProcess& service) {
-        static const std::regex started(R"(child process (\d+) successfully initialized\.)");
-        pid_t id = -1;
-        const std::string& out = service.out();
-        for (auto it = std::sregex_iterator(out.begin(), out.end(), started);
-             it != std::sregex_iterator(); ++it)
-            id = std::stoi((*it)[1]);
-        return id;
+        return quillfen::test::latest_worker(service.out());
     }
 
     std::string log_of(const WatchedProcess& service) const {

@@ -106,7 +106,6 @@ HeadlessCompositor::HeadlessCompositor(std::vector<std::string> argv, std::vecto
     env.push_back("XDG_RUNTIME_DIR=" + runtime_dir_);
     env.push_back("HOME=" + runtime_dir_);
     env.push_back("PATH=/usr/local/bin:/usr/bin:/bin");
-    std::string log = runtime_dir_ + ".log"; // outside the directory the compositor owns
     for (auto& arg : argv) {
         if (arg == "@CONFIG@") {
             arg = runtime_dir_ + "/config";
@@ -117,9 +116,18 @@ HeadlessCompositor::HeadlessCompositor(std::vector<std::string> argv, std::vecto
             }
         }
     }
+    argv_ = std::move(argv);
+    env_ = std::move(env);
+    launch();
+}
+
+void HeadlessCompositor::launch() {
+    const User user = compositor_account();
+    const std::string log = runtime_dir_ + ".log"; // outside the directory the compositor owns
+    const std::vector<std::string>& argv = argv_;
     compositor_ = std::make_unique<WatchedProcess>(
         argv, WatchOptions{.stdout_mode = WatchOptions::Stdout::discarded,
-                           .environment = env,
+                           .environment = env_,
                            .user = std::pair{user.uid, user.gid},
                            .input = "",
                            .discard_stderr = true,
@@ -149,6 +157,13 @@ HeadlessCompositor::HeadlessCompositor(std::vector<std::string> argv, std::vecto
 
 HeadlessCompositor::~HeadlessCompositor() {
     stop();
+}
+
+void HeadlessCompositor::restart(int signal) {
+    ::kill(-compositor_->pid(), signal);
+    compositor_->wait_exit(5000ms);
+    compositor_.reset();
+    launch();
 }
 
 std::string HeadlessCompositor::log_tail() const {

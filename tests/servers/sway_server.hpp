@@ -25,6 +25,9 @@ class HeadlessCompositor {
     pid_t pid() const { return compositor_ ? compositor_->pid() : -1; }
     // The last lines the compositor wrote, for an error message.
     std::string log_tail() const;
+    // Ends the compositor's process group with `signal`, as a crash or a logout does, and starts
+    // it again at once in the same runtime directory, where it takes the same socket name.
+    void restart(int signal);
 
   protected:
     // Starts `argv` and returns once it answers on its socket; throws
@@ -39,6 +42,11 @@ class HeadlessCompositor {
     void stop() noexcept;
 
   private:
+    // Starts the compositor and returns once it answers on its socket.
+    void launch();
+
+    std::vector<std::string> argv_;
+    std::vector<std::string> env_;
     std::string runtime_dir_;
     std::string socket_name_;
     std::unique_ptr<WatchedProcess> compositor_;
