@@ -156,6 +156,22 @@ TEST_F(WlrClipboardOnSway, ReadTellsASelectionWithoutTextFromNoSelection) {
         wl_copy(environment_compositor, c.bytes, c.args);
         EXPECT_EQ(read(), c.content) << c.what;
     }
+    // Text in another charset only: its bytes are not the UTF-8 of that text.
+    struct OwnerCase {
+        const char* type;
+        std::string bytes;
+    };
+    const OwnerCase owner_cases[] = {
+        {"text/plain;charset=utf-16", std::string("h\0e\0l\0l\0o\0", 10)},
+        {"text/plain;charset=UTF-32", std::string("h\0\0\0i\0\0\0", 8)},
+    };
+    for (const OwnerCase& c : owner_cases) {
+        test::TestOwner owner(
+            test::address_of(sway_), {c.type}, [&](const std::string&, util::UniqueFd fd) {
+                [[maybe_unused]] auto n = ::write(fd.get(), c.bytes.data(), c.bytes.size());
+            });
+        EXPECT_EQ(read(), Content{}) << c.type;
+    }
     for (const std::string own : {"ours", "", "a\xC3\x28"}) {
         ASSERT_TRUE(clipboard_.set(own));
         EXPECT_EQ(read(), own == "ours" || own.empty() ? Content{own} : Content{}) << "own " << own;
