@@ -19,7 +19,9 @@ using Clock = std::chrono::steady_clock;
 
 // What one read of the selection brought, before `get` and `read` each make their text of it.
 struct Fetched {
-    enum class Kind { bytes, no_selection, no_text_type, gave_up };
+    // `replaced`: the offer read was no longer the selection when its data ended, so what came
+    // may be half a text.
+    enum class Kind { bytes, no_selection, no_text_type, gave_up, replaced };
     Kind kind;
     std::shared_ptr<const std::string> own; // for `bytes`: our own offer, while it is the selection
     std::string transferred;                // for `bytes`: else what the owner sent
@@ -66,6 +68,12 @@ std::expected<Fetched, MyError> fetch(wlclip::Clipboard& clipboard, BackOff& bac
         back_off.code = code;
         return Fetched{Kind::gave_up, nullptr, {}, false, code};
     }
+    auto selected = contents->still_selected();
+    if (!selected)
+        return std::unexpected(
+            MyError::WlcrsPaste{wlclip::paste::WaylandCommunication{selected.error()}});
+    if (!*selected)
+        return Fetched{Kind::replaced, nullptr, {}};
     return Fetched{Kind::bytes, nullptr, std::move(*bytes), contents->more_than_text};
 }
 
@@ -94,6 +102,7 @@ std::expected<std::string, MyError> WlrClipboard::get() {
         return util::utf8_lossy(fetched->bytes());
     case Fetched::Kind::no_selection:
     case Fetched::Kind::no_text_type:
+    case Fetched::Kind::replaced:
         return std::string{};
     case Fetched::Kind::gave_up:
         break;
@@ -115,6 +124,7 @@ std::expected<Content, MyError> WlrClipboard::read() {
         return Content{std::string{}};
     case Fetched::Kind::no_text_type:
     case Fetched::Kind::gave_up:
+    case Fetched::Kind::replaced:
         break;
     }
     return Content{};

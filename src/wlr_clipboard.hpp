@@ -37,8 +37,9 @@ class WlrClipboard final : public Clipboard {
     std::expected<std::string, MyError> get() override;
     std::expected<void, MyError> set(std::string_view text) override;
     // No selection is the empty text; no text type offered, an owner that sends nothing for 2 s or
-    // does not finish within 2 s or within wlclip::read_size_limit, and bytes that are not UTF-8
-    // are a selection without text. After a read that gave up (the time or the size limit),
+    // does not finish within 2 s or within wlclip::read_size_limit, an offer that is no longer
+    // the selection when its data ends (its owner died or was replaced), and bytes that are not
+    // UTF-8 are a selection without text. After a read that gave up (the time or the size limit),
     // another client's selection is not read for BackOff's length, doubling from 1 s to 8 s while
     // reads keep giving up.
     std::expected<Content, MyError> read() override;

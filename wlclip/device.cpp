@@ -30,6 +30,7 @@ void Device::on_selection(void* data, zwlr_data_control_device_v1*,
     // Every other offer announced so far is out of date now.
     self->introduced_.clear();
     self->selection_ = std::move(current);
+    ++self->selections_announced_;
 }
 
 void Device::on_finished(void* data, zwlr_data_control_device_v1*) {

@@ -1,6 +1,7 @@
 // A seat's data-control device: follows the seat's regular selection.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <memory>
 
@@ -20,6 +21,9 @@ class Device {
     Offer* selection() const noexcept { return selection_.get(); }
     // The compositor has withdrawn the device (its seat went away).
     bool finished() const noexcept { return !proxy_; }
+    // How many selections the compositor has announced so far: a new one, even of an offer at
+    // the address of an old one, is a change.
+    std::uint64_t selections_announced() const noexcept { return selections_announced_; }
 
   private:
     static void on_data_offer(void* data, zwlr_data_control_device_v1*,
@@ -35,6 +39,7 @@ class Device {
     Owned<zwlr_data_control_device_v1> proxy_;
     std::map<zwlr_data_control_offer_v1*, std::unique_ptr<Offer>> introduced_;
     std::unique_ptr<Offer> selection_;
+    std::uint64_t selections_announced_ = 0;
 };
 
 } // namespace wlclip

@@ -2,6 +2,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <memory>
 
 #include "util/text_types.hpp"
 #include "wlclip/connection.hpp"
@@ -11,6 +13,29 @@
 #include "wlclip/wlclip.hpp"
 
 namespace wlclip {
+
+struct ReadWatch {
+    Connection connection;
+    Globals globals;
+    // Destroyed before the manager and the connection it came from.
+    std::unique_ptr<Device> device;
+    // The device's count of selections when the offer read was the selection.
+    std::uint64_t announced = 0;
+};
+
+void ReadWatchDeleter::operator()(ReadWatch* watch) const {
+    delete watch;
+}
+
+std::expected<bool, IoError> Contents::still_selected() {
+    if (!watch)
+        return false;
+    // The device's events sent before the sync's answer come before it.
+    if (auto done = watch->connection.roundtrip(round_trip_limit); !done)
+        return std::unexpected(done.error());
+    const Device& device = *watch->device;
+    return !device.finished() && device.selections_announced() == watch->announced;
+}
 
 std::expected<Contents, paste::Error> Clipboard::get_contents() {
     auto endpoint = address_.take();
@@ -24,12 +49,17 @@ std::expected<Contents, paste::Error> Clipboard::get_contents() {
     auto globals = bind_globals(*connection, round_trip_limit);
     if (!globals)
         return std::unexpected(setup_error<paste::Error>(globals.error()));
+    std::unique_ptr<ReadWatch, ReadWatchDeleter> watch(
+        new ReadWatch{std::move(*connection), std::move(*globals), nullptr});
+    Connection& kept = watch->connection;
 
     // The device announces the seat's current selection right after it is made.
-    Device device(globals->manager.get(), globals->seats.front().get());
+    watch->device =
+        std::make_unique<Device>(watch->globals.manager.get(), watch->globals.seats.front().get());
+    Device& device = *watch->device;
     if (!device.proxy())
-        return std::unexpected(paste::WaylandCommunication{connection->error()});
-    if (auto done = connection->roundtrip(round_trip_limit); !done)
+        return std::unexpected(paste::WaylandCommunication{kept.error()});
+    if (auto done = kept.roundtrip(round_trip_limit); !done)
         return std::unexpected(paste::WaylandCommunication{done.error()});
 
     Offer* offer = device.selection();
@@ -38,16 +68,18 @@ std::expected<Contents, paste::Error> Clipboard::get_contents() {
     auto type = choose_text_type(offer->mime_types());
     if (!type)
         return std::unexpected(paste::NoMimeType{});
+    watch->announced = device.selections_announced();
+    // The offer is gone once another selection is announced, in the round trip below.
+    const bool more_than_text = util::offers_more_than_text(offer->mime_types());
 
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) < 0)
         return std::unexpected(paste::PipeCreation{IoError{errno}});
     util::UniqueFd read_end(ends[0]);
     offer->receive(*type, util::UniqueFd(ends[1]));
-    if (auto done = connection->roundtrip(round_trip_limit); !done)
+    if (auto done = kept.roundtrip(round_trip_limit); !done)
         return std::unexpected(paste::WaylandCommunication{done.error()});
-    return Contents{std::move(read_end), std::move(*type),
-                    util::offers_more_than_text(offer->mime_types())};
+    return Contents{std::move(read_end), std::move(*type), more_than_text, std::move(watch)};
 }
 
 } // namespace wlclip

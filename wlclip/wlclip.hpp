@@ -33,11 +33,24 @@ inline constexpr std::chrono::milliseconds copy_report_limit =
 // A serving thread asked to stop has finished its transfers within this.
 inline constexpr std::chrono::milliseconds serving_stop_limit{5000};
 
+// The compositor connection of a read, kept open until its data has ended: an owner that dies or
+// is replaced in the middle of its transfer leaves an end of data behind it all the same.
+struct ReadWatch;
+struct ReadWatchDeleter {
+    void operator()(ReadWatch* watch) const;
+};
+
 struct Contents {
     util::UniqueFd pipe; // read end, blocking and close-on-exec; end of data when the owner closes
     std::string mime_type;
     // The selection offers types besides text: files, an image beside HTML, formatted text.
     bool more_than_text = false;
+    std::unique_ptr<ReadWatch, ReadWatchDeleter> watch;
+
+    // Whether the offer read is still the first seat's selection, after a round trip of the kept
+    // connection (bounded by round_trip_limit); asked once the pipe's data has ended, since only
+    // then is what came the whole text.
+    std::expected<bool, IoError> still_selected();
 };
 
 // Reads `fd` to its end; ETIMEDOUT when no data came for `idle_limit`, or when the end has not
@@ -61,9 +74,9 @@ class Clipboard {
     Clipboard& operator=(const Clipboard&) = delete;
 
     // Asks the owner of the first seat's selection for its content as text. The connection
-    // is closed before this returns; the content then comes from the owner alone. A compositor
-    // other than the one first reached here (it ended, and another took its socket) is
-    // WaylandCommunication with ECONNRESET: what it holds says nothing of the user's copy.
+    // stays open in the returned contents, for still_selected. A compositor other than the one
+    // first reached here (it ended, and another took its socket) is WaylandCommunication with
+    // ECONNRESET: what it holds says nothing of the user's copy.
     std::expected<Contents, paste::Error> get_contents();
 
     // Offers `bytes` as text on every seat from a serving thread, which serves every request

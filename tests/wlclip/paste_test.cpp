@@ -58,7 +58,17 @@ TEST(TextTypeChoice, FollowsThePreferenceOrder) {
         {{"image/png", "text/html"}, "text/html"},
         {{"TEXT"}, "TEXT"},
         {{"image/png", "application/json", "text"}, std::nullopt},
-        {{"text/plain;charset=UTF-8x", "UTF8_STRINGS"}, "text/plain;charset=UTF-8x"},
+        {{"text/plain;charset=UTF-8x", "UTF8_STRINGS"}, std::nullopt},
+        {{"text/plain;charset=UTF-8", "text/html"}, "text/plain;charset=UTF-8"},
+        // Only UTF-8 is text: bytes in another charset would spread as if they were UTF-8.
+        {{"text/plain;charset=utf-16", "text/plain"}, "text/plain"},
+        {{"text/plain;charset=utf-16", "text/html"}, "text/html"},
+        {{"text/plain;charset=UTF-32", "text/plain; charset=\"utf8\""},
+         "text/plain; charset=\"utf8\""},
+        {{"text/plain;charset=utf-16le", "text/plain;charset=us-ascii"},
+         "text/plain;charset=us-ascii"},
+        {{"text/plain;charset=utf-16", "text/plain;charset=utf-32"}, std::nullopt},
+        {{"text/html;charset=iso-8859-1"}, std::nullopt},
         {{}, std::nullopt},
     };
     for (const Case& c : cases)

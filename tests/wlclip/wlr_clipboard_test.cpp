@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
@@ -156,6 +157,22 @@ TEST_F(WlrClipboardOnSway, ReadTellsASelectionWithoutTextFromNoSelection) {
         wl_copy(environment_compositor, c.bytes, c.args);
         EXPECT_EQ(read(), c.content) << c.what;
     }
+    // Text in another charset only: its bytes are not the UTF-8 of that text.
+    struct OwnerCase {
+        const char* type;
+        std::string bytes;
+    };
+    const OwnerCase owner_cases[] = {
+        {"text/plain;charset=utf-16", std::string("h\0e\0l\0l\0o\0", 10)},
+        {"text/plain;charset=UTF-32", std::string("h\0\0\0i\0\0\0", 8)},
+    };
+    for (const OwnerCase& c : owner_cases) {
+        test::TestOwner owner(
+            test::address_of(sway_), {c.type}, [&](const std::string&, util::UniqueFd fd) {
+                [[maybe_unused]] auto n = ::write(fd.get(), c.bytes.data(), c.bytes.size());
+            });
+        EXPECT_EQ(read(), Content{}) << c.type;
+    }
     for (const std::string own : {"ours", "", "a\xC3\x28"}) {
         ASSERT_TRUE(clipboard_.set(own));
         EXPECT_EQ(read(), own == "ours" || own.empty() ? Content{own} : Content{}) << "own " << own;
@@ -223,6 +240,56 @@ TEST_F(WlrClipboardOnSway, AnOwnerThatDoesNotFinishIsASelectionWithoutText) {
         }
         std::lock_guard lock(mutex);
         writers.clear();
+    }
+}
+
+// A half text is no text: an owner that exits after writing half, or whose selection another
+// client replaces meanwhile, leaves an end of data all the same. The read is a selection without
+// text, and the next one reads the selection anew.
+TEST_F(WlrClipboardOnSway, AReadWhoseOfferIsNoLongerTheSelectionIsNoText) {
+    ::signal(SIGPIPE, SIG_IGN);
+    enum class Then { owner_exits, another_copies };
+    struct Case {
+        const char* what;
+        Then then;
+        Content next;
+    };
+    const Case cases[] = {
+        {"the owner exits", Then::owner_exits, Content{""}},
+        {"another client copies", Then::another_copies, Content{"another"}},
+    };
+    const auto no_selection = [&] {
+        auto contents = wlclip::Clipboard(test::address_of(sway_)).get_contents();
+        return !contents && std::holds_alternative<wlclip::paste::ClipboardEmpty>(contents.error());
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::mutex mutex;
+        std::jthread finisher;
+        std::optional<test::TestOwner> owner;
+        // The owner's own thread cannot end the owner, so another one finishes the transfer.
+        owner.emplace(test::address_of(sway_), std::vector<std::string>{"UTF8_STRING"},
+                      [&](const std::string&, util::UniqueFd fd) {
+                          [[maybe_unused]] auto n = ::write(fd.get(), "AAAAA", 5);
+                          std::lock_guard lock(mutex);
+                          finisher = std::jthread([&, fd = std::move(fd)]() mutable {
+                              if (c.then == Then::owner_exits) {
+                                  owner.reset(); // its connection closes with it
+                                  EXPECT_TRUE(test::eventually(no_selection));
+                              } else {
+                                  wl_copy(environment_compositor, "another");
+                                  [[maybe_unused]] auto m = ::write(fd.get(), "BBBBB", 5);
+                              }
+                              fd.reset();
+                          });
+                      });
+        EXPECT_EQ(read_content(clipboard_), Content{});
+        {
+            std::lock_guard lock(mutex);
+            finisher = {};
+        }
+        owner.reset();
+        EXPECT_EQ(read_content(clipboard_), c.next) << "the next read";
     }
 }
 
