@@ -350,6 +350,25 @@ TEST_F(Keeping, CompositorRestartedOnItsSocketNameClearsNothing) {
     }
 }
 
+// A copy that serves one paste alone, made while the worker is replaced: the one read it allows
+// is the one that spreads it.
+TEST_F(Keeping, CopyServingOnePasteMadeWhileTheWorkerIsReplacedIsSpread) {
+    auto service = start_service();
+    ASSERT_TRUE(wait_for_list(*service, 1));
+    xclip_copy(x1_->display(), "older text");
+    ASSERT_TRUE(everywhere(*service, "older text"));
+    kill(latest_worker(*service), SIGTERM);
+    wl_copy(wayland_, "pasted once", {"--paste-once"});
+    ASSERT_TRUE(wait_for_list(*service, 2));
+    EXPECT_TRUE(service->wait_until(
+        [&] {
+            return xclip_paste(x1_->display()) == "pasted once" &&
+                   xclip_paste(x2_->display()) == "pasted once";
+        },
+        10s))
+        << service->out();
+}
+
 TEST_F(Keeping, SecondServiceStartedAtOnceEndsAndTouchesNoClipboard) {
     xclip_copy(x1_->display(), "the user's text");
     auto first = start_service();
