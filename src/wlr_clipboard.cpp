@@ -77,6 +77,26 @@ std::expected<Fetched, MyError> fetch(wlclip::Clipboard& clipboard, BackOff& bac
     return Fetched{Kind::bytes, nullptr, std::move(*bytes), contents->more_than_text};
 }
 
+// How soon a compositor that did not answer in time is tried again.
+constexpr std::chrono::seconds busy_retry{5};
+
+// A compositor that did not answer a round trip in time: busy, not gone.
+bool timed_out(const MyError& error) {
+    if (const auto* paste = std::get_if<MyError::WlcrsPaste>(&error.value)) {
+        const auto* communication = std::get_if<wlclip::paste::WaylandCommunication>(&paste->error);
+        return communication && communication->io.code == ETIMEDOUT;
+    }
+    if (const auto* copy = std::get_if<MyError::WlcrsCopy>(&error.value)) {
+        const auto* communication = std::get_if<wlclip::copy::WaylandCommunication>(&copy->error);
+        return communication && communication->io.code == ETIMEDOUT;
+    }
+    return false;
+}
+
+Content busy_content() {
+    return Content{.text = std::nullopt, .more_than_text = false, .busy = true};
+}
+
 void print_failure(std::string_view message) {
     std::string line(message);
     line.push_back('\n');
@@ -111,9 +131,32 @@ std::expected<std::string, MyError> WlrClipboard::get() {
 }
 
 std::expected<Content, MyError> WlrClipboard::read() {
+    const bool was_busy = busy_until_.has_value();
+    if (was_busy && Clock::now() < *busy_until_)
+        return busy_content();
+    // Back from being busy with our older offer still selected: what was written meanwhile is
+    // ours too, and newer.
+    if (was_busy && written_) {
+        if (auto own = clipboard_.own_selection(); own && *own != *written_) {
+            busy_until_.reset();
+            if (auto put = set(*written_); !put)
+                return std::unexpected(std::move(put.error()));
+            return Content{*written_};
+        }
+    }
     auto fetched = fetch(clipboard_, back_off_);
-    if (!fetched)
-        return std::unexpected(std::move(fetched.error()));
+    if (!fetched) {
+        if (!timed_out(fetched.error()))
+            return std::unexpected(std::move(fetched.error()));
+        busy_until_ = Clock::now() + busy_retry;
+        return busy_content();
+    }
+    busy_until_.reset();
+    // Back from being busy with nothing selected (our offer went while it did not answer): it gets
+    // the text written last instead of spreading an empty clipboard as a clear.
+    if (was_busy && fetched->kind == Fetched::Kind::no_selection && written_ &&
+        !written_->empty() && set(*written_))
+        return Content{*written_};
     switch (fetched->kind) {
     case Fetched::Kind::bytes:
         // A converted text is not what was copied.
@@ -131,6 +174,8 @@ std::expected<Content, MyError> WlrClipboard::read() {
 }
 
 std::expected<bool, MyError> WlrClipboard::holds_own_text() {
+    if (busy_until_)
+        return false;
     auto own = clipboard_.own_selection();
     if (!own)
         return false;
@@ -142,12 +187,22 @@ std::expected<bool, MyError> WlrClipboard::holds_own_text() {
 }
 
 std::expected<void, MyError> WlrClipboard::set(std::string_view text) {
+    // `text` may be the text written last itself.
+    if (!written_ || *written_ != text)
+        written_ = std::string(text);
+    // A busy compositor gets the text once it answers.
+    if (busy_until_)
+        return {};
     auto copied = catch_copy(
         text, [this](std::string bytes) { return clipboard_.copy_text(std::move(bytes)); });
     if (copied)
         return {};
     if (auto* kind = std::get_if<wlclip::copy::Error>(&copied.error())) {
         MyError error = MyError::WlcrsCopy{*kind};
+        if (timed_out(error)) {
+            busy_until_ = Clock::now() + busy_retry;
+            return {};
+        }
         return std::unexpected(std::move(error));
     }
     MyError error = MyError::Generic{{AnyPayload{}, std::nullopt}};

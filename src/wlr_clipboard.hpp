@@ -54,6 +54,10 @@ class WlrClipboard final : public Clipboard {
     std::weak_ptr<const std::string> checked_offer_;
     bool checked_valid_ = false;
     BackOff back_off_;
+    // A compositor that did not answer in time (stopped, say) is busy until then: neither read
+    // nor written, and tried again once it is due. The text written last waits for it.
+    std::optional<std::chrono::steady_clock::time_point> busy_until_;
+    std::optional<std::string> written_;
 };
 
 // A copy that failed: with an error kind of the layer, or by a failure raised on the

@@ -113,7 +113,9 @@ std::expected<void, MyError> X11Clipboard::set(std::string_view text) {
     auto handle = handle_.try_borrow_mut();
     if (!handle)
         return std::unexpected(MyError::BorrowMutError{});
-    written_ = std::string(text);
+    // `text` may be the text written last itself.
+    if (!written_ || *written_ != text)
+        written_ = std::string(text);
     // A busy display gets the text once it answers.
     if (!**handle)
         return {};

@@ -350,6 +350,29 @@ TEST_F(Keeping, CompositorRestartedOnItsSocketNameClearsNothing) {
     }
 }
 
+// A compositor that does not answer for a while (stopped) is busy, not gone: it stays in the list,
+// and once it answers it gets the copy made meanwhile.
+TEST_F(Keeping, CompositorThatDoesNotAnswerForAWhileGetsTheCopyMadeMeanwhile) {
+    auto service = start_service();
+    ASSERT_TRUE(wait_for_list(*service, 1));
+    xclip_copy(x1_->display(), "before the stop");
+    ASSERT_TRUE(everywhere(*service, "before the stop"));
+    ::kill(sway_->pid(), SIGSTOP);
+    xclip_copy(x2_->display(), "made while sway was stopped");
+    const bool on_x = service->wait_until(
+        [&] { return xclip_paste(x1_->display()) == "made while sway was stopped"; }, 20s);
+    service->wait_until([] { return false; }, 8s);
+    ::kill(sway_->pid(), SIGCONT);
+    ASSERT_TRUE(on_x) << service->out();
+    EXPECT_TRUE(everywhere(*service, "made while sway was stopped", 20s));
+    const std::string out = service->out();
+    for (auto at = out.find("Using clipboards: "); at != std::string::npos;
+         at = out.find("Using clipboards: ", at + 1))
+        EXPECT_NE(out.substr(at, out.find('\n', at) - at).find(sway_->socket_name()),
+                  std::string::npos)
+            << out;
+}
+
 // A copy that serves one paste alone, made while the worker is replaced: the one read it allows
 // is the one that spreads it.
 TEST_F(Keeping, CopyServingOnePasteMadeWhileTheWorkerIsReplacedIsSpread) {
