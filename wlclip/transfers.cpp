@@ -1,6 +1,7 @@
 #include "wlclip/transfers.hpp"
 
 #include <fcntl.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -56,7 +57,7 @@ void Transfers::service(const pollfd* fds) {
 }
 
 Unfinished Transfers::finish(std::chrono::milliseconds idle_limit,
-                             const std::function<Clock::time_point()>& end_by) {
+                             const std::function<Clock::time_point()>& end_by, int wake_fd) {
     // The limit counts from now: a reader that paused while the selection was ours has
     // not yet been told that its transfer must move.
     for (Pending& p : pending_)
@@ -82,15 +83,20 @@ Unfinished Transfers::finish(std::chrono::milliseconds idle_limit,
             break;
         const auto oldest =
             std::ranges::min_element(pending_, {}, &Pending::progressed)->progressed;
-        // At most idle_limit: a time to end that comes meanwhile is seen soon enough.
         const int wait = util::poll_timeout(std::min(oldest + idle_limit, last));
         fds.clear();
         append_pollfds(fds);
+        // A time to end that comes meanwhile wakes the wait.
+        fds.push_back({wake_fd, POLLIN, 0});
         if (::poll(fds.data(), fds.size(), wait) < 0) {
             if (errno == EINTR)
                 continue;
             std::erase_if(pending_, give_up);
             break;
+        }
+        if (fds.back().revents & POLLIN) {
+            eventfd_t ignored = 0;
+            ::eventfd_read(wake_fd, &ignored);
         }
         service(fds.data());
     }

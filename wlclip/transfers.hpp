@@ -37,10 +37,11 @@ class Transfers {
 
     using Clock = std::chrono::steady_clock;
     // Serves every transfer under way to its end; one whose reader takes nothing for
-    // `idle_limit`, and every one left at the time `end_by` gives (asked anew as it goes),
-    // is closed early. Returns when none is left, with what those closed early lacked.
+    // `idle_limit`, and every one left at the time `end_by` gives, is closed early. `end_by`
+    // is asked anew whenever `wake_fd` (an eventfd, read here) becomes readable. Returns
+    // when none is left, with what those closed early lacked.
     Unfinished finish(std::chrono::milliseconds idle_limit,
-                      const std::function<Clock::time_point()>& end_by = {});
+                      const std::function<Clock::time_point()>& end_by = {}, int wake_fd = -1);
 
   private:
     struct Pending {
