@@ -1,5 +1,6 @@
 // Writes one text to every requester at once, without blocking: a reader that stops
-// reading holds up nobody but itself.
+// reading holds up nobody but itself. The requester's descriptor keeps its flags: it shares
+// its open file description with the requester's own, which may be its standard output.
 #pragma once
 
 #include <poll.h>
@@ -25,7 +26,7 @@ class Transfers {
   public:
     explicit Transfers(std::shared_ptr<const std::string> bytes) : bytes_(std::move(bytes)) {}
 
-    // Starts serving a requester's write end (made non-blocking here).
+    // Starts serving a requester's write end.
     void add(util::UniqueFd write_end);
     std::size_t size() const noexcept { return pending_.size(); }
 
@@ -46,6 +47,7 @@ class Transfers {
   private:
     struct Pending {
         util::UniqueFd fd;
+        std::size_t chunk = 0; // the most one write() may take without blocking
         std::size_t written = 0;
         Clock::time_point progressed{}; // when a write last took bytes
     };

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -15,6 +17,9 @@
 #include "tests/servers/process_state.hpp"
 #include "tests/servers/sway_server.hpp"
 #include "tests/wlclip/use_compositor.hpp"
+#include "wlclip/connection.hpp"
+#include "wlclip/device.hpp"
+#include "wlclip/globals.hpp"
 #include "wlclip/wlclip.hpp"
 
 namespace quillfen::test {
@@ -161,6 +166,62 @@ TEST_F(CopyOnSway, AReaderThatPausesWhileTheSelectionIsTakenGetsEveryByte) {
         EXPECT_TRUE(eventually(
             [&] { return clipboard().serving_threads() == (c.our_next_copy ? 1u : 0u); }));
         fs::remove(paused);
+    }
+}
+
+// A requester of our own that hands the owner a descriptor sharing `fd`'s open file
+// description, as a client that hands over its standard output does.
+void request_into(const SwayServer& sway, int fd) {
+    auto endpoint = address_of(sway).take();
+    ASSERT_TRUE(endpoint);
+    auto connection = wlclip::Connection::open(std::move(*endpoint), wlclip::round_trip_limit);
+    ASSERT_TRUE(connection);
+    auto globals = wlclip::bind_globals(*connection, wlclip::round_trip_limit);
+    ASSERT_TRUE(globals);
+    wlclip::Device device(globals->manager.get(), globals->seats.front().get());
+    ASSERT_TRUE(connection->roundtrip(wlclip::round_trip_limit));
+    ASSERT_NE(device.selection(), nullptr);
+    device.selection()->receive("text/plain;charset=utf-8", util::UniqueFd(::dup(fd)));
+    ASSERT_TRUE(connection->roundtrip(wlclip::round_trip_limit));
+}
+
+TEST_F(CopyOnSway, TheRequestersDescriptorKeepsItsFlags) {
+    const std::string big = numbered_text(1 << 20); // far more than a pipe holds
+    copy_ok(big);
+
+    {
+        SCOPED_TRACE("a blocking pipe");
+        int ends[2];
+        ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+        util::UniqueFd read_end(ends[0]);
+        util::UniqueFd write_end(ends[1]);
+        const int flags = ::fcntl(write_end.get(), F_GETFL);
+        request_into(sway_, write_end.get());
+        std::string got(big.size(), '\0');
+        std::size_t taken = 0;
+        while (taken < got.size()) {
+            const ssize_t n = ::read(read_end.get(), got.data() + taken, got.size() - taken);
+            ASSERT_GT(n, 0);
+            taken += static_cast<std::size_t>(n);
+        }
+        EXPECT_TRUE(got == big);
+        EXPECT_EQ(::fcntl(write_end.get(), F_GETFL), flags);
+    }
+    {
+        SCOPED_TRACE("a file");
+        util::UniqueFd file(::memfd_create("requested", MFD_CLOEXEC));
+        ASSERT_TRUE(file);
+        const int flags = ::fcntl(file.get(), F_GETFL);
+        request_into(sway_, file.get());
+        ASSERT_TRUE(eventually([&] {
+            struct stat st {};
+            return ::fstat(file.get(), &st) == 0 &&
+                   static_cast<std::size_t>(st.st_size) == big.size();
+        }));
+        EXPECT_EQ(::fcntl(file.get(), F_GETFL), flags);
+        std::string got(big.size(), '\0');
+        EXPECT_EQ(::pread(file.get(), got.data(), got.size(), 0), static_cast<ssize_t>(big.size()));
+        EXPECT_TRUE(got == big);
     }
 }
 
