@@ -13,7 +13,7 @@ using ServingClock = std::chrono::steady_clock;
 
 // Asks every serving thread, and every one started later, to take no more requests: each
 // closes its compositor connection and finishes the transfers under way by `by`, each given
-// up after pipe_idle_limit without progress.
+// up after serving_idle_limit without progress.
 void stop_serving(ServingClock::time_point by);
 
 // Waits until every serving thread has ended, a moment past `by` at most. What the transfers

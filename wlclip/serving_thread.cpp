@@ -203,7 +203,8 @@ void ServingThread::run(Endpoint endpoint) noexcept {
         offer_until_withdrawn(std::move(endpoint), transfers);
         // The compositor connection is closed; a reader part way through still gets the whole
         // text, not a prefix that looks like all of it, unless the thread must end first.
-        const Unfinished cut = transfers.finish(pipe_idle_limit, [this] { return finish_by(); });
+        const Unfinished cut = transfers.finish(
+            serving_idle_limit, [this] { return finish_by(); }, stop_.get());
         std::lock_guard lock(mutex_);
         if (counted_)
             cut_ = cut;

@@ -43,7 +43,7 @@ class ServingThread {
     bool ended();
 
     // From now on no request is taken: the thread closes its compositor connection, finishes
-    // the transfers under way by `by`, each given up after pipe_idle_limit without progress,
+    // the transfers under way by `by`, each given up after serving_idle_limit without progress,
     // and ends. A later `by` than an earlier one changes nothing.
     void stop(Clock::time_point by);
     // stop(), asked for by the process about to end: what the transfers given up lacked is

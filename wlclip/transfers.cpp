@@ -1,10 +1,12 @@
 #include "wlclip/transfers.hpp"
 
-#include <fcntl.h>
+#include <sys/eventfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <ctime>
 
@@ -28,10 +30,13 @@ void discard_pending_sigpipe() {
 } // namespace
 
 void Transfers::add(util::UniqueFd write_end) {
-    int flags = ::fcntl(write_end.get(), F_GETFL);
-    if (flags < 0 || ::fcntl(write_end.get(), F_SETFL, flags | O_NONBLOCK) < 0)
+    struct stat st {};
+    if (::fstat(write_end.get(), &st) < 0)
         return; // not a descriptor we can serve; dropping it ends the reader's wait
-    Pending p{std::move(write_end)};
+    // Its flags are the requester's too, so it stays blocking: a pipe or socket that polls
+    // writable takes PIPE_BUF bytes at once, a file any write.
+    const bool storage = S_ISREG(st.st_mode) || S_ISBLK(st.st_mode);
+    Pending p{std::move(write_end), storage ? bytes_->size() : std::size_t{PIPE_BUF}};
     if (write_some(p))
         pending_.push_back(std::move(p));
 }
@@ -56,7 +61,7 @@ void Transfers::service(const pollfd* fds) {
 }
 
 Unfinished Transfers::finish(std::chrono::milliseconds idle_limit,
-                             const std::function<Clock::time_point()>& end_by) {
+                             const std::function<Clock::time_point()>& end_by, int wake_fd) {
     // The limit counts from now: a reader that paused while the selection was ours has
     // not yet been told that its transfer must move.
     for (Pending& p : pending_)
@@ -82,15 +87,20 @@ Unfinished Transfers::finish(std::chrono::milliseconds idle_limit,
             break;
         const auto oldest =
             std::ranges::min_element(pending_, {}, &Pending::progressed)->progressed;
-        // At most idle_limit: a time to end that comes meanwhile is seen soon enough.
         const int wait = util::poll_timeout(std::min(oldest + idle_limit, last));
         fds.clear();
         append_pollfds(fds);
+        // A time to end that comes meanwhile wakes the wait.
+        fds.push_back({wake_fd, POLLIN, 0});
         if (::poll(fds.data(), fds.size(), wait) < 0) {
             if (errno == EINTR)
                 continue;
             std::erase_if(pending_, give_up);
             break;
+        }
+        if (fds.back().revents & POLLIN) {
+            eventfd_t ignored = 0;
+            ::eventfd_read(wake_fd, &ignored);
         }
         service(fds.data());
     }
@@ -100,7 +110,17 @@ Unfinished Transfers::finish(std::chrono::milliseconds idle_limit,
 bool Transfers::write_some(Pending& p) {
     const std::string& bytes = *bytes_;
     while (p.written < bytes.size()) {
-        ssize_t n = ::write(p.fd.get(), bytes.data() + p.written, bytes.size() - p.written);
+        pollfd room{p.fd.get(), POLLOUT, 0};
+        const int ready = ::poll(&room, 1, 0);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready < 0 || (room.revents & POLLNVAL))
+            return false;
+        if (ready == 0)
+            return true; // no room yet
+        // Room, or an error that the write reports without waiting.
+        const std::size_t size = std::min(p.chunk, bytes.size() - p.written);
+        ssize_t n = ::write(p.fd.get(), bytes.data() + p.written, size);
         if (n > 0) {
             p.written += static_cast<std::size_t>(n);
             p.progressed = Clock::now();
@@ -109,7 +129,7 @@ bool Transfers::write_some(Pending& p) {
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            return true;
+            return true; // the requester made it non-blocking itself
         if (n < 0 && errno == EPIPE)
             discard_pending_sigpipe();
         return false;

@@ -1,5 +1,6 @@
 // Writes one text to every requester at once, without blocking: a reader that stops
-// reading holds up nobody but itself.
+// reading holds up nobody but itself. The requester's descriptor keeps its flags: it shares
+// its open file description with the requester's own, which may be its standard output.
 #pragma once
 
 #include <poll.h>
@@ -25,7 +26,7 @@ class Transfers {
   public:
     explicit Transfers(std::shared_ptr<const std::string> bytes) : bytes_(std::move(bytes)) {}
 
-    // Starts serving a requester's write end (made non-blocking here).
+    // Starts serving a requester's write end.
     void add(util::UniqueFd write_end);
     std::size_t size() const noexcept { return pending_.size(); }
 
@@ -37,14 +38,16 @@ class Transfers {
 
     using Clock = std::chrono::steady_clock;
     // Serves every transfer under way to its end; one whose reader takes nothing for
-    // `idle_limit`, and every one left at the time `end_by` gives (asked anew as it goes),
-    // is closed early. Returns when none is left, with what those closed early lacked.
+    // `idle_limit`, and every one left at the time `end_by` gives, is closed early. `end_by`
+    // is asked anew whenever `wake_fd` (an eventfd, read here) becomes readable. Returns
+    // when none is left, with what those closed early lacked.
     Unfinished finish(std::chrono::milliseconds idle_limit,
-                      const std::function<Clock::time_point()>& end_by = {});
+                      const std::function<Clock::time_point()>& end_by = {}, int wake_fd = -1);
 
   private:
     struct Pending {
         util::UniqueFd fd;
+        std::size_t chunk = 0; // the most one write() may take without blocking
         std::size_t written = 0;
         Clock::time_point progressed{}; // when a write last took bytes
     };

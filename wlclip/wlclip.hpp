@@ -32,6 +32,9 @@ inline constexpr std::chrono::milliseconds copy_report_limit =
     3 * round_trip_limit + std::chrono::milliseconds(1000);
 // A serving thread asked to stop has finished its transfers within this.
 inline constexpr std::chrono::milliseconds serving_stop_limit{5000};
+// A reader of a text we serve that takes nothing for this long is taken to be stuck. Long: a
+// cut transfer ends just as a whole one does, so a reader that pauses must not lose its text.
+inline constexpr std::chrono::milliseconds serving_idle_limit{60000};
 
 // The compositor connection of a read, kept open until its data has ended: an owner that dies or
 // is replaced in the middle of its transfer leaves an end of data behind it all the same.
@@ -81,7 +84,7 @@ class Clipboard {
 
     // Offers `bytes` as text on every seat from a serving thread, which serves every request
     // until the compositor cancels the offer, closes its connection, finishes the transfers
-    // under way (each given up after pipe_idle_limit without progress) and ends. Returns once
+    // under way (each given up after serving_idle_limit without progress) and ends. Returns once
     // the compositor has processed the selection request. Throws when the thread cannot be
     // started or ends without reporting.
     std::expected<void, copy::Error> copy_text(std::string bytes);

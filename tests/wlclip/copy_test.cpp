@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -15,6 +17,9 @@
 #include "tests/servers/process_state.hpp"
 #include "tests/servers/sway_server.hpp"
 #include "tests/wlclip/use_compositor.hpp"
+#include "wlclip/connection.hpp"
+#include "wlclip/device.hpp"
+#include "wlclip/globals.hpp"
 #include "wlclip/wlclip.hpp"
 
 namespace quillfen::test {
@@ -124,6 +129,102 @@ TEST_F(CopyOnSway, APasteByWlPasteOutlivesTheReplacedSelection) {
     EXPECT_TRUE(eventually([&] { return clipboard().serving_threads() == 0; }));
 }
 
+// Digits in a row that does not divide a pipe's size: a piece lost anywhere shows.
+std::string numbered_text(std::size_t size) {
+    std::string text;
+    for (int i = 0; text.size() < size; ++i)
+        text += std::to_string(i) + ' ';
+    text.resize(size);
+    return text;
+}
+
+TEST_F(CopyOnSway, AReaderThatPausesWhileTheSelectionIsTakenGetsEveryByte) {
+    struct Case {
+        const char* name;
+        bool our_next_copy; // or another client's
+    };
+    for (const Case c : {Case{"wl-copy takes it", false}, Case{"our next copy takes it", true}}) {
+        SCOPED_TRACE(c.name);
+        const std::string big = numbered_text(2'020'000);
+        copy_ok(big);
+        const fs::path paused = fs::path(tmpdir_) / "paused";
+        // Reads 64 KiB, then pauses for longer than a serving thread used to wait.
+        auto pasted = std::async(
+            std::launch::async,
+            [&] {
+                return shell("wl-paste -n | (head -c 65536; touch '" + paused.string() +
+                             "'; sleep 3; cat)");
+            });
+        ASSERT_TRUE(eventually([&] { return fs::exists(paused); }, 30s));
+        if (c.our_next_copy)
+            copy_ok("our next text");
+        else
+            wl_copy(environment_compositor, "copied elsewhere meanwhile");
+        const std::string got = pasted.get();
+        EXPECT_EQ(got.size(), big.size());
+        EXPECT_TRUE(got == big);
+        EXPECT_TRUE(eventually(
+            [&] { return clipboard().serving_threads() == (c.our_next_copy ? 1u : 0u); }));
+        fs::remove(paused);
+    }
+}
+
+// A requester of our own that hands the owner a descriptor sharing `fd`'s open file
+// description, as a client that hands over its standard output does.
+void request_into(const SwayServer& sway, int fd) {
+    auto endpoint = address_of(sway).take();
+    ASSERT_TRUE(endpoint);
+    auto connection = wlclip::Connection::open(std::move(*endpoint), wlclip::round_trip_limit);
+    ASSERT_TRUE(connection);
+    auto globals = wlclip::bind_globals(*connection, wlclip::round_trip_limit);
+    ASSERT_TRUE(globals);
+    wlclip::Device device(globals->manager.get(), globals->seats.front().get());
+    ASSERT_TRUE(connection->roundtrip(wlclip::round_trip_limit));
+    ASSERT_NE(device.selection(), nullptr);
+    device.selection()->receive("text/plain;charset=utf-8", util::UniqueFd(::dup(fd)));
+    ASSERT_TRUE(connection->roundtrip(wlclip::round_trip_limit));
+}
+
+TEST_F(CopyOnSway, TheRequestersDescriptorKeepsItsFlags) {
+    const std::string big = numbered_text(1 << 20); // far more than a pipe holds
+    copy_ok(big);
+
+    {
+        SCOPED_TRACE("a blocking pipe");
+        int ends[2];
+        ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+        util::UniqueFd read_end(ends[0]);
+        util::UniqueFd write_end(ends[1]);
+        const int flags = ::fcntl(write_end.get(), F_GETFL);
+        request_into(sway_, write_end.get());
+        std::string got(big.size(), '\0');
+        std::size_t taken = 0;
+        while (taken < got.size()) {
+            const ssize_t n = ::read(read_end.get(), got.data() + taken, got.size() - taken);
+            ASSERT_GT(n, 0);
+            taken += static_cast<std::size_t>(n);
+        }
+        EXPECT_TRUE(got == big);
+        EXPECT_EQ(::fcntl(write_end.get(), F_GETFL), flags);
+    }
+    {
+        SCOPED_TRACE("a file");
+        util::UniqueFd file(::memfd_create("requested", MFD_CLOEXEC));
+        ASSERT_TRUE(file);
+        const int flags = ::fcntl(file.get(), F_GETFL);
+        request_into(sway_, file.get());
+        ASSERT_TRUE(eventually([&] {
+            struct stat st {};
+            return ::fstat(file.get(), &st) == 0 &&
+                   static_cast<std::size_t>(st.st_size) == big.size();
+        }));
+        EXPECT_EQ(::fcntl(file.get(), F_GETFL), flags);
+        std::string got(big.size(), '\0');
+        EXPECT_EQ(::pread(file.get(), got.data(), got.size(), 0), static_cast<ssize_t>(big.size()));
+        EXPECT_TRUE(got == big);
+    }
+}
+
 TEST_F(CopyOnSway, AReaderThatStopsAfterTheCancelIsDroppedAfterTheIdleLimit) {
     const std::string big(3 << 20, 'r');
     copy_ok(big);
@@ -131,7 +232,8 @@ TEST_F(CopyOnSway, AReaderThatStopsAfterTheCancelIsDroppedAfterTheIdleLimit) {
     ASSERT_TRUE(stuck);
     EXPECT_EQ(paste_here(), big); // served meanwhile
     wl_copy(environment_compositor, "taken");
-    EXPECT_TRUE(eventually([&] { return clipboard().serving_threads() == 0; }, 10s));
+    EXPECT_TRUE(eventually([&] { return clipboard().serving_threads() == 0; },
+                           wlclip::serving_idle_limit + 30s));
     // Dropped with the thread: the reader sees the end of data after what it was given.
     auto partial = wlclip::read_to_end(stuck->pipe.get());
     ASSERT_TRUE(partial);
