@@ -91,8 +91,9 @@ Figures measure(const SwayServer& sway, const std::function<void()>& hold,
     figures.cpu_percent =
         bench::percent_of_a_core(bench::cpu_ticks(*worker) - ticks_before, length);
 
-    copy();
+    // From the moment the user's program is started: the copy returns once it serves the text.
     const auto copied = Clock::now();
+    copy();
     while (Clock::now() - copied < arrival_limit) {
         if (arrived()) {
             figures.arrival_s = std::chrono::duration<double>(Clock::now() - copied).count();
