@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "bench/process_stats.hpp"
+#include "bench/wayland_paste.hpp"
 #include "tests/servers/display_namespace.hpp"
 #include "tests/servers/peers.hpp"
 #include "tests/servers/sway_server.hpp"
@@ -46,16 +47,6 @@ constexpr auto arrival_limit = 30s;
 constexpr double rss_target_mib = 320;
 constexpr double cpu_target_percent = 10;
 constexpr auto arrival_target = 3s;
-
-std::string wayland_paste(const SwayServer& sway) {
-    wlclip::Clipboard clipboard(
-        wlclip::Address::in_runtime_dir(sway.runtime_dir().c_str(), sway.socket_name()));
-    auto contents = clipboard.get_contents();
-    if (!contents)
-        return {};
-    auto text = wlclip::read_to_end(contents->pipe.get());
-    return text ? *text : std::string();
-}
 
 struct Figures {
     double peak_rss_mib = 0;
@@ -166,7 +157,7 @@ int main() {
                                     SlowIncrOwner::Ending::never);
                 },
                 [&] { quillfen::test::xclip_copy(second_x.display(), text); },
-                [&] { return wayland_paste(sway) == text; },
+                [&] { return bench::wayland_paste(sway) == text; },
                 [&](Figures& figures) {
                     figures.requests = endless->requests();
                     figures.sent_mib = static_cast<double>(endless->sent()) / (1 << 20);

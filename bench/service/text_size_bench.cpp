@@ -21,6 +21,7 @@
 
 #include "backend_probes.hpp"
 #include "bench/process_stats.hpp"
+#include "bench/wayland_paste.hpp"
 #include "keep_synced.hpp"
 #include "log.hpp"
 #include "tests/servers/display_namespace.hpp"
@@ -149,16 +150,6 @@ std::string xclip_paste(const XvfbServer& server) {
     return ::pclose(xclip) == 0 ? text : std::string();
 }
 
-std::string wayland_read(const SwayServer& sway) {
-    wlclip::Clipboard clipboard(
-        wlclip::Address::in_runtime_dir(sway.runtime_dir().c_str(), sway.socket_name()));
-    auto contents = clipboard.get_contents();
-    if (!contents)
-        return {};
-    auto text = wlclip::read_to_end(contents->pipe.get());
-    return text ? *text : std::string();
-}
-
 struct IdleFigure {
     bool arrived = false;
     double service_percent = 0;
@@ -285,7 +276,7 @@ int main() {
             IdleFigure figure;
             xclip_copy(first_x, text);
             figure.arrived = wait_for(
-                [&] { return wayland_read(sway) == text && xclip_paste(second_x) == text; });
+                [&] { return bench::wayland_paste(sway) == text && xclip_paste(second_x) == text; });
             std::tie(figure.service_percent, figure.servers_percent) = measure_idle();
             idle.push_back(figure);
         }
@@ -307,7 +298,7 @@ int main() {
                     first_x.display(), quillfen::test::ScriptedOwner::Script{
                                            .offers = {{"text/html", html}, {"UTF8_STRING", text}}});
                 auto others_hold = [&] {
-                    return wayland_read(sway) == text && xclip_paste(second_x) == text;
+                    return bench::wayland_paste(sway) == text && xclip_paste(second_x) == text;
                 };
                 RichFigure figure{.size = size, .where = "X"};
                 const bool arrived = wait_for(others_hold);
