@@ -275,8 +275,9 @@ int main() {
         for (const auto& text : texts) {
             IdleFigure figure;
             xclip_copy(first_x, text);
-            figure.arrived = wait_for(
-                [&] { return bench::wayland_paste(sway) == text && xclip_paste(second_x) == text; });
+            figure.arrived = wait_for([&] {
+                return bench::wayland_paste(sway) == text && xclip_paste(second_x) == text;
+            });
             std::tie(figure.service_percent, figure.servers_percent) = measure_idle();
             idle.push_back(figure);
         }
