@@ -93,6 +93,24 @@ bool timed_out(const MyError& error) {
     return false;
 }
 
+// A compositor whose socket nobody listens on any more, after it was reached, is most often one
+// being restarted on the same name (a crash, a new login): it is given this long to come back,
+// tried every restart_retry, before it counts as gone.
+constexpr std::chrono::seconds restart_grace{10};
+constexpr std::chrono::seconds restart_retry{1};
+
+bool not_listening(const MyError& error) {
+    auto unheard = [](const auto& kind) {
+        const auto* connection = std::get_if<wlclip::WaylandConnection>(&kind);
+        return connection && connection->kind == wlclip::ConnectError::NoCompositorListening;
+    };
+    if (const auto* paste = std::get_if<MyError::WlcrsPaste>(&error.value))
+        return unheard(paste->error);
+    if (const auto* copy = std::get_if<MyError::WlcrsCopy>(&error.value))
+        return unheard(copy->error);
+    return false;
+}
+
 Content busy_content() {
     return Content{.text = std::nullopt, .more_than_text = false, .busy = true};
 }
@@ -146,12 +164,12 @@ std::expected<Content, MyError> WlrClipboard::read() {
     }
     auto fetched = fetch(clipboard_, back_off_);
     if (!fetched) {
-        if (!timed_out(fetched.error()))
+        if (!unanswered(fetched.error()))
             return std::unexpected(std::move(fetched.error()));
-        busy_until_ = Clock::now() + busy_retry;
         return busy_content();
     }
     busy_until_.reset();
+    unheard_since_.reset();
     // Back from being busy with nothing selected (our offer went while it did not answer): it gets
     // the text written last instead of spreading an empty clipboard as a clear.
     if (was_busy && fetched->kind == Fetched::Kind::no_selection && written_ &&
@@ -171,6 +189,22 @@ std::expected<Content, MyError> WlrClipboard::read() {
         break;
     }
     return Content{};
+}
+
+bool WlrClipboard::unanswered(const MyError& error) {
+    const auto now = Clock::now();
+    if (timed_out(error)) {
+        busy_until_ = now + busy_retry;
+        return true;
+    }
+    if (!not_listening(error) || !clipboard_.reached_compositor())
+        return false;
+    if (!unheard_since_)
+        unheard_since_ = now;
+    if (now - *unheard_since_ >= restart_grace)
+        return false;
+    busy_until_ = now + restart_retry;
+    return true;
 }
 
 std::expected<bool, MyError> WlrClipboard::holds_own_text() {
@@ -199,10 +233,8 @@ std::expected<void, MyError> WlrClipboard::set(std::string_view text) {
         return {};
     if (auto* kind = std::get_if<wlclip::copy::Error>(&copied.error())) {
         MyError error = MyError::WlcrsCopy{*kind};
-        if (timed_out(error)) {
-            busy_until_ = Clock::now() + busy_retry;
+        if (unanswered(error))
             return {};
-        }
         return std::unexpected(std::move(error));
     }
     MyError error = MyError::Generic{{AnyPayload{}, std::nullopt}};

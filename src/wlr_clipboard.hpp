@@ -47,6 +47,10 @@ class WlrClipboard final : public Clipboard {
     std::expected<bool, MyError> holds_own_text() override;
 
   private:
+    // Whether `error` is that of a compositor that did not answer in time, or of one that had
+    // answered and whose socket nobody listens on for a moment; the clipboard is then busy.
+    bool unanswered(const MyError& error);
+
     std::string display_;
     wlclip::Clipboard clipboard_;
     // The offer last checked for UTF-8, and the answer: a read converts, so only a valid
@@ -57,6 +61,8 @@ class WlrClipboard final : public Clipboard {
     // A compositor that did not answer in time (stopped, say) is busy until then: neither read
     // nor written, and tried again once it is due. The text written last waits for it.
     std::optional<std::chrono::steady_clock::time_point> busy_until_;
+    // Since when nobody listens on the socket of a compositor this clipboard had reached.
+    std::optional<std::chrono::steady_clock::time_point> unheard_since_;
     std::optional<std::string> written_;
 };
 

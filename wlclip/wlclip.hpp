@@ -94,6 +94,9 @@ class Clipboard {
     // and none for an address that names no socket path.
     std::shared_ptr<const std::string> own_selection();
 
+    // Whether a read has reached a compositor on this address yet.
+    bool reached_compositor() const { return compositor_.has_value(); }
+
     // How many of the serving threads have not ended yet.
     std::size_t serving_threads();
 

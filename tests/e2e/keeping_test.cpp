@@ -339,7 +339,8 @@ TEST_F(Keeping, CompositorRestartedOnItsSocketNameClearsNothing) {
         const std::string text = std::string("copied before SIG") + sigabbrev_np(signal);
         xclip_copy(x1_->display(), text);
         ASSERT_TRUE(everywhere(*service, text));
-        sway_->restart(signal);
+        // Long enough for the service to find nobody listening on the name for a while.
+        sway_->restart(signal, 1500ms);
         EXPECT_TRUE(everywhere(*service, text, 20s));
         service->wait_until([] { return false; }, 1500ms);
         EXPECT_EQ(holdings(), std::vector<std::string>(3, text)) << service->out();

@@ -159,10 +159,11 @@ HeadlessCompositor::~HeadlessCompositor() {
     stop();
 }
 
-void HeadlessCompositor::restart(int signal) {
+void HeadlessCompositor::restart(int signal, std::chrono::milliseconds gap) {
     ::kill(-compositor_->pid(), signal);
     compositor_->wait_exit(5000ms);
     compositor_.reset();
+    std::this_thread::sleep_for(gap);
     launch();
 }
 

@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,8 +27,8 @@ class HeadlessCompositor {
     // The last lines the compositor wrote, for an error message.
     std::string log_tail() const;
     // Ends the compositor's process group with `signal`, as a crash or a logout does, and starts
-    // it again at once in the same runtime directory, where it takes the same socket name.
-    void restart(int signal);
+    // it again `gap` later in the same runtime directory, where it takes the same socket name.
+    void restart(int signal, std::chrono::milliseconds gap = std::chrono::milliseconds(0));
 
   protected:
     // Starts `argv` and returns once it answers on its socket; throws
