@@ -289,6 +289,8 @@ TEST(Supervisor, WorkerEndsWithItsSupervisor) {
         Host host({}, 600, "debug", {"run"});
         ASSERT_TRUE(host.process.wait_for_out(" INFO - worker 1 runs\n", 15s))
             << host.process.out() << host.process.err();
+        // The worker may speak before its supervisor logs it.
+        host.process.wait_until([&] { return !worker_ids(host.process.out()).empty(); }, 15s);
         const auto ids = worker_ids(host.process.out());
         ASSERT_EQ(ids.size(), 1u) << host.process.out();
         // The supervisor alone, not its process group.
