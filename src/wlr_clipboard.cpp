@@ -80,17 +80,21 @@ std::expected<Fetched, MyError> fetch(wlclip::Clipboard& clipboard, BackOff& bac
 // How soon a compositor that did not answer in time is tried again.
 constexpr std::chrono::seconds busy_retry{5};
 
+// The failure of the kind `Failure` that a paste or a copy of the layer ended in, if it did. The
+// kinds both can end in are one type in each of the two.
+template <class Failure>
+const Failure* wayland_failure(const MyError& error) {
+    if (const auto* paste = std::get_if<MyError::WlcrsPaste>(&error.value))
+        return std::get_if<Failure>(&paste->error);
+    if (const auto* copy = std::get_if<MyError::WlcrsCopy>(&error.value))
+        return std::get_if<Failure>(&copy->error);
+    return nullptr;
+}
+
 // A compositor that did not answer a round trip in time: busy, not gone.
 bool timed_out(const MyError& error) {
-    if (const auto* paste = std::get_if<MyError::WlcrsPaste>(&error.value)) {
-        const auto* communication = std::get_if<wlclip::paste::WaylandCommunication>(&paste->error);
-        return communication && communication->io.code == ETIMEDOUT;
-    }
-    if (const auto* copy = std::get_if<MyError::WlcrsCopy>(&error.value)) {
-        const auto* communication = std::get_if<wlclip::copy::WaylandCommunication>(&copy->error);
-        return communication && communication->io.code == ETIMEDOUT;
-    }
-    return false;
+    const auto* communication = wayland_failure<wlclip::WaylandCommunication>(error);
+    return communication && communication->io.code == ETIMEDOUT;
 }
 
 // A compositor whose socket nobody listens on any more, after it was reached, is most often one
@@ -100,15 +104,8 @@ constexpr std::chrono::seconds restart_grace{10};
 constexpr std::chrono::seconds restart_retry{1};
 
 bool not_listening(const MyError& error) {
-    auto unheard = [](const auto& kind) {
-        const auto* connection = std::get_if<wlclip::WaylandConnection>(&kind);
-        return connection && connection->kind == wlclip::ConnectError::NoCompositorListening;
-    };
-    if (const auto* paste = std::get_if<MyError::WlcrsPaste>(&error.value))
-        return unheard(paste->error);
-    if (const auto* copy = std::get_if<MyError::WlcrsCopy>(&error.value))
-        return unheard(copy->error);
-    return false;
+    const auto* connection = wayland_failure<wlclip::WaylandConnection>(error);
+    return connection && connection->kind == wlclip::ConnectError::NoCompositorListening;
 }
 
 Content busy_content() {
