@@ -2,6 +2,7 @@
 // service's clipboards (Wayland ones first, then X11, lower numbers first).
 #pragma once
 
+#include <chrono>
 #include <expected>
 #include <memory>
 #include <optional>
@@ -28,7 +29,15 @@ struct Content {
     bool busy = false;
 
     friend bool operator==(const Content&, const Content&) = default;
+
+    // What a display that did not answer in time reads as.
+    static Content of_busy_display() {
+        return Content{.text = std::nullopt, .more_than_text = false, .busy = true};
+    }
 };
+
+// How soon a display that did not answer in time is tried again.
+inline constexpr std::chrono::seconds busy_retry{5};
 
 class Clipboard {
   public:

@@ -77,9 +77,6 @@ std::expected<Fetched, MyError> fetch(wlclip::Clipboard& clipboard, BackOff& bac
     return Fetched{Kind::bytes, nullptr, std::move(*bytes), contents->more_than_text};
 }
 
-// How soon a compositor that did not answer in time is tried again.
-constexpr std::chrono::seconds busy_retry{5};
-
 // The failure of the kind `Failure` that a paste or a copy of the layer ended in, if it did. The
 // kinds both can end in are one type in each of the two.
 template <class Failure>
@@ -106,10 +103,6 @@ constexpr std::chrono::seconds restart_retry{1};
 bool not_listening(const MyError& error) {
     const auto* connection = wayland_failure<wlclip::WaylandConnection>(error);
     return connection && connection->kind == wlclip::ConnectError::NoCompositorListening;
-}
-
-Content busy_content() {
-    return Content{.text = std::nullopt, .more_than_text = false, .busy = true};
 }
 
 void print_failure(std::string_view message) {
@@ -148,7 +141,7 @@ std::expected<std::string, MyError> WlrClipboard::get() {
 std::expected<Content, MyError> WlrClipboard::read() {
     const bool was_busy = busy_until_.has_value();
     if (was_busy && Clock::now() < *busy_until_)
-        return busy_content();
+        return Content::of_busy_display();
     // Back from being busy with our older offer still selected: what was written meanwhile is
     // ours too, and newer.
     if (was_busy && written_) {
@@ -163,7 +156,7 @@ std::expected<Content, MyError> WlrClipboard::read() {
     if (!fetched) {
         if (!unanswered(fetched.error()))
             return std::unexpected(std::move(fetched.error()));
-        return busy_content();
+        return Content::of_busy_display();
     }
     busy_until_.reset();
     unheard_since_.reset();

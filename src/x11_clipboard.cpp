@@ -14,11 +14,6 @@ bool busy(const x11clip::ClipboardError& error) {
     return error.busy;
 }
 
-// What a busy display reads as.
-Content busy_content() {
-    return Content{.text = std::nullopt, .more_than_text = false, .busy = true};
-}
-
 } // namespace
 
 X11Clipboard::X11Clipboard(Key, std::string display, std::optional<x11clip::Clipboard> handle)
@@ -68,13 +63,13 @@ std::expected<Content, MyError> X11Clipboard::read() {
     bool came_back = false;
     if (!**handle) {
         if (Clock::now() < retry_at_)
-            return busy_content();
+            return Content::of_busy_display();
         auto connected = x11clip::Clipboard::create(display_);
         if (!connected) {
             if (!busy(connected.error()))
                 return std::unexpected(terminal_clipboard(std::move(connected.error())));
             retry_at_ = Clock::now() + busy_retry;
-            return busy_content();
+            return Content::of_busy_display();
         }
         **handle = std::move(*connected);
         came_back = true;
@@ -83,7 +78,7 @@ std::expected<Content, MyError> X11Clipboard::read() {
     if (!selection) {
         if (busy(selection.error())) {
             set_busy(**handle);
-            return busy_content();
+            return Content::of_busy_display();
         }
         // Read as no text, a lost server would leave the loop polling a dead connection; the
         // caller ends with the error and rediscovers instead.

@@ -16,9 +16,6 @@ namespace quillfen {
 
 class X11Clipboard final : public Clipboard {
   public:
-    // How soon a display that did not answer in time is tried again.
-    static constexpr std::chrono::seconds busy_retry{5};
-
     // Connects to `display`; the object keeps its connections for life, or until the display
     // does not answer in time. A display that does not answer in time is busy, not gone: the
     // object is made all the same and connects once it answers.

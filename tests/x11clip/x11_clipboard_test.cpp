@@ -250,7 +250,7 @@ TEST(X11Clipboard, BusyDisplayIsTriedAgainAndGetsTheTextWrittenMeanwhile) {
         EXPECT_EQ(clipboard->read(), busy) << "tried again before its time";
     }
     EXPECT_EQ(clipboard->read(), busy) << "tried again before its time";
-    std::this_thread::sleep_for(X11Clipboard::busy_retry);
+    std::this_thread::sleep_for(busy_retry);
     EXPECT_EQ(clipboard->read(), Content{"written while busy"});
     EXPECT_EQ(xclip_paste(server.display()), "written while busy");
 
@@ -260,7 +260,7 @@ TEST(X11Clipboard, BusyDisplayIsTriedAgainAndGetsTheTextWrittenMeanwhile) {
     ASSERT_TRUE(made_busy) << debug_text(made_busy.error());
     EXPECT_EQ((*made_busy)->read(), busy);
     grab.reset();
-    std::this_thread::sleep_for(X11Clipboard::busy_retry);
+    std::this_thread::sleep_for(busy_retry);
     EXPECT_EQ((*made_busy)->read(), Content{"written while busy"});
 
     // A display that stopped listening is gone.
@@ -269,7 +269,7 @@ TEST(X11Clipboard, BusyDisplayIsTriedAgainAndGetsTheTextWrittenMeanwhile) {
         EXPECT_EQ((*made_busy)->read(), busy);
     }
     server.kill();
-    std::this_thread::sleep_for(X11Clipboard::busy_retry);
+    std::this_thread::sleep_for(busy_retry);
     auto gone = (*made_busy)->read();
     ASSERT_FALSE(gone);
     EXPECT_TRUE(std::holds_alternative<MyError::TerminalClipboard>(gone.error().value))
