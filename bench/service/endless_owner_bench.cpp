@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "bench/process_stats.hpp"
+#include "bench/running_service.hpp"
 #include "bench/wayland_paste.hpp"
 #include "tests/servers/display_namespace.hpp"
 #include "tests/servers/peers.hpp"
@@ -38,8 +39,6 @@ using Clock = std::chrono::steady_clock;
 using quillfen::test::SlowIncrOwner;
 using quillfen::test::SwayServer;
 using quillfen::test::TestOwner;
-using quillfen::test::WatchedProcess;
-using quillfen::test::WatchOptions;
 using quillfen::test::XvfbServer;
 
 constexpr auto held_for = 60s;
@@ -63,24 +62,17 @@ struct Figures {
 Figures measure(const SwayServer& sway, const std::function<void()>& hold,
                 const std::function<void()>& copy, const std::function<bool()>& arrived,
                 const std::function<void(Figures&)>& owner_figures) {
-    WatchOptions options;
-    options.environment = {"XDG_RUNTIME_DIR=" + sway.runtime_dir()};
-    WatchedProcess service({QUILLFEN_BINARY, "--hide-timestamp"}, options);
-    if (!service.wait_for_out("Using clipboards: ", 60s))
-        throw std::runtime_error("the service did not list its clipboards:\n" + service.err());
-    const auto worker = bench::child_of(service.pid());
-    if (!worker)
-        throw std::runtime_error("no worker process found");
+    const bench::RunningService service(sway);
+    const pid_t worker = service.worker();
     std::this_thread::sleep_for(2s); // the service settles on what the clipboards hold
 
     Figures figures;
     hold();
-    const long ticks_before = bench::cpu_ticks(*worker);
+    const long ticks_before = bench::cpu_ticks(worker);
     const auto start = Clock::now();
     std::this_thread::sleep_for(held_for);
     const auto length = Clock::now() - start;
-    figures.cpu_percent =
-        bench::percent_of_a_core(bench::cpu_ticks(*worker) - ticks_before, length);
+    figures.cpu_percent = bench::percent_of_a_core(bench::cpu_ticks(worker) - ticks_before, length);
 
     // From the moment the user's program is started: the copy returns once it serves the text.
     const auto copied = Clock::now();
@@ -92,8 +84,8 @@ Figures measure(const SwayServer& sway, const std::function<void()>& hold,
         }
         std::this_thread::sleep_for(20ms);
     }
-    figures.peak_rss_mib = static_cast<double>(bench::peak_rss_kib(*worker).value_or(0)) / 1024.0;
-    figures.worker_replaced = bench::child_of(service.pid()) != worker;
+    figures.peak_rss_mib = static_cast<double>(bench::peak_rss_kib(worker).value_or(0)) / 1024.0;
+    figures.worker_replaced = service.worker_replaced();
     owner_figures(figures);
     return figures;
 }

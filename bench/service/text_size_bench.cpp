@@ -21,6 +21,7 @@
 
 #include "backend_probes.hpp"
 #include "bench/process_stats.hpp"
+#include "bench/running_service.hpp"
 #include "bench/wayland_paste.hpp"
 #include "keep_synced.hpp"
 #include "log.hpp"
@@ -234,16 +235,9 @@ int main() {
             texts.push_back(text_of(size, "text of " + size_name(size)));
         const auto passes = time_passes(texts);
 
-        WatchOptions options;
-        options.environment = {"XDG_RUNTIME_DIR=" + sway.runtime_dir()};
-        WatchedProcess service({QUILLFEN_BINARY, "--hide-timestamp"}, options);
-        if (!service.wait_for_out("Using clipboards: ", 60s))
-            throw std::runtime_error("the service did not list its clipboards:\n" + service.err());
-        const auto worker = bench::child_of(service.pid());
-        if (!worker)
-            throw std::runtime_error("no worker process found");
+        const bench::RunningService service(sway);
         auto service_ticks = [&] {
-            return bench::cpu_ticks(service.pid()) + bench::cpu_ticks(*worker);
+            return bench::cpu_ticks(service.supervisor()) + bench::cpu_ticks(service.worker());
         };
         auto server_ticks = [&] {
             return bench::cpu_ticks(first_x.pid()) + bench::cpu_ticks(second_x.pid()) +
@@ -323,7 +317,7 @@ int main() {
                 rich.push_back(figure);
             }
         }
-        if (bench::child_of(service.pid()) != worker)
+        if (service.worker_replaced())
             std::printf("note: the worker was replaced during the run\n");
 
         std::printf("%-8s | %-26s | %-26s | %-20s | %s\n", "text", "one unchanged pass",
