@@ -55,7 +55,7 @@ std::expected<Fetched, MyError> fetch(wlclip::Clipboard& clipboard, BackOff& bac
         return std::unexpected(MyError::WlcrsPaste{std::move(contents.error())});
     }
     // The pipe closes when `contents` goes, on every path from here.
-    auto bytes = wlclip::read_to_end(contents->pipe.get());
+    auto bytes = contents->read_text();
     if (!bytes) {
         // The owner is there but did not hand over a whole text in time, or within the size
         // limit.
@@ -68,11 +68,7 @@ std::expected<Fetched, MyError> fetch(wlclip::Clipboard& clipboard, BackOff& bac
         back_off.code = code;
         return Fetched{Kind::gave_up, nullptr, {}, false, code};
     }
-    auto selected = contents->still_selected();
-    if (!selected)
-        return std::unexpected(
-            MyError::WlcrsPaste{wlclip::paste::WaylandCommunication{selected.error()}});
-    if (!*selected)
+    if (!contents->selected_at_end())
         return Fetched{Kind::replaced, nullptr, {}};
     return Fetched{Kind::bytes, nullptr, std::move(*bytes), contents->more_than_text};
 }

@@ -58,6 +58,10 @@ int Connection::fd() const noexcept {
     return wl_display_get_fd(display_.get());
 }
 
+bool Connection::failed() const noexcept {
+    return wl_display_get_error(display_.get()) != 0;
+}
+
 IoError Connection::error() const noexcept {
     int code = wl_display_get_error(display_.get());
     return IoError{code ? code : EPIPE};
@@ -108,6 +112,29 @@ std::expected<void, IoError> Connection::dispatch_until(const std::function<bool
             if (auto go_on = watched.woken(std::span(fds).subspan(1)); !go_on)
                 return go_on;
     }
+}
+
+bool Connection::dispatch_queued() {
+    return wl_display_dispatch_pending(display_.get()) >= 0;
+}
+
+bool Connection::dispatch_available() {
+    wl_display* d = display_.get();
+    while (wl_display_prepare_read(d) != 0)
+        if (wl_display_dispatch_pending(d) < 0)
+            return false;
+    if (wl_display_flush(d) < 0 && errno != EAGAIN) {
+        wl_display_cancel_read(d);
+        return false;
+    }
+    pollfd p{fd(), POLLIN, 0};
+    if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLIN | POLLERR | POLLHUP))) {
+        if (wl_display_read_events(d) < 0)
+            return false;
+    } else {
+        wl_display_cancel_read(d);
+    }
+    return wl_display_dispatch_pending(d) >= 0;
 }
 
 std::expected<void, IoError> Connection::roundtrip(std::chrono::milliseconds limit, int stop_fd) {

@@ -47,6 +47,13 @@ class Connection {
     // becomes readable.
     std::expected<void, IoError> roundtrip(std::chrono::milliseconds limit, int stop_fd = -1);
 
+    // Dispatches the events already read from the socket, without reading it.
+    bool dispatch_queued();
+    // Reads what the compositor has sent so far, without waiting, and dispatches it. False once
+    // the connection has failed.
+    bool dispatch_available();
+
+    bool failed() const noexcept;
     // The error that broke the connection (EPROTO for a protocol error).
     IoError error() const noexcept;
 

@@ -21,20 +21,28 @@ struct ReadWatch {
     std::unique_ptr<Device> device;
     // The device's count of selections when the offer read was the selection.
     std::uint64_t announced = 0;
+    // Whether the offer read was still the selection when its data ended.
+    bool selected_at_end = false;
 };
 
 void ReadWatchDeleter::operator()(ReadWatch* watch) const {
     delete watch;
 }
 
-std::expected<bool, IoError> Contents::still_selected() {
+std::expected<std::string, IoError> Contents::read_text() {
     if (!watch)
-        return false;
-    // The device's events sent before the sync's answer come before it.
-    if (auto done = watch->connection.roundtrip(round_trip_limit); !done)
-        return std::unexpected(done.error());
+        return read_to_end(pipe.get());
+    auto bytes =
+        read_to_end(pipe.get(), pipe_idle_limit, read_limit, read_size_limit, &watch->connection);
     const Device& device = *watch->device;
-    return !device.finished() && device.selections_announced() == watch->announced;
+    // A compositor that went away meanwhile tells nothing of the moment the data ended.
+    watch->selected_at_end = bytes && !watch->connection.failed() && !device.finished() &&
+                             device.selections_announced() == watch->announced;
+    return bytes;
+}
+
+bool Contents::selected_at_end() const {
+    return watch && watch->selected_at_end;
 }
 
 std::expected<Contents, paste::Error> Clipboard::get_contents() {

@@ -36,7 +36,9 @@ inline constexpr std::chrono::milliseconds serving_stop_limit{5000};
 // cut transfer ends just as a whole one does, so a reader that pauses must not lose its text.
 inline constexpr std::chrono::milliseconds serving_idle_limit{60000};
 
-// The compositor connection of a read, kept open until its data has ended: an owner that dies or
+class Connection;
+
+// The compositor connection of a read, followed until its data has ended: an owner that dies or
 // is replaced in the middle of its transfer leaves an end of data behind it all the same.
 struct ReadWatch;
 struct ReadWatchDeleter {
@@ -50,18 +52,25 @@ struct Contents {
     bool more_than_text = false;
     std::unique_ptr<ReadWatch, ReadWatchDeleter> watch;
 
-    // Whether the offer read is still the first seat's selection, after a round trip of the kept
-    // connection (bounded by round_trip_limit); asked once the pipe's data has ended, since only
-    // then is what came the whole text.
-    std::expected<bool, IoError> still_selected();
+    // Reads the pipe to its end as read_to_end does, following the selection on the kept
+    // connection meanwhile.
+    std::expected<std::string, IoError> read_text();
+    // Whether the offer read was still the first seat's selection when read_text met the end of
+    // its data, as far as the compositor had told by then: only then is what came the whole
+    // text. What the compositor tells after it (another copy, or the owner gone once it has
+    // served, as a copy that serves one paste does) is of a later moment.
+    bool selected_at_end() const;
 };
 
 // Reads `fd` to its end; ETIMEDOUT when no data came for `idle_limit`, or when the end has not
 // come within `whole_limit`; EFBIG once more than `size_limit` bytes came, which are freed then.
+// The events of `followed` (when given) are dispatched while it waits, and none once the end has
+// been read: data and events that are both there at once count as data first. A connection that
+// fails is no longer followed; its next round trip tells the error.
 std::expected<std::string, IoError>
 read_to_end(int fd, std::chrono::milliseconds idle_limit = pipe_idle_limit,
             std::chrono::milliseconds whole_limit = read_limit,
-            std::size_t size_limit = read_size_limit);
+            std::size_t size_limit = read_size_limit, Connection* followed = nullptr);
 
 class ServingThread;
 
@@ -77,9 +86,9 @@ class Clipboard {
     Clipboard& operator=(const Clipboard&) = delete;
 
     // Asks the owner of the first seat's selection for its content as text. The connection
-    // stays open in the returned contents, for still_selected. A compositor other than the one
-    // first reached here (it ended, and another took its socket) is WaylandCommunication with
-    // ECONNRESET: what it holds says nothing of the user's copy.
+    // stays open in the returned contents, for read_text to follow the selection on. A compositor
+    // other than the one first reached here (it ended, and another took its socket) is
+    // WaylandCommunication with ECONNRESET: what it holds says nothing of the user's copy.
     std::expected<Contents, paste::Error> get_contents();
 
     // Offers `bytes` as text on every seat from a serving thread, which serves every request

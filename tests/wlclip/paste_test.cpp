@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "tests/servers/peers.hpp"
+#include "tests/servers/process_state.hpp"
 #include "tests/servers/sway_server.hpp"
 #include "tests/servers/watched_process.hpp"
 #include "tests/wlclip/test_owner.hpp"
@@ -148,6 +149,43 @@ TEST_F(PasteOnSway, ThePipeIsBlockingAndCloseOnExec) {
     EXPECT_TRUE(::fcntl(fd, F_GETFD) & FD_CLOEXEC);
     EXPECT_FALSE(::fcntl(fd, F_GETFL) & O_NONBLOCK);
     EXPECT_EQ(read_text(*contents), "x");
+}
+
+// What the compositor tells once the data has ended is of a later moment: the text came whole,
+// however soon after its end the owner went (a copy that serves one paste) or another copy was
+// made, and even when the read meets the end only after hearing of it.
+TEST_F(PasteOnSway, WhatHappensOnceTheDataHasEndedLeavesTheTextWhole) {
+    enum class Then { owner_goes, another_copies };
+    for (const Then then : {Then::owner_goes, Then::another_copies}) {
+        SCOPED_TRACE(then == Then::owner_goes ? "the owner goes" : "another client copies");
+        std::atomic<bool> served = false;
+        std::optional<TestOwner> owner;
+        owner.emplace(address_of(sway_), std::vector<std::string>{"UTF8_STRING"},
+                      [&](const std::string&, util::UniqueFd fd) {
+                          [[maybe_unused]] auto n = ::write(fd.get(), "served once", 11);
+                          fd.reset();
+                          served = true;
+                      });
+        auto contents = clipboard_.get_contents();
+        ASSERT_TRUE(contents);
+        ASSERT_TRUE(eventually([&] { return served.load(); }));
+        std::string next;
+        if (then == Then::owner_goes) {
+            owner.reset();
+        } else {
+            wl_copy(environment_compositor, "another");
+            next = "another";
+        }
+        // Every client has been told by now, the one the read follows the selection on too.
+        ASSERT_TRUE(eventually([&] {
+            auto now = wlclip::Clipboard(address_of(sway_)).get_contents();
+            if (!now)
+                return next.empty() && std::holds_alternative<paste::ClipboardEmpty>(now.error());
+            return read_text(*now) == next;
+        }));
+        EXPECT_EQ(contents->read_text(), "served once");
+        EXPECT_TRUE(contents->selected_at_end());
+    }
 }
 
 TEST_F(PasteOnSway, AStuckOwnerEndsTheReadWithATimeOut) {
