@@ -179,8 +179,7 @@ class WlCopyOwner {
     }
 
     static bool offers_html(const quillfen::test::WaylandPeer& sway) {
-        return quillfen::test::wl_paste(sway, {"--list-types"}).find("text/html\n") !=
-               std::string::npos;
+        return quillfen::test::wl_offers(sway, "text/html");
     }
 
   private:
@@ -196,7 +195,7 @@ void check_fits_one_request(const XvfbServer& server, const std::string& bytes) 
 }
 
 bool x_offers_html(const XvfbServer& server) {
-    return quillfen::test::xclip_targets(server.display()).find("text/html\n") != std::string::npos;
+    return quillfen::test::xclip_offers(server.display(), "text/html");
 }
 
 struct RichFigure {

@@ -49,12 +49,12 @@ class BusyDisplay : public ::testing::Test {
             std::filesystem::remove_all(runtime_dir_);
     }
 
-    std::vector<std::string> holdings() const {
+    std::vector<std::optional<std::string>> holdings() const {
         return {xclip_paste(first_->display()), xclip_paste(second_->display())};
     }
 
     bool both_hold(const std::string& text, std::chrono::milliseconds limit) {
-        return service_->wait_until([&] { return holdings() == std::vector{text, text}; }, limit);
+        return service_->wait_until([&] { return holdings() == std::vector<std::optional<std::string>>{text, text}; }, limit);
     }
 
     std::string log() const { return service_->out() + service_->err(); }
@@ -76,7 +76,7 @@ TEST_F(BusyDisplay, CopyMadeWhileAnotherDisplayIsBusyIsNotReverted) {
     EXPECT_TRUE(both_hold("new", 20s)) << log();
     // A revert would come with the display's next read or a rediscovery.
     service_->wait_until([] { return false; }, 3s);
-    EXPECT_EQ(holdings(), (std::vector<std::string>{"new", "new"})) << log();
+    EXPECT_EQ(holdings(), (std::vector<std::optional<std::string>>{"new", "new"})) << log();
 }
 
 TEST_F(BusyDisplay, DisplayBusyForSecondsStaysAndComesBackWithTheSharedText) {

@@ -52,7 +52,7 @@ class Ending : public ThreeDisplays {
     }
 
     // Whether the text has reached `display` within a generous limit.
-    bool arrives(const std::function<std::string()>& read) {
+    bool arrives(const std::function<std::optional<std::string>()>& read) {
         const bool arrived = service_->wait_until([&] { return read() == text_; }, 120s);
         EXPECT_TRUE(arrived) << service_->out() << service_->err();
         return arrived;

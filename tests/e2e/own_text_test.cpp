@@ -40,7 +40,7 @@ class OwnTextOnThreeDisplays : public ::testing::Test {
     struct Display {
         std::string name;
         std::function<void(const std::string&)> copy;
-        std::function<std::string(std::chrono::milliseconds)> paste;
+        std::function<std::optional<std::string>(std::chrono::milliseconds)> paste;
     };
 
     std::vector<Display> displays() const {
@@ -63,11 +63,13 @@ class OwnTextOnThreeDisplays : public ::testing::Test {
                     std::chrono::seconds read_limit = 5s) {
         const auto deadline = std::chrono::steady_clock::now() + limit;
         for (const auto& display : displays()) {
-            std::string held;
+            std::optional<std::string> held;
             while ((held = display.paste(read_limit)) != text) {
                 if (std::chrono::steady_clock::now() > deadline) {
-                    ADD_FAILURE() << display.name << " holds " << held.size() << " bytes, not the "
-                                  << text.size() << " copied\n"
+                    ADD_FAILURE() << display.name << " holds "
+                                  << (held ? std::to_string(held->size()) + " bytes"
+                                           : std::string("nothing it could read"))
+                                  << ", not the " << text.size() << " copied\n"
                                   << service_->out() << service_->err();
                     return false;
                 }

@@ -86,12 +86,12 @@ class ServiceOnThreeDisplays : public ThreeDisplays {
     std::string holdings() const {
         std::string all;
         for (const auto& read : readers())
-            all += " \"" + read() + "\"";
+            all += " " + shown(read());
         return all;
     }
 
-    std::vector<std::function<std::string()>> readers() const {
-        std::vector<std::function<std::string()>> all;
+    std::vector<std::function<std::optional<std::string>()>> readers() const {
+        std::vector<std::function<std::optional<std::string>()>> all;
         all.emplace_back([this] { return wl_paste(wayland_); });
         for (const auto* x : {x1_.get(), x2_.get()})
             if (x->running())

@@ -1,6 +1,7 @@
 #include "tests/servers/peers.hpp"
 
 #include <stdexcept>
+#include <utility>
 
 namespace quillfen::test {
 
@@ -30,6 +31,26 @@ void copy(const std::vector<std::string>& argv, WatchOptions options, std::strin
         throw std::runtime_error(argv[0] + " failed");
 }
 
+// What a reading program printed, when it succeeded.
+std::optional<std::string> output_of(RunResult result) {
+    if (!result.succeeded())
+        return std::nullopt;
+    return std::move(result.out);
+}
+
+// Whether `types`, one a line, hold `type`.
+bool lists(const std::optional<std::string>& types, std::string_view type) {
+    if (!types)
+        return false;
+    for (std::string_view rest = *types; !rest.empty();) {
+        const auto end = rest.find('\n');
+        if (rest.substr(0, end) == type)
+            return true;
+        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+    }
+    return false;
+}
+
 } // namespace
 
 void xclip_copy(const std::string& display, std::string_view text) {
@@ -48,14 +69,27 @@ RunResult xclip_read(const std::string& display, const std::string& target,
     return run(argv, x_client(display), limit);
 }
 
-std::string xclip_paste(const std::string& display, std::chrono::milliseconds limit) {
-    auto result = xclip_read(display, "", limit);
-    return result.succeeded() ? result.out : "";
+std::optional<std::string> xclip_paste(const std::string& display,
+                                       std::chrono::milliseconds limit) {
+    return output_of(xclip_read(display, "", limit));
 }
 
-std::string xclip_targets(const std::string& display) {
-    auto result = xclip_read(display, "TARGETS", 5s);
-    return result.succeeded() ? result.out : "";
+std::optional<std::string> xclip_targets(const std::string& display) {
+    return output_of(xclip_read(display, "TARGETS", 5s));
+}
+
+bool xclip_offers(const std::string& display, std::string_view type) {
+    return lists(xclip_targets(display), type);
+}
+
+bool xclip_finds_no_owner(const std::string& display) {
+    WatchOptions options = x_client(display);
+    options.discard_stderr = false;
+    const auto result =
+        run({"xclip", "-selection", "clipboard", "-out", "-t", "TARGETS"}, options, 5s);
+    // xclip's word for a selection nobody owns; an owner answers TARGETS.
+    return result.exit_status == 1 &&
+           result.err.find("target TARGETS not available") != std::string::npos;
 }
 
 void wl_copy(const WaylandPeer& compositor, std::string_view bytes,
@@ -65,12 +99,20 @@ void wl_copy(const WaylandPeer& compositor, std::string_view bytes,
     copy(argv, wayland_client(compositor), bytes);
 }
 
-std::string wl_paste(const WaylandPeer& compositor, const std::vector<std::string>& args,
-                     std::chrono::milliseconds limit) {
+std::optional<std::string> wl_paste(const WaylandPeer& compositor,
+                                    const std::vector<std::string>& args,
+                                    std::chrono::milliseconds limit) {
     std::vector<std::string> argv{"wl-paste", "--no-newline"};
     argv.insert(argv.end(), args.begin(), args.end());
-    auto result = run(argv, wayland_client(compositor), limit);
-    return result.succeeded() ? result.out : "";
+    return output_of(run(argv, wayland_client(compositor), limit));
+}
+
+bool wl_offers(const WaylandPeer& compositor, std::string_view type) {
+    return lists(wl_paste(compositor, {"--list-types"}), type);
+}
+
+std::string shown(const std::optional<std::string>& read) {
+    return read ? "\"" + *read + "\"" : "(the read failed)";
 }
 
 std::string shell(const std::string& command, const std::string& input) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,18 +26,31 @@ void xclip_copy_as(const std::string& display, const std::string& type, std::str
 // `xclip -o` of CLIPBOARD converted to `target` (its own default when empty).
 RunResult xclip_read(const std::string& display, const std::string& target = "UTF8_STRING",
                      std::chrono::milliseconds limit = std::chrono::seconds(30));
-// The empty text when the clipboard has no owner or cannot be read within `limit`.
-std::string xclip_paste(const std::string& display,
-                        std::chrono::milliseconds limit = std::chrono::seconds(5));
-// The types the clipboard's owner offers, one a line; empty without an owner.
-std::string xclip_targets(const std::string& display);
+// The text of CLIPBOARD; none when xclip fails (the clipboard has no owner, the owner refuses,
+// the server is out of reach) or takes over `limit`. A failed read is never an empty text.
+std::optional<std::string> xclip_paste(const std::string& display,
+                                       std::chrono::milliseconds limit = std::chrono::seconds(5));
+// The types the clipboard's owner offers, one a line; none when xclip fails.
+std::optional<std::string> xclip_targets(const std::string& display);
+// Whether the owner of CLIPBOARD offers `type`; false when the types cannot be read.
+bool xclip_offers(const std::string& display, std::string_view type);
+// Whether xclip reached the server and found nobody owning CLIPBOARD there.
+bool xclip_finds_no_owner(const std::string& display);
 
 // wl-copy with `args`; throws std::runtime_error when it fails.
 void wl_copy(const WaylandPeer& compositor, std::string_view bytes,
              const std::vector<std::string>& args = {});
-// wl-paste without its added newline; the empty text when it fails or takes over `limit`.
-std::string wl_paste(const WaylandPeer& compositor, const std::vector<std::string>& args = {},
-                     std::chrono::milliseconds limit = std::chrono::seconds(5));
+// wl-paste without its added newline; none when it fails (nothing is selected, the compositor
+// is out of reach) or takes over `limit`.
+std::optional<std::string> wl_paste(const WaylandPeer& compositor,
+                                    const std::vector<std::string>& args = {},
+                                    std::chrono::milliseconds limit = std::chrono::seconds(5));
+
+// Whether the compositor's selection offers `type`; false when the types cannot be read.
+bool wl_offers(const WaylandPeer& compositor, std::string_view type);
+
+// A read's result for a failure message: the text quoted, or that the read failed.
+std::string shown(const std::optional<std::string>& read);
 
 // `command` through /bin/sh with `input` on its standard input; its standard output. Throws
 // std::runtime_error on a non-zero status or after 20 s.

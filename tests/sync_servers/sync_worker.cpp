@@ -5,22 +5,23 @@
 
 #include <stdexcept>
 
-#include "backend_probes.hpp"
-#include "keep_synced.hpp"
 #include "log.hpp"
+#include "shared_text_record.hpp"
+#include "worker.hpp"
 
 namespace quillfen::test {
 
 namespace {
 
+// The worker's own run, with a record of its own in place of the supervisor's.
 int discover_and_sync() {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     log::level::set(Level::info);
     log::timestamp::set(false);
-    auto clipboards = get_clipboards();
-    if (clipboards)
-        keep_synced(*clipboards);
-    return 3;
+    auto record = SharedTextRecord::create();
+    if (!record)
+        return 3;
+    run(*record);
 }
 
 } // namespace

@@ -1,5 +1,5 @@
-// A forked process that discovers the clipboards and keeps them in sync, as a worker does,
-// beside the real clipboard clients of a test.
+// A forked worker, run as the supervisor runs it: it discovers the clipboards and keeps them in
+// sync beside the real clipboard clients of a test.
 #pragma once
 
 #include <string>

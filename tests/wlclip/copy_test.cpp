@@ -107,7 +107,9 @@ TEST_F(CopyOnSway, AStuckReaderHoldsUpNeitherOtherReadersNorTheCancel) {
     auto stuck = clipboard().get_contents(); // asked for, never read
     ASSERT_TRUE(stuck);
     EXPECT_EQ(paste_here(), big);
-    EXPECT_EQ(wl_paste(environment_compositor).size(), big.size());
+    const auto other = wl_paste(environment_compositor);
+    ASSERT_TRUE(other) << "the other reader's paste failed";
+    EXPECT_EQ(other->size(), big.size());
     wl_copy(environment_compositor, "taken");
     // The transfer had begun: it is finished after the cancel, then the thread ends.
     auto rest = wlclip::read_to_end(stuck->pipe.get());
