@@ -54,7 +54,11 @@ class BusyDisplay : public ::testing::Test {
     }
 
     bool both_hold(const std::string& text, std::chrono::milliseconds limit) {
-        return service_->wait_until([&] { return holdings() == std::vector<std::optional<std::string>>{text, text}; }, limit);
+        return service_->wait_until(
+            [&] {
+                return holdings() == std::vector<std::optional<std::string>>{text, text};
+            },
+            limit);
     }
 
     std::string log() const { return service_->out() + service_->err(); }

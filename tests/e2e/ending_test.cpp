@@ -45,8 +45,6 @@ class Ending : public ThreeDisplays {
         service_ = start_service();
         ASSERT_TRUE(service_->wait_for_out(" INFO - Using clipboards: ", 60s))
             << service_->out() << service_->err();
-        // Past the loop's first read: a copy before it would be overwritten with the start text.
-        service_->wait_until([] { return false; }, 500ms);
         // Copied on the second display, so that the worker serves it on the others.
         xclip_copy(x2_->display(), text_);
     }

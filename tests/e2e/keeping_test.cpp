@@ -154,7 +154,8 @@ TEST_F(Keeping, CopyOrClearRightAfterAChangeWasSpreadIsNotReverted) {
             ASSERT_TRUE(everywhere(*service, from_sway));
             // Settled: a revert would come within a few passes.
             service->wait_until([] { return false; }, 1s);
-            ASSERT_EQ(holdings(), std::vector<std::optional<std::string>>(3, from_sway)) << service->out();
+            ASSERT_EQ(holdings(), std::vector<std::optional<std::string>>(3, from_sway))
+                << service->out();
         }
     }
 }
@@ -255,9 +256,9 @@ TEST_F(Keeping, CopyThatIsMoreThanTextStaysWholeWhereItWasMade) {
                    wl_paste(wayland_, {"--type", "text/html"}) == text;
         };
         auto others = [&] {
-            return std::vector<std::optional<std::string>>{
-                c.on_x ? wl_paste(wayland_) : xclip_paste(x1_->display()),
-                xclip_paste(x2_->display())};
+            return std::vector<std::optional<std::string>>{c.on_x ? wl_paste(wayland_)
+                                                                  : xclip_paste(x1_->display()),
+                                                           xclip_paste(x2_->display())};
         };
         const std::vector<std::optional<std::string>> spread(2, text);
         ASSERT_TRUE(service->wait_until([&] { return others() == spread; }, 10s))

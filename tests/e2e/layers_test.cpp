@@ -69,7 +69,8 @@ TEST_F(LayersOnThreeDisplays, ALostXServerLeavesEveryOtherClipboardAsItWas) {
     for (;;) {
         const auto now = holdings();
         for (const auto& held : now)
-            ASSERT_TRUE(held && passing.contains(*held)) << shown(now) << service_->out() << service_->err();
+            ASSERT_TRUE(held && passing.contains(*held))
+                << shown(now) << service_->out() << service_->err();
         if (!rediscovered && listed(2)) {
             rediscovered = true;
             settled = std::chrono::steady_clock::now() + 2s;

@@ -32,9 +32,6 @@ class OwnTextOnThreeDisplays : public ::testing::Test {
         service_ = std::make_unique<WatchedProcess>(
             std::vector<std::string>{QUILLFEN_BINARY, "--hide-timestamp"}, options);
         ASSERT_TRUE(service_->wait_for_out("Using clipboards: ", 60s)) << service_->err();
-        // Past the loop's first read: a copy on the first clipboard before it would be
-        // overwritten with the start text.
-        service_->wait_until([] { return false; }, 500ms);
     }
 
     struct Display {

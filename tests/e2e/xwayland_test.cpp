@@ -180,7 +180,11 @@ TEST_F(XwaylandOnSway, CopyThatIsMoreThanTextStaysWholeOnBothSidesOfTheBridge) {
         ASSERT_TRUE(!wait_for_list(*service).empty());
         xclip_copy(xvfb_->display(), "text before the copy");
         ASSERT_TRUE(service->wait_until(
-            [&] { return holdings() == std::vector<std::optional<std::string>>(3, "text before the copy"); }, 10s))
+            [&] {
+                return holdings() ==
+                       std::vector<std::optional<std::string>>(3, "text before the copy");
+            },
+            10s))
             << log_of(*service);
         service->wait_until([] { return false; }, 1s);
         const std::size_t before = updates(service->out());
@@ -203,7 +207,8 @@ TEST_F(XwaylandOnSway, CopyThatIsMoreThanTextStaysWholeOnBothSidesOfTheBridge) {
             const std::string rich_type = c.on_x ? "text/uri-list" : "text/html";
             const std::string rich = c.on_x ? uri : html;
             return xclip_offers(xwayland(), rich_type) &&
-                   xclip_read(xwayland(), rich_type).out == rich && wl_offers(wayland_, rich_type) &&
+                   xclip_read(xwayland(), rich_type).out == rich &&
+                   wl_offers(wayland_, rich_type) &&
                    wl_paste(wayland_, {"--type", rich_type}) == rich;
         };
         ASSERT_TRUE(service->wait_until([&] { return xclip_paste(xvfb_->display()) == text; }, 10s))

@@ -212,7 +212,8 @@ TEST_F(ThreeServers, WlCopyReachesBothDisplays) {
     EXPECT_TRUE(eventually([&] {
         return xclip_paste(first->display()) == "copied on Wayland" &&
                xclip_paste(second->display()) == "copied on Wayland";
-    })) << "first: " << shown(xclip_paste(first->display()))
+    })) << "first: "
+        << shown(xclip_paste(first->display()))
         << ", second: " << shown(xclip_paste(second->display()));
 }
 
