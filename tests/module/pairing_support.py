@@ -10,6 +10,8 @@ from py_ecc.bls12_381 import G1, G2
 
 import zentorik
 
+# The loop constants that install_stand_ins binds unless told otherwise: inputs of the stand-in
+# tests, not a statement of what the module binds (test_miller_loop_flow.py tests that).
 DEFAULT_LOOP_COUNT = 0xD201000000010000
 DEFAULT_TOP_BIT = 62
 
@@ -153,14 +155,18 @@ def addition(tape, kind="add"):
     return add
 
 
-def install_stand_ins(mp, tape, loop_count=DEFAULT_LOOP_COUNT, top_bit=DEFAULT_TOP_BIT):
-    """Binds the stand-ins as the module attributes that miller_loop reads."""
+def install_stand_ins(mp, tape, loop_count=DEFAULT_LOOP_COUNT, top_bit=DEFAULT_TOP_BIT, *,
+                      own_loop_constants=False):
+    """Binds the stand-ins as the module attributes that miller_loop reads. With
+    `own_loop_constants`, ate_loop_count and log_ate_loop_count stay as the module bound them
+    (its bit tests are then not on the tape)."""
     mp.setattr(zentorik, "FQ12", field_class(tape))
     mp.setattr(zentorik, "linefunc", line_function(tape))
     mp.setattr(zentorik, "double", doubling(tape))
     mp.setattr(zentorik, "add", addition(tape))
-    mp.setattr(zentorik, "ate_loop_count", LoopCount(loop_count, tape))
-    mp.setattr(zentorik, "log_ate_loop_count", top_bit)
+    if not own_loop_constants:
+        mp.setattr(zentorik, "ate_loop_count", LoopCount(loop_count, tape))
+        mp.setattr(zentorik, "log_ate_loop_count", top_bit)
 
 
 def final_exponent():
