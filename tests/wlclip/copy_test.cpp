@@ -278,6 +278,39 @@ TEST_F(CopyOnSway, DescriptorsAreCloseOnExecAndNothingRemainsAfterServing) {
     EXPECT_TRUE(fs::is_empty(tmpdir_));
 }
 
+// What a read of the layer gives: the text, "<no selection>", or the error's index.
+std::string read_through(wlclip::Clipboard& clipboard) {
+    auto contents = clipboard.get_contents();
+    if (!contents && std::holds_alternative<wlclip::paste::ClipboardEmpty>(contents.error()))
+        return "<no selection>";
+    if (!contents)
+        return "error index " + std::to_string(contents.error().index());
+    auto bytes = wlclip::read_to_end(contents->pipe.get());
+    return bytes ? *bytes : "read errno " + std::to_string(bytes.error().code);
+}
+
+// Each seat has a selection of its own, and the user may paste on any of them.
+TEST(CopyOnSeats, TheCopyIsTheSelectionOfEverySeat) {
+    SwayServer sway({.second_seat = true});
+    const WaylandPeer peer{sway.runtime_dir(), sway.socket_name()};
+    const std::vector<std::string> seat0{"--seat", "seat0"}, seat1{"--seat", "seat1"};
+    wl_copy(peer, "before, on seat0", seat0);
+    wl_copy(peer, "before, on seat1", seat1);
+    ASSERT_EQ(wl_paste(peer, seat0), "before, on seat0");
+    ASSERT_EQ(wl_paste(peer, seat1), "before, on seat1") << "the seats share one selection";
+
+    wlclip::Clipboard clipboard(address_of(sway));
+    for (const std::string text : {"first copy", "second copy"}) {
+        SCOPED_TRACE(text);
+        wl_copy(peer, "another client's, on seat1 alone", seat1);
+        auto copied = clipboard.copy_text(text);
+        ASSERT_TRUE(copied) << "copy error index " << copied.error().index();
+        EXPECT_EQ(wl_paste(peer, seat0), text);
+        EXPECT_EQ(wl_paste(peer, seat1), text);
+        EXPECT_EQ(read_through(clipboard), text);
+    }
+}
+
 TEST(CopyErrors, ConnectionKinds) {
     std::string pattern = (fs::temp_directory_path() / "wlclip-empty.XXXXXX");
     ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
