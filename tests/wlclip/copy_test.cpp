@@ -311,6 +311,30 @@ TEST(CopyOnSeats, TheCopyIsTheSelectionOfEverySeat) {
     }
 }
 
+// The primary selection (a middle click's paste) is the user's own: copies and reads of the
+// regular selection leave it as it was, and our copy is never offered there.
+TEST(CopyAndPrimary, ThePrimarySelectionIsLeftAsItWas) {
+    SwayServer sway;
+    const WaylandPeer peer{sway.runtime_dir(), sway.socket_name()};
+    const std::vector<std::string> primary{"--primary"};
+    wlclip::Clipboard clipboard(address_of(sway));
+
+    ASSERT_TRUE(clipboard.copy_text("ours, on no primary"));
+    EXPECT_EQ(wl_paste(peer), "ours, on no primary");
+    EXPECT_EQ(wl_paste(peer, {"--primary", "--list-types"}), "") << "offered as primary";
+
+    wl_copy(peer, "the user's primary", primary);
+    ASSERT_EQ(wl_paste(peer, primary), "the user's primary");
+    ASSERT_TRUE(clipboard.copy_text("ours, beside the user's primary"));
+    EXPECT_EQ(read_through(clipboard), "ours, beside the user's primary");
+    wl_copy(peer, "another client's regular copy");
+    EXPECT_EQ(read_through(clipboard), "another client's regular copy");
+    // With the regular selection cleared, only the primary one holds a text: not ours to read.
+    wl_copy(peer, "", {"--clear"});
+    EXPECT_EQ(read_through(clipboard), "<no selection>");
+    EXPECT_EQ(wl_paste(peer, primary), "the user's primary");
+}
+
 TEST(CopyErrors, ConnectionKinds) {
     std::string pattern = (fs::temp_directory_path() / "wlclip-empty.XXXXXX");
     ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
