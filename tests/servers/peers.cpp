@@ -53,6 +53,15 @@ std::string xclip_paste(const std::string& display, std::chrono::milliseconds li
     return result.succeeded() ? result.out : "";
 }
 
+void xclip_copy_primary(const std::string& display, std::string_view text) {
+    copy({"xclip", "-selection", "primary", "-in"}, x_client(display), text);
+}
+
+std::string xclip_paste_primary(const std::string& display) {
+    auto result = run({"xclip", "-selection", "primary", "-out"}, x_client(display), 5s);
+    return result.succeeded() ? result.out : "";
+}
+
 std::string xclip_targets(const std::string& display) {
     auto result = xclip_read(display, "TARGETS", 5s);
     return result.succeeded() ? result.out : "";

@@ -31,6 +31,10 @@ std::string xclip_paste(const std::string& display,
 // The types the clipboard's owner offers, one a line; empty without an owner.
 std::string xclip_targets(const std::string& display);
 
+// The same two on PRIMARY, the selection a middle click pastes.
+void xclip_copy_primary(const std::string& display, std::string_view text);
+std::string xclip_paste_primary(const std::string& display);
+
 // wl-copy with `args`; throws std::runtime_error when it fails.
 void wl_copy(const WaylandPeer& compositor, std::string_view bytes,
              const std::vector<std::string>& args = {});
