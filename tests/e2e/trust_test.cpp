@@ -3,8 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <regex>
 #include <string>
 
@@ -44,6 +49,17 @@ TEST(ServiceAsDesktopUser, UsesOnlyItsOwnAndRootsDisplaysAndIsNotHeldUpBySilentO
     const int silent_number = unused_display_number();
     SilentListener silent(silent_number, user);
     const Stopped stopped(stopped_display.pid());
+    // Another account's compositor, open to everyone, under a name in the user's runtime
+    // directory (as a directory shared with that account would have it).
+    SwayServer foreign_sway({.user = other});
+    const WaylandPeer foreign_wayland{foreign_sway.runtime_dir(), foreign_sway.socket_name()};
+    wl_copy(foreign_wayland, "the other account's own copy");
+    const std::string foreign_socket =
+        foreign_sway.runtime_dir() + "/" + foreign_sway.socket_name();
+    const std::string foreign_name = "wayland-200";
+    ASSERT_EQ(::chmod(foreign_socket.c_str(), 0777), 0) << std::strerror(errno);
+    ASSERT_EQ(::link(foreign_socket.c_str(), (sway.runtime_dir() + "/" + foreign_name).c_str()), 0)
+        << std::strerror(errno);
 
     WatchOptions options;
     options.user = std::pair{user.uid, user.gid};
@@ -64,6 +80,7 @@ TEST(ServiceAsDesktopUser, UsesOnlyItsOwnAndRootsDisplaysAndIsNotHeldUpBySilentO
     EXPECT_NE(list.find(quoted(wayland.socket_name)), std::string::npos) << list;
     EXPECT_NE(list.find(quoted(root_display.display())), std::string::npos) << list;
     EXPECT_EQ(list.find(quoted(foreign_display.display())), std::string::npos) << list;
+    EXPECT_EQ(list.find(quoted(foreign_name)), std::string::npos) << list;
     // The user's own displays that do not answer are busy, not gone: listed, and tried again
     // every few seconds without holding up the others.
     for (const auto& busy : {stopped_display.display(), ":" + std::to_string(silent_number)})
@@ -75,6 +92,14 @@ TEST(ServiceAsDesktopUser, UsesOnlyItsOwnAndRootsDisplaysAndIsNotHeldUpBySilentO
                   "clipboard\n"),
               std::string::npos)
         << service.err();
+    EXPECT_NE(service.err().find(" WARN - Not using wayland sockets [200]: they are served by "
+                                 "another user, who must not receive this user's clipboard\n"),
+              std::string::npos)
+        << service.err();
+
+    // Nothing else holds a text: the other account's copy, read, would have been spread.
+    EXPECT_EQ(wl_paste(wayland), "");
+    EXPECT_EQ(xclip_paste(root_display.display()), "");
 
     xclip_copy(root_display.display(), "victim secret 42");
     const auto deadline = std::chrono::steady_clock::now() + 10s;
@@ -92,8 +117,10 @@ TEST(ServiceAsDesktopUser, UsesOnlyItsOwnAndRootsDisplaysAndIsNotHeldUpBySilentO
     EXPECT_EQ(xclip_paste(root_display.display()), "from the user's own compositor")
         << service.out() << service.err();
 
-    // Nothing was handed to the other account: nobody owns its clipboard.
+    // Nothing was handed to the other account: nobody owns its X clipboard, and its compositor
+    // holds its own copy.
     EXPECT_TRUE(xclip_finds_no_owner(foreign_display.display()));
+    EXPECT_EQ(wl_paste(foreign_wayland), "the other account's own copy");
     const std::string log = service.out() + service.err();
     EXPECT_EQ(log.find("victim secret"), std::string::npos) << log;
     EXPECT_EQ(service.err().find("FATAL"), std::string::npos) << service.err();

@@ -92,6 +92,14 @@ bool xclip_finds_no_owner(const std::string& display) {
            result.err.find("target TARGETS not available") != std::string::npos;
 }
 
+void xclip_copy_primary(const std::string& display, std::string_view text) {
+    copy({"xclip", "-selection", "primary", "-in"}, x_client(display), text);
+}
+
+std::optional<std::string> xclip_paste_primary(const std::string& display) {
+    return output_of(run({"xclip", "-selection", "primary", "-out"}, x_client(display), 5s));
+}
+
 void wl_copy(const WaylandPeer& compositor, std::string_view bytes,
              const std::vector<std::string>& args) {
     std::vector<std::string> argv{"wl-copy"};

@@ -37,6 +37,10 @@ bool xclip_offers(const std::string& display, std::string_view type);
 // Whether xclip reached the server and found nobody owning CLIPBOARD there.
 bool xclip_finds_no_owner(const std::string& display);
 
+// The same two on PRIMARY, the selection a middle click pastes.
+void xclip_copy_primary(const std::string& display, std::string_view text);
+std::optional<std::string> xclip_paste_primary(const std::string& display);
+
 // wl-copy with `args`; throws std::runtime_error when it fails.
 void wl_copy(const WaylandPeer& compositor, std::string_view bytes,
              const std::vector<std::string>& args = {});

@@ -30,29 +30,12 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-struct User {
-    uid_t uid;
-    gid_t gid;
-};
-
-User compositor_account() {
-    if (passwd* pw = ::getpwnam(compositor_user))
-        return {pw->pw_uid, pw->pw_gid};
-    // Another test process may create it at the same moment; look again either way.
-    std::string command =
-        std::string("useradd -r -M -s /usr/sbin/nologin ") + compositor_user + " 2>/dev/null";
-    [[maybe_unused]] int status = std::system(command.c_str());
-    if (passwd* pw = ::getpwnam(compositor_user))
-        return {pw->pw_uid, pw->pw_gid};
-    throw std::runtime_error(std::string("cannot create the user ") + compositor_user);
-}
-
-std::string make_runtime_dir(const User& user) {
+std::string make_runtime_dir(const Account& user) {
     std::string pattern = (fs::temp_directory_path() / "quillfen-wayland.XXXXXX").string();
     if (!::mkdtemp(pattern.data()))
         throw std::runtime_error("mkdtemp: " + std::string(std::strerror(errno)));
     if (::chown(pattern.c_str(), user.uid, user.gid) < 0 || ::chmod(pattern.c_str(), 0700) < 0)
-        throw std::runtime_error("cannot hand " + pattern + " to " + compositor_user);
+        throw std::runtime_error("cannot hand " + pattern + " to the compositor's user");
     return pattern;
 }
 
@@ -98,10 +81,10 @@ std::string tail_of(const std::string& path) {
 
 } // namespace
 
-HeadlessCompositor::HeadlessCompositor(std::vector<std::string> argv, std::vector<std::string> env,
-                                       std::string socket_name, const std::string& config)
-    : socket_name_(std::move(socket_name)) {
-    User user = compositor_account();
+HeadlessCompositor::HeadlessCompositor(const Account& user, std::vector<std::string> argv,
+                                       std::vector<std::string> env, std::string socket_name,
+                                       const std::string& config)
+    : user_(user), socket_name_(std::move(socket_name)) {
     runtime_dir_ = make_runtime_dir(user);
     env.push_back("XDG_RUNTIME_DIR=" + runtime_dir_);
     env.push_back("HOME=" + runtime_dir_);
@@ -122,13 +105,12 @@ HeadlessCompositor::HeadlessCompositor(std::vector<std::string> argv, std::vecto
 }
 
 void HeadlessCompositor::launch() {
-    const User user = compositor_account();
     const std::string log = runtime_dir_ + ".log"; // outside the directory the compositor owns
     const std::vector<std::string>& argv = argv_;
     compositor_ = std::make_unique<WatchedProcess>(
         argv, WatchOptions{.stdout_mode = WatchOptions::Stdout::discarded,
                            .environment = env_,
-                           .user = std::pair{user.uid, user.gid},
+                           .user = std::pair{user_.uid, user_.gid},
                            .input = "",
                            .discard_stderr = true,
                            .only_environment = true,
@@ -188,32 +170,62 @@ void HeadlessCompositor::stop() noexcept {
     }
 }
 
-SwayServer::SwayServer(Xwayland xwayland)
+std::string HeadlessCompositor::await_line(const std::string& name, const std::string& what) {
+    const std::string file = runtime_dir_ + "/" + name;
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    for (;;) {
+        std::string line;
+        std::ifstream in(file);
+        std::getline(in, line);
+        if (!line.empty())
+            return line;
+        if (!running() || std::chrono::steady_clock::now() >= deadline) {
+            std::string why = argv_[0] + " did not write " + what + ":\n" + log_tail();
+            stop();
+            throw std::runtime_error(why);
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+}
+
+namespace {
+
+// A configuration line that runs `command` in a child of sway and leaves what it prints in the
+// file `name` of the runtime directory, whole once the file is there.
+std::string exec_writing(const std::string& command, const std::string& name) {
+    return "exec sh -c '" + command + " > \"$XDG_RUNTIME_DIR/" + name +
+           ".new\" && mv \"$XDG_RUNTIME_DIR/" + name + ".new\" \"$XDG_RUNTIME_DIR/" + name +
+           "\"'\n";
+}
+
+std::string sway_config(const SwayServer::Options& options) {
+    std::string config;
+    if (options.xwayland == SwayServer::Xwayland::disabled)
+        config += "xwayland disable\n";
+    else // sway hands its children the X display's name in DISPLAY
+        config += "xwayland enable\n" + exec_writing("echo \"$DISPLAY\"", "x-display");
+    // A `seat` line of the configuration makes no seat in a headless sway; the same command sent
+    // over its IPC does (its children reach that through SWAYSOCK).
+    if (options.second_seat)
+        config += exec_writing("swaymsg -q seat seat1 fallback false && echo seat1", "seat1");
+    return config;
+}
+
+} // namespace
+
+SwayServer::SwayServer(Xwayland xwayland) : SwayServer(Options{.xwayland = xwayland}) {}
+
+SwayServer::SwayServer(const Options& options)
     : HeadlessCompositor(
+          options.user ? *options.user : test_account(compositor_user),
           {"/usr/bin/sway", "-c", "@CONFIG@"},
           {"WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1", "WLR_RENDERER=pixman"}, "",
-          xwayland == Xwayland::disabled
-              ? "xwayland disable\n"
-              // Sway hands its children the X display's name in DISPLAY.
-              : "xwayland enable\n"
-                "exec sh -c 'echo \"$DISPLAY\" > \"$XDG_RUNTIME_DIR/x-display.new\" && "
-                "mv \"$XDG_RUNTIME_DIR/x-display.new\" \"$XDG_RUNTIME_DIR/x-display\"'\n") {
-    if (xwayland == Xwayland::disabled)
+          sway_config(options)) {
+    if (options.second_seat)
+        await_line("seat1", "the name of its second seat");
+    if (options.xwayland == Xwayland::disabled)
         return;
-    const std::string file = runtime_dir() + "/x-display";
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (x_display_.empty()) {
-        std::ifstream in(file);
-        std::getline(in, x_display_);
-        if (x_display_.empty()) {
-            if (!running() || std::chrono::steady_clock::now() >= deadline) {
-                std::string why = "sway named no Xwayland display:\n" + log_tail();
-                stop();
-                throw std::runtime_error(why);
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-    }
+    x_display_ = await_line("x-display", "the name of its Xwayland display");
     if (!std::regex_match(x_display_, std::regex(":[0-9]+"))) {
         std::string why = "sway named the Xwayland display \"" + x_display_ + "\"";
         stop();
@@ -222,7 +234,8 @@ SwayServer::SwayServer(Xwayland xwayland)
 }
 
 WestonServer::WestonServer()
-    : HeadlessCompositor({"/usr/bin/weston", "--backend=headless-backend.so", "--socket=wayland-1",
+    : HeadlessCompositor(test_account(compositor_user),
+                         {"/usr/bin/weston", "--backend=headless-backend.so", "--socket=wayland-1",
                           "--idle-time=0"},
                          {}, "wayland-1") {}
 

@@ -7,9 +7,11 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "tests/servers/test_accounts.hpp"
 #include "tests/servers/watched_process.hpp"
 
 namespace quillfen::test {
@@ -31,21 +33,26 @@ class HeadlessCompositor {
     void restart(int signal, std::chrono::milliseconds gap = std::chrono::milliseconds(0));
 
   protected:
-    // Starts `argv` and returns once it answers on its socket; throws
+    // Starts `argv` as `user` and returns once it answers on its socket; throws
     // std::runtime_error when it does not come up. `socket_name` empty: take the first
     // socket the compositor makes. An argument "@CONFIG@" becomes the path of a file holding
     // `config`.
-    HeadlessCompositor(std::vector<std::string> argv, std::vector<std::string> env,
-                       std::string socket_name, const std::string& config = "");
+    HeadlessCompositor(const Account& user, std::vector<std::string> argv,
+                       std::vector<std::string> env, std::string socket_name,
+                       const std::string& config = "");
     ~HeadlessCompositor();
 
     bool running();
     void stop() noexcept;
+    // The first line of the file `name` in runtime_dir(), once the compositor has written it
+    // there; throws std::runtime_error (and stops the compositor) when it does not come.
+    std::string await_line(const std::string& name, const std::string& what);
 
   private:
     // Starts the compositor and returns once it answers on its socket.
     void launch();
 
+    Account user_;
     std::vector<std::string> argv_;
     std::vector<std::string> env_;
     std::string runtime_dir_;
@@ -59,7 +66,15 @@ class SwayServer : public HeadlessCompositor {
         disabled, // else sway would make an X display whenever the package is installed
         enabled,  // as users run it: the X display comes up at its first client
     };
+    struct Options {
+        Xwayland xwayland = Xwayland::disabled;
+        // A second seat, "seat1", beside sway's own "seat0"; each has a selection of its own.
+        bool second_seat = false;
+        // The account sway runs as; compositor_user when none.
+        std::optional<Account> user = std::nullopt;
+    };
     explicit SwayServer(Xwayland xwayland = Xwayland::disabled);
+    explicit SwayServer(const Options& options);
 
     // The display of sway's Xwayland, ":N"; empty when disabled. It lets in only sway's user.
     const std::string& x_display() const { return x_display_; }

@@ -280,6 +280,64 @@ TEST_F(CopyOnSway, DescriptorsAreCloseOnExecAndNothingRemainsAfterServing) {
     EXPECT_TRUE(fs::is_empty(tmpdir_));
 }
 
+// What a read of the layer gives: the text, "<no selection>", or the error's index.
+std::string read_through(wlclip::Clipboard& clipboard) {
+    auto contents = clipboard.get_contents();
+    if (!contents && std::holds_alternative<wlclip::paste::ClipboardEmpty>(contents.error()))
+        return "<no selection>";
+    if (!contents)
+        return "error index " + std::to_string(contents.error().index());
+    auto bytes = wlclip::read_to_end(contents->pipe.get());
+    return bytes ? *bytes : "read errno " + std::to_string(bytes.error().code);
+}
+
+// Each seat has a selection of its own, and the user may paste on any of them.
+TEST(CopyOnSeats, TheCopyIsTheSelectionOfEverySeat) {
+    SwayServer sway({.second_seat = true});
+    const WaylandPeer peer{sway.runtime_dir(), sway.socket_name()};
+    const std::vector<std::string> seat0{"--seat", "seat0"}, seat1{"--seat", "seat1"};
+    wl_copy(peer, "before, on seat0", seat0);
+    wl_copy(peer, "before, on seat1", seat1);
+    ASSERT_EQ(wl_paste(peer, seat0), "before, on seat0");
+    ASSERT_EQ(wl_paste(peer, seat1), "before, on seat1") << "the seats share one selection";
+
+    wlclip::Clipboard clipboard(address_of(sway));
+    for (const std::string text : {"first copy", "second copy"}) {
+        SCOPED_TRACE(text);
+        wl_copy(peer, "another client's, on seat1 alone", seat1);
+        auto copied = clipboard.copy_text(text);
+        ASSERT_TRUE(copied) << "copy error index " << copied.error().index();
+        EXPECT_EQ(wl_paste(peer, seat0), text);
+        EXPECT_EQ(wl_paste(peer, seat1), text);
+        EXPECT_EQ(read_through(clipboard), text);
+    }
+}
+
+// The primary selection (a middle click's paste) is the user's own: copies and reads of the
+// regular selection leave it as it was, and our copy is never offered there.
+TEST(CopyAndPrimary, ThePrimarySelectionIsLeftAsItWas) {
+    SwayServer sway;
+    const WaylandPeer peer{sway.runtime_dir(), sway.socket_name()};
+    const std::vector<std::string> primary{"--primary"};
+    wlclip::Clipboard clipboard(address_of(sway));
+
+    ASSERT_TRUE(clipboard.copy_text("ours, on no primary"));
+    EXPECT_EQ(wl_paste(peer), "ours, on no primary");
+    // Nothing is selected as primary, so wl-paste has no types to list there.
+    EXPECT_EQ(wl_paste(peer, {"--primary", "--list-types"}), std::nullopt) << "offered as primary";
+
+    wl_copy(peer, "the user's primary", primary);
+    ASSERT_EQ(wl_paste(peer, primary), "the user's primary");
+    ASSERT_TRUE(clipboard.copy_text("ours, beside the user's primary"));
+    EXPECT_EQ(read_through(clipboard), "ours, beside the user's primary");
+    wl_copy(peer, "another client's regular copy");
+    EXPECT_EQ(read_through(clipboard), "another client's regular copy");
+    // With the regular selection cleared, only the primary one holds a text: not ours to read.
+    wl_copy(peer, "", {"--clear"});
+    EXPECT_EQ(read_through(clipboard), "<no selection>");
+    EXPECT_EQ(wl_paste(peer, primary), "the user's primary");
+}
+
 TEST(CopyErrors, ConnectionKinds) {
     std::string pattern = (fs::temp_directory_path() / "wlclip-empty.XXXXXX");
     ASSERT_NE(::mkdtemp(pattern.data()), nullptr);

@@ -1,5 +1,5 @@
-// Reading the selection: type choice, the error kinds a real compositor shows, the pipe
-// handed back, and the time and size limits.
+// Reading the selection: type choice, the error kinds a real compositor shows (another user's
+// among them), the pipe handed back, and the time and size limits.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -21,10 +21,13 @@
 #include <system_error>
 #include <thread>
 
+#include "tests/servers/child_process.hpp"
 #include "tests/servers/peers.hpp"
 #include "tests/servers/process_state.hpp"
 #include "tests/servers/sway_server.hpp"
+#include "tests/servers/test_accounts.hpp"
 #include "tests/servers/watched_process.hpp"
+#include "tests/wlclip/counting_listener.hpp"
 #include "tests/wlclip/test_owner.hpp"
 #include "tests/wlclip/use_compositor.hpp"
 #include "util/unix_socket.hpp"
@@ -441,6 +444,93 @@ TEST(PasteTimeLimits, ACompositorThatNeverStopsSendingEventsStillTimesOut) {
     EXPECT_GE(waited, wlclip::round_trip_limit);
     EXPECT_GT(flood.sent(), 0u);
     EXPECT_FALSE(flood.gave_up()) << "the round trip ended only once the events stopped";
+}
+
+// How a read or a copy ended, in a word a child can report.
+template <class Value, class Error>
+std::string outcome_of(const std::expected<Value, Error>& result) {
+    if (result)
+        return "done";
+    if (const auto* failed = std::get_if<wlclip::WaylandConnection>(&result.error()))
+        return failed->kind == ConnectError::ForeignCompositor
+                   ? "another user's"
+                   : "connection kind " + std::to_string(static_cast<int>(failed->kind));
+    if (const auto* io = std::get_if<wlclip::WaylandCommunication>(&result.error()))
+        return io->io.code == ETIMEDOUT ? "timed out" : "errno " + std::to_string(io->io.code);
+    return "error index " + std::to_string(result.error().index());
+}
+
+// A socket served by another account is left before the handshake: not one byte reaches it,
+// from a read or from a copy.
+TEST(CompositorOfAnotherUser, GetsNoRequest) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as several users";
+    const Account user = test_account(compositor_user);
+    struct Case {
+        const char* what;
+        Account listener;
+        std::string outcome;
+        bool asked;
+    };
+    const Case cases[] = {
+        {"another user's socket", test_account(other_user),
+         "read: another user's, copy: another user's", false},
+        // Our own passes the check and is sent the handshake, which it never answers.
+        {"our own socket", user, "read: timed out, copy: timed out", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CountingListener listener(c.listener);
+        const RunResult result = run_in_child(
+            [&] {
+                if (!become(user))
+                    return 1;
+                wlclip::Clipboard clipboard(wlclip::Address::socket(listener.path()));
+                const std::string read = outcome_of(clipboard.get_contents());
+                note("read: " + read + ", copy: " + outcome_of(clipboard.copy_text("ours")));
+                return 0;
+            },
+            {.timeout = 30s});
+        EXPECT_EQ(result.out, c.outcome + "\n") << result.err;
+        for (std::size_t sent : listener.ended_connections(2, 20s))
+            EXPECT_EQ(sent > 0, c.asked) << sent << " bytes";
+    }
+}
+
+// A real compositor of another account, reached through a descriptor connected while the
+// child was still root, is neither read nor given our text.
+TEST(CompositorOfAnotherUser, RealSwayIsNeitherReadNorWritten) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as several users";
+    const Account other = test_account(other_user);
+    SwayServer sway; // runs as compositor_user
+    const WaylandPeer peer{sway.runtime_dir(), sway.socket_name()};
+    wl_copy(peer, "the copy of sway's user");
+    const auto socket = util::UnixAddress::path(sway.runtime_dir() + "/" + sway.socket_name());
+    ASSERT_TRUE(socket);
+    const RunResult result = run_in_child(
+        [&] {
+            const auto connected = [&] {
+                UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+                if (fd && ::connect(fd.get(), socket->get(), socket->length) != 0)
+                    fd.reset();
+                return fd;
+            };
+            UniqueFd for_read = connected();
+            UniqueFd for_copy = connected();
+            if (!for_read || !for_copy || !become(other))
+                return 1;
+            const std::string read = outcome_of(
+                wlclip::Clipboard(wlclip::Address::descriptor(std::move(for_read))).get_contents());
+            const std::string copied =
+                outcome_of(wlclip::Clipboard(wlclip::Address::descriptor(std::move(for_copy)))
+                               .copy_text("not for sway's user"));
+            note("read: " + read + ", copy: " + copied);
+            return 0;
+        },
+        {.timeout = 30s});
+    EXPECT_EQ(result.out, "read: another user's, copy: another user's\n") << result.err;
+    EXPECT_EQ(wl_paste(peer), "the copy of sway's user");
 }
 
 TEST(PasteOnWeston, ACompositorWithoutDataControlIsMissingProtocol) {

@@ -65,8 +65,12 @@ std::string RawClient::atom_name(xcb_atom_t atom) const {
 }
 
 xcb_window_t RawClient::clipboard_owner() const {
-    std::unique_ptr<xcb_get_selection_owner_reply_t, Free> reply{xcb_get_selection_owner_reply(
-        xcb_, xcb_get_selection_owner(xcb_, atom("CLIPBOARD")), nullptr)};
+    return selection_owner("CLIPBOARD");
+}
+
+xcb_window_t RawClient::selection_owner(std::string_view name) const {
+    std::unique_ptr<xcb_get_selection_owner_reply_t, Free> reply{
+        xcb_get_selection_owner_reply(xcb_, xcb_get_selection_owner(xcb_, atom(name)), nullptr)};
     return reply ? reply->owner : XCB_NONE;
 }
 

@@ -31,6 +31,8 @@ class RawClient {
     xcb_atom_t atom(std::string_view name) const;
     std::string atom_name(xcb_atom_t atom) const;
     xcb_window_t clipboard_owner() const;
+    // The owner of the selection `name` ("PRIMARY", say); XCB_NONE when nobody owns it.
+    xcb_window_t selection_owner(std::string_view name) const;
     // Makes our window CLIPBOARD's owner at `time`; throws when the server does not name it after.
     void take_clipboard(xcb_timestamp_t time = XCB_CURRENT_TIME) const;
     std::size_t max_request_bytes() const;

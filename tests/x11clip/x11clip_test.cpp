@@ -572,6 +572,30 @@ TEST_F(X11ClipLayer, AfterOurOwnTextAnotherOwnersAnswerIsRead) {
     }
 }
 
+// PRIMARY (a middle click's paste) is the user's own: writes and reads of CLIPBOARD leave it as
+// it was, and our text is never offered there.
+TEST_F(X11ClipLayer, PrimaryIsLeftAsItWas) {
+    auto clipboard = open();
+    RawClient peer(server.display());
+    ASSERT_TRUE(clipboard.set_string("ours, on no primary"));
+    EXPECT_EQ(peer.selection_owner("PRIMARY"), XCB_NONE);
+
+    xclip_copy_primary(server.display(), "the user's primary");
+    const xcb_window_t users = peer.selection_owner("PRIMARY");
+    ASSERT_NE(users, XCB_NONE);
+    ASSERT_TRUE(clipboard.set_string("ours, beside the user's primary"));
+    EXPECT_EQ(clipboard.get_string().value_or("?"), "ours, beside the user's primary");
+    {
+        XclipOwner theirs(server.display(), "another client's copy");
+        EXPECT_EQ(clipboard.get_string().value_or("?"), "another client's copy");
+    }
+    // With nobody owning CLIPBOARD, only PRIMARY holds a text: not ours to read.
+    ASSERT_TRUE(eventually([&] { return peer.clipboard_owner() == XCB_NONE; }));
+    EXPECT_EQ(clipboard.get_string().value_or("?"), "");
+    EXPECT_EQ(peer.selection_owner("PRIMARY"), users);
+    EXPECT_EQ(xclip_paste_primary(server.display()), "the user's primary");
+}
+
 TEST_F(X11ClipLayer, TwoObjectsOnOneDisplayHandOver) {
     auto first = open();
     auto second = open();
