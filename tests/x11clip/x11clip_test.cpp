@@ -154,7 +154,8 @@ TEST_F(X11ClipLayer, NoOwnerReadsEmptyAtOnce) {
     const auto took = Clock::now() - start;
     ASSERT_TRUE(text.has_value()) << text.error().message();
     EXPECT_EQ(*text, "");
-    EXPECT_LT(took, 1s); // the server refuses at once; no waiting for the time limit
+    // The server tells at once that nobody owns it: the read does not wait for its time limit.
+    EXPECT_LT(took, x11clip::read_timeout);
 }
 
 TEST_F(X11ClipLayer, SilentOwnerTimesOutAfterTwoSeconds) {
@@ -377,11 +378,12 @@ TEST_F(X11ClipLayer, ReadsSeveralMegabytesFromXclipIncrementally) {
     EXPECT_TRUE(*read == text);
 }
 
-TEST_F(X11ClipLayer, EveryRequestOfManySimultaneousRequestorsIsAnsweredPromptly) {
+// How fast the answers come is the benchmark's; here, that none is overlooked.
+TEST_F(X11ClipLayer, EveryRequestOfManySimultaneousRequestorsIsAnswered) {
     constexpr int requestors = 6;
     constexpr int rounds = 2000;
-    // Generous for one small answer; a request the owner overlooked waits for ever.
-    constexpr auto limit = 500ms;
+    // Far beyond any answer's time: a request the owner overlooked is never answered.
+    constexpr auto limit = 10s;
     auto clipboard = open();
     ASSERT_TRUE(clipboard.set_string("served to everyone"));
 
@@ -411,8 +413,7 @@ TEST_F(X11ClipLayer, EveryRequestOfManySimultaneousRequestorsIsAnsweredPromptly)
             });
         }
     }
-    EXPECT_EQ(late, 0) << "a request went unanswered for " << limit.count() << " ms in round "
-                       << done_rounds;
+    EXPECT_EQ(late, 0) << "a request went unanswered in round " << done_rounds;
     EXPECT_EQ(wrong, 0);
 }
 
