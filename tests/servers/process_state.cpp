@@ -1,6 +1,7 @@
 #include "tests/servers/process_state.hpp"
 
 #include <dirent.h>
+#include <sys/syscall.h>
 
 #include <filesystem>
 #include <fstream>
@@ -26,6 +27,36 @@ int thread_count() {
          std::filesystem::directory_iterator("/proc/self/task"))
         ++n;
     return n;
+}
+
+namespace {
+
+std::filesystem::path tasks_of(pid_t pid) {
+    return "/proc/" + std::to_string(pid) + "/task";
+}
+
+// The task's system call: its number and first argument, as "/proc/…/syscall" gives them while
+// it is inside one ("running", or -1, otherwise).
+bool in_write_to(const std::filesystem::path& task, int fd) {
+    std::ifstream in(task / "syscall");
+    long number = -1;
+    std::string first_argument;
+    return in >> number >> first_argument && number == SYS_write &&
+           std::stol(first_argument, nullptr, 16) == fd;
+}
+
+} // namespace
+
+bool thread_in_write(pid_t pid, pid_t tid, int fd) {
+    return in_write_to(tasks_of(pid) / std::to_string(tid), fd);
+}
+
+int threads_in_write(pid_t pid, int fd) {
+    int count = 0;
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator(tasks_of(pid), error))
+        count += in_write_to(task.path(), fd) ? 1 : 0;
+    return count;
 }
 
 bool process_ended(pid_t pid) {

@@ -13,6 +13,11 @@ namespace quillfen::test {
 std::set<int> open_fds();
 int thread_count();
 
+// Whether thread `tid` of process `pid` sits in write(2) on descriptor `fd` right now.
+bool thread_in_write(pid_t pid, pid_t tid, int fd);
+// How many threads of process `pid` sit in write(2) on descriptor `fd` right now.
+int threads_in_write(pid_t pid, int fd);
+
 // Whether the process `pid` has ended: it is gone, or a zombie nobody has collected yet.
 bool process_ended(pid_t pid);
 

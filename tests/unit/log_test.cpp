@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -18,6 +17,7 @@
 #include "fatal.hpp"
 #include "log.hpp"
 #include "tests/servers/child_process.hpp"
+#include "tests/servers/process_state.hpp"
 
 namespace quillfen::test {
 namespace {
@@ -347,8 +347,6 @@ TEST(BrokenStreams, FatalEndsOnlyAGuardedThread) {
                      " WARN - caught: failed printing to stdout: Broken pipe (os error 32)\n");
 }
 
-void ignore_signal(int) {}
-
 // Fills a pipe so that the next write blocks.
 void fill(int fd) {
     const int flags = fcntl(fd, F_GETFL);
@@ -359,6 +357,11 @@ void fill(int fd) {
     fcntl(fd, F_SETFL, flags);
 }
 
+std::atomic<int> interruptions = 0;
+void count_interruption(int) {
+    ++interruptions;
+}
+
 TEST(BrokenStreams, InterruptedWriteIsRetried) {
     const RunResult r = run_in_child([] {
         int fds[2];
@@ -366,17 +369,22 @@ TEST(BrokenStreams, InterruptedWriteIsRetried) {
             return 1;
         dup2(fds[1], STDOUT_FILENO);
         fill(STDOUT_FILENO);
-        // SIGALRM without SA_RESTART interrupts the blocked write with EINTR.
+        // A handler without SA_RESTART: the write blocked on the full pipe ends with EINTR.
         struct sigaction action {};
-        action.sa_handler = ignore_signal;
+        action.sa_handler = count_interruption;
         sigaction(SIGALRM, &action, nullptr);
-        sigset_t alarm_only;
-        sigemptyset(&alarm_only);
-        sigaddset(&alarm_only, SIGALRM);
+        const pid_t logger = gettid();
         std::string drained;
-        pthread_sigmask(SIG_BLOCK, &alarm_only, nullptr);
+        bool interrupted_in_write = false;
+        bool written_again = false;
         std::thread reader([&] {
-            usleep(300'000);
+            interrupted_in_write =
+                eventually([&] { return thread_in_write(getpid(), logger, STDOUT_FILENO); }) &&
+                ::tgkill(getpid(), logger, SIGALRM) == 0 &&
+                eventually([] { return interruptions == 1; });
+            written_again = interrupted_in_write && eventually([&] {
+                                return thread_in_write(getpid(), logger, STDOUT_FILENO);
+                            });
             char buffer[4096];
             ssize_t n;
             while ((n = read(fds[0], buffer, sizeof buffer)) > 0) {
@@ -385,30 +393,16 @@ TEST(BrokenStreams, InterruptedWriteIsRetried) {
                     break;
             }
         });
-        pthread_sigmask(SIG_UNBLOCK, &alarm_only, nullptr);
-        itimerval timer{};
-        timer.it_value.tv_usec = 50'000;
-        setitimer(ITIMER_REAL, &timer, nullptr);
         settings(Level::info, false);
         QF_INFO("after the interruption");
         reader.join();
+        if (!interrupted_in_write)
+            return 3;
+        if (!written_again)
+            return 4;
         return drained.ends_with("x INFO - after the interruption\n") ? 0 : 2;
     });
     EXPECT_EQ(r.exit_status, 0) << r.err;
-}
-
-// True once thread `tid` of this process sits in write(2) on descriptor `fd`.
-bool blocked_in_write(pid_t tid, int fd) {
-    const std::string path = "/proc/self/task/" + std::to_string(tid) + "/syscall";
-    FILE* file = std::fopen(path.c_str(), "r");
-    if (!file)
-        return false;
-    long number = -1;
-    unsigned long first_argument = 0;
-    const int fields = std::fscanf(file, "%ld 0x%lx", &number, &first_argument);
-    std::fclose(file);
-    return fields == 2 && number == 1 /* write */ &&
-           first_argument == static_cast<unsigned long>(fd);
 }
 
 TEST(Fork, ChildLogsAtOnceWhileAnotherThreadIsMidLine) {
@@ -426,10 +420,10 @@ TEST(Fork, ChildLogsAtOnceWhileAnotherThreadIsMidLine) {
             QF_INFO("held up in the middle of a line");
         });
         // Wait until the writer is inside its line, holding the stream lock.
-        for (int i = 0; i < 500 && !(writer_tid && blocked_in_write(writer_tid, STDOUT_FILENO));
-             ++i)
+        for (int i = 0;
+             i < 500 && !(writer_tid && thread_in_write(getpid(), writer_tid, STDOUT_FILENO)); ++i)
             usleep(10'000);
-        if (!blocked_in_write(writer_tid, STDOUT_FILENO))
+        if (!thread_in_write(getpid(), writer_tid, STDOUT_FILENO))
             return 3;
         const pid_t child = fork();
         if (child == 0) {

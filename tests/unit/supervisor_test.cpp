@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <regex>
 #include <string>
 #include <vector>
@@ -193,10 +195,15 @@ TEST(Supervisor, TimerOfAnEndedWorkerSignalsNothingElse) {
     EXPECT_EQ(err.find("error killing child process"), std::string::npos) << err;
 }
 
+std::string file_text(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 TEST(Supervisor, WorkerForkedWhileATimerPrintsStartsWithFreeLogLocks) {
     // Standard error is a full pipe that nobody reads yet: the first timer (at 2 s) blocks in
     // the middle of its line while the second worker is forked (at 2.5 s). That worker writes
-    // to standard error itself once the pipe drains (at 3.3 s), before its own timer (at 4.5 s).
+    // to standard error itself once the pipe drains, before its own timer (at 4.5 s).
     OwnedPipe pipe = make_pipe();
     ASSERT_EQ(fcntl(pipe.read.get(), F_SETFL, O_NONBLOCK), 0);
     ASSERT_EQ(fcntl(pipe.write.get(), F_SETFL, O_NONBLOCK), 0);
@@ -209,7 +216,11 @@ TEST(Supervisor, WorkerForkedWhileATimerPrintsStartsWithFreeLogLocks) {
     Host host({}, 2, "info", {"sleep:1500", "log", "run"}, watch);
     pipe.write.reset();
 
-    std::this_thread::sleep_for(3300ms);
+    // Worker 2 has begun while the first timer is still inside its line.
+    ASSERT_TRUE(quillfen::test::eventually(
+        [&] { return file_text(host.state.path / "worker-number") == "2"; }, 15s));
+    EXPECT_EQ(quillfen::test::threads_in_write(host.process.pid(), STDERR_FILENO), 1)
+        << "no thread of the supervisor was inside its line when worker 2 began";
     std::string err;
     const bool logged = host.process.wait_until(
         [&] {

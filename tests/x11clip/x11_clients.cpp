@@ -217,8 +217,10 @@ void ScriptedOwner::serve(const std::stop_token& stop) {
             ::poll(&p, 1, 20);
             continue;
         }
-        if ((e->response_type & 0x7f) != XCB_SELECTION_REQUEST ||
-            script_.reply == Script::Reply::none)
+        if ((e->response_type & 0x7f) != XCB_SELECTION_REQUEST)
+            continue;
+        ++requests_;
+        if (script_.reply == Script::Reply::none)
             continue;
         auto* request = reinterpret_cast<xcb_selection_request_event_t*>(e.get());
         bool refused = script_.reply == Script::Reply::refusal;

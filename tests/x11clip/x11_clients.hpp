@@ -88,6 +88,8 @@ class ScriptedOwner {
     void copy_again(std::vector<Offer> offers);
     // How many requests it has answered (refusals included).
     std::size_t answers() const { return answers_; }
+    // How many requests have reached it, those it leaves unanswered included.
+    std::size_t requests() const { return requests_; }
 
   private:
     void serve(const std::stop_token& stop);
@@ -101,6 +103,7 @@ class ScriptedOwner {
     Script script_;
     xcb_timestamp_t taken_at_ = XCB_CURRENT_TIME;
     std::atomic<std::size_t> answers_ = 0;
+    std::atomic<std::size_t> requests_ = 0;
     std::jthread thread_;
 };
 

@@ -10,6 +10,7 @@
 
 #include "error.hpp"
 #include "tests/servers/peers.hpp"
+#include "tests/servers/process_state.hpp"
 #include "tests/servers/xvfb_server.hpp"
 #include "tests/x11clip/slow_incr_owner.hpp"
 #include "tests/x11clip/x11_clients.hpp"
@@ -294,7 +295,8 @@ TEST(X11Clipboard, LostServerFailsReadsWithTheConnectionError) {
                                                  .type = "UTF8_STRING",
                                                  .bytes = ""});
             read = std::async(std::launch::async, [&] { return clipboard->get(); });
-            std::this_thread::sleep_for(500ms);
+            // The read waits on the owner's answer when the server goes.
+            ASSERT_TRUE(eventually([&] { return silent->requests() > 0; }));
             server.kill();
         } else {
             server.kill();
