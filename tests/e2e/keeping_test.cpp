@@ -160,6 +160,36 @@ TEST_F(Keeping, CopyOrClearRightAfterAChangeWasSpreadIsNotReverted) {
     }
 }
 
+// The user copies the moment the service has listed its clipboards, at its start and after each
+// replacement of the worker: once, as a user does, and the copy reaches every display.
+TEST_F(Keeping, CopyRightAfterADiscoveryIsSpread) {
+    struct Case {
+        const char* where;
+        std::function<void(const std::string&)> copy;
+    };
+    const Case cases[] = {
+        {"xclip on the first X display",
+         [&](const std::string& text) { xclip_copy(x1_->display(), text); }},
+        {"xclip on the second X display",
+         [&](const std::string& text) { xclip_copy(x2_->display(), text); }},
+        {"wl-copy on sway", [&](const std::string& text) { wl_copy(wayland_, text); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.where);
+        auto service = start_service();
+        for (std::size_t list = 1; list <= 3; ++list) {
+            SCOPED_TRACE(list);
+            if (list > 1)
+                kill(latest_worker(*service), SIGTERM);
+            ASSERT_TRUE(wait_for_list(*service, list));
+            const std::string text =
+                "right after discovery " + std::to_string(list) + ", " + c.where;
+            c.copy(text);
+            EXPECT_TRUE(everywhere(*service, text));
+        }
+    }
+}
+
 TEST_F(Keeping, ImageCopiedOnOneDisplayStaysAndTakesNoTextAway) {
     auto service = start_service();
     ASSERT_TRUE(wait_for_list(*service, 1));

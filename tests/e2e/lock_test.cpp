@@ -1,11 +1,12 @@
-// The lock that keeps one service per user, as users meet it: where it lives, that no other
-// account can take it first, and that it goes with the supervisor, worker and all.
+// The lock that keeps one service per user, as users meet it: where it lives, what its file is,
+// that no other account can take it first, and that it goes with the supervisor, worker and all.
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -18,6 +19,8 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -67,6 +70,45 @@ struct TempDir {
         path = ::mkdtemp(pattern.data());
     }
     ~TempDir() { fs::remove_all(path); }
+};
+
+// The lock file as the service leaves it: a regular file of the user's that only the user can
+// open, and empty.
+void expect_lock_file(const fs::path& path, uid_t uid) {
+    struct stat st {};
+    ASSERT_EQ(::lstat(path.c_str(), &st), 0) << path << ": " << std::strerror(errno);
+    EXPECT_TRUE(S_ISREG(st.st_mode)) << path;
+    EXPECT_EQ(st.st_mode & 07777, 0600u) << path;
+    EXPECT_EQ(st.st_size, 0) << path;
+    EXPECT_EQ(st.st_uid, uid) << path;
+}
+
+// This process's umask while it lives; the programs started meanwhile inherit it.
+class ScopedUmask {
+  public:
+    explicit ScopedUmask(mode_t mask) : before_(::umask(mask)) {}
+    ~ScopedUmask() { ::umask(before_); }
+    ScopedUmask(const ScopedUmask&) = delete;
+    ScopedUmask& operator=(const ScopedUmask&) = delete;
+
+  private:
+    mode_t before_;
+};
+
+// A tmpfs over `path` in this process's own mount namespace while it lives.
+class TmpfsOver {
+  public:
+    explicit TmpfsOver(const fs::path& path) : path_(path) {
+        if (::mount("tmpfs", path.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "mode=0755") != 0)
+            throw std::runtime_error("mounting a tmpfs over " + path.string() + ": " +
+                                     std::strerror(errno));
+    }
+    ~TmpfsOver() { ::umount2(path_.c_str(), MNT_DETACH); }
+    TmpfsOver(const TmpfsOver&) = delete;
+    TmpfsOver& operator=(const TmpfsOver&) = delete;
+
+  private:
+    fs::path path_;
 };
 
 TEST(ServiceLock, AnotherAccountCannotKeepTheUsersServiceFromStarting) {
@@ -155,6 +197,98 @@ TEST(ServiceLock, WithoutAnyUsableDirectoryTheServiceSaysWhyAndEndsWith101) {
                           "XDG_RUNTIME_DIR is not set; /run/user/" +
                               std::to_string(other.uid) + ": ENOENT; " + home + ": ENOENT\n");
     EXPECT_EQ(result.out, "");
+}
+
+// The file is removed neither when the service ends nor when a second one is refused: a service
+// started later would otherwise lock a new file beside a running one that holds the old.
+TEST(ServiceLock, LockFileIsEmptyOnlyTheUsersAndLeftInPlace) {
+    SKIP_UNLESS_ISOLATED();
+    const TempDir runtime;
+    const fs::path lock = runtime.path / "quillfen.lock";
+    WatchOptions options;
+    options.environment.push_back("XDG_RUNTIME_DIR=" + runtime.path.string());
+    std::optional<WatchedProcess> first;
+    {
+        // Without umask bits the file's mode is the service's own choice.
+        const ScopedUmask none(0);
+        first.emplace(service_argv(), options);
+    }
+    ASSERT_TRUE(first->wait_for_out(started_line, 20s)) << first->err();
+    expect_lock_file(lock, ::geteuid());
+    EXPECT_TRUE(lock_held(lock));
+
+    const RunResult second = run(service_argv(), options, 20s);
+    ASSERT_FALSE(second.timed_out) << second.out << second.err;
+    EXPECT_EQ(second.exit_status, 101);
+    EXPECT_EQ(second.err, already_running(::geteuid()));
+    expect_lock_file(lock, ::geteuid());
+    EXPECT_TRUE(lock_held(lock));
+
+    first->signal(SIGTERM);
+    ASSERT_TRUE(first->wait_exit(20s));
+    expect_lock_file(lock, ::geteuid());
+}
+
+// Without a runtime directory of the user's own (none set, or another account's, and no
+// /run/user/<uid>) the lock goes under the home directory, and there too keeps a second service
+// from starting.
+TEST(ServiceLock, WithoutARuntimeDirectoryOfTheUsersOwnTheLockIsInTheHomeDirectory) {
+    SKIP_UNLESS_ISOLATED();
+    const auto other = test_account(other_user);
+    const passwd* entry = ::getpwuid(other.uid);
+    ASSERT_NE(entry, nullptr);
+    const fs::path home = entry->pw_dir;
+    ASSERT_NE(home.parent_path(), home.root_path()) << home;
+    ASSERT_TRUE(fs::is_directory(home.parent_path())) << home;
+    ASSERT_FALSE(fs::exists("/run/user/" + std::to_string(other.uid)));
+    // The account has no home on the machine; this one lives in the test's mount namespace.
+    const TmpfsOver homes(home.parent_path());
+    fs::create_directory(home);
+    ASSERT_EQ(::chown(home.c_str(), other.uid, other.gid), 0);
+    ASSERT_EQ(::chmod(home.c_str(), 0700), 0);
+    const fs::path lock = home / "quillfen.lock";
+
+    struct Case {
+        const char* what;
+        std::vector<std::string> environment;
+        std::string warning; // empty: none
+    };
+    const Case cases[] = {
+        {"XDG_RUNTIME_DIR not set", {}, ""},
+        {"XDG_RUNTIME_DIR of another account",
+         {"XDG_RUNTIME_DIR=" + own_run_user()},
+         " WARN - Not using XDG_RUNTIME_DIR " + own_run_user() +
+             " for the service's lock: it is owned by user " + std::to_string(::geteuid()) + "\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WatchOptions options;
+        options.user = std::pair{other.uid, other.gid};
+        options.only_environment = true;
+        options.environment = {"PATH=/usr/bin:/bin"};
+        options.environment.insert(options.environment.end(), c.environment.begin(),
+                                   c.environment.end());
+        {
+            WatchedProcess first(service_argv(), options);
+            ASSERT_TRUE(first.wait_for_out(started_line, 20s)) << first.err();
+            if (c.warning.empty())
+                EXPECT_EQ(first.err().find("Not using XDG_RUNTIME_DIR"), std::string::npos)
+                    << first.err();
+            else
+                EXPECT_TRUE(first.err().starts_with(c.warning)) << first.err();
+            expect_lock_file(lock, other.uid);
+            EXPECT_TRUE(lock_held(lock));
+
+            const RunResult second = run(service_argv(), options, 20s);
+            ASSERT_FALSE(second.timed_out) << second.out << second.err;
+            EXPECT_EQ(second.exit_status, 101);
+            EXPECT_EQ(second.err, c.warning + already_running(other.uid));
+            first.signal(SIGTERM);
+            ASSERT_TRUE(first.wait_exit(20s));
+        }
+        expect_lock_file(lock, other.uid);
+        fs::remove(lock);
+    }
 }
 
 struct DirectoryCase {

@@ -2,12 +2,16 @@
 
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <random>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace quillfen::test {
@@ -46,11 +50,23 @@ int unused_display_number() {
     throw std::runtime_error("no unused X display number");
 }
 
-XvfbServer::XvfbServer() : XvfbServer(std::optional<Account>{}) {}
+XvfbServer::XvfbServer() : XvfbServer(std::nullopt, {}) {}
 
-XvfbServer::XvfbServer(const Account& account) : XvfbServer(std::optional<Account>{account}) {}
+XvfbServer::XvfbServer(const Account& account) : XvfbServer(account, {}) {}
 
-XvfbServer::XvfbServer(std::optional<Account> account) : account_(account) {
+XvfbServer::XvfbServer(const Cookie& cookie) : XvfbServer(std::nullopt, cookie.hex) {}
+
+XvfbServer::XvfbServer(std::optional<Account> account, std::string cookie)
+    : account_(account), cookie_(std::move(cookie)) {
+    if (!cookie_.empty()) {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "xvfb-auth-XXXXXX").string();
+        const int fd = ::mkstemp(pattern.data());
+        if (fd < 0)
+            throw std::runtime_error("cannot create the server's authority file");
+        ::close(fd);
+        authority_file_ = pattern;
+    }
     for (int attempt = 0; attempt < 20; ++attempt) {
         // Another test may take the same free number at the same moment: Xvfb's own lock
         // then makes one of the two fail, and that one tries another number.
@@ -62,6 +78,8 @@ XvfbServer::XvfbServer(std::optional<Account> account) : account_(account) {
 
 XvfbServer::~XvfbServer() {
     kill();
+    if (!authority_file_.empty())
+        ::unlink(authority_file_.c_str());
 }
 
 void XvfbServer::kill() {
@@ -91,10 +109,18 @@ bool XvfbServer::start_on(int number) {
     WatchOptions options{.discard_stderr = true};
     if (account_)
         options.user = std::pair{account_->uid, account_->gid};
-    auto xvfb = std::make_unique<WatchedProcess>(
-        std::vector<std::string>{"Xvfb", ":" + std::to_string(number), "-nolisten", "tcp",
-                                 "-noreset", "-displayfd", "1", "-screen", "0", "640x480x24"},
-        options);
+    std::vector<std::string> argv{"Xvfb", ":" + std::to_string(number)};
+    argv.insert(argv.end(),
+                {"-nolisten", "tcp", "-noreset", "-displayfd", "1", "-screen", "0", "640x480x24"});
+    if (!authority_file_.empty()) {
+        // The server reads every cookie of its file, whatever display an entry names.
+        if (!run({"xauth", "-q", "-f", authority_file_, "add", ":" + std::to_string(number), ".",
+                  cookie_})
+                 .succeeded())
+            throw std::runtime_error("xauth could not write the server's cookie");
+        argv.insert(argv.end(), {"-auth", authority_file_});
+    }
+    auto xvfb = std::make_unique<WatchedProcess>(argv, options);
     // The number arrives when the server is ready; end of file means it gave up.
     const bool up = xvfb->wait_until(
         [&] { return xvfb->out().find('\n') != std::string::npos || xvfb->output_ended(); }, 20s);

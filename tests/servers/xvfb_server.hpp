@@ -19,6 +19,13 @@ class XvfbServer {
     XvfbServer();
     // The same, run as `account` instead of this process's user.
     explicit XvfbServer(const Account& account);
+    // The same, started with -auth on a file of its own that holds `hex` (as mcookie makes it):
+    // only clients that present that MIT-MAGIC-COOKIE-1 are let in, as on a display manager's
+    // server.
+    struct Cookie {
+        std::string hex;
+    };
+    explicit XvfbServer(const Cookie& cookie);
     ~XvfbServer();
     XvfbServer(const XvfbServer&) = delete;
     XvfbServer& operator=(const XvfbServer&) = delete;
@@ -34,11 +41,13 @@ class XvfbServer {
     pid_t pid() const { return xvfb_ ? xvfb_->pid() : -1; }
 
   private:
-    explicit XvfbServer(std::optional<Account> account);
+    XvfbServer(std::optional<Account> account, std::string cookie);
     // Starts Xvfb on `number`; false when that server did not come up.
     bool start_on(int number);
 
     std::optional<Account> account_;
+    std::string cookie_;
+    std::string authority_file_; // the server's, when it wants a cookie
     int number_ = -1;
     std::unique_ptr<WatchedProcess> xvfb_;
 };

@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <signal.h>
+#include <xcb/xfixes.h>
 
 #include <cstdlib>
 #include <memory>
@@ -267,6 +268,29 @@ bool ScriptedOwner::answer_offer(const xcb_selection_request_event_t& request) {
             return true;
         }
     return false;
+}
+
+OwnerWatch::OwnerWatch(const std::string& display) : client_(display) {
+    xcb_connection_t* xcb = client_.connection();
+    const xcb_query_extension_reply_t* extension = xcb_get_extension_data(xcb, &xcb_xfixes_id);
+    if (extension == nullptr || extension->present == 0)
+        throw std::runtime_error("no XFIXES on " + display);
+    // The version must be asked before any other request of the extension.
+    std::free(xcb_xfixes_query_version_reply(
+        xcb, xcb_xfixes_query_version(xcb, XCB_XFIXES_MAJOR_VERSION, XCB_XFIXES_MINOR_VERSION),
+        nullptr));
+    const auto cookie = xcb_xfixes_select_selection_input_checked(
+        xcb, client_.window(), client_.atom("CLIPBOARD"),
+        XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER);
+    if (std::unique_ptr<xcb_generic_error_t, Free> error{xcb_request_check(xcb, cookie)})
+        throw std::runtime_error("XFixesSelectSelectionInput refused on " + display);
+    notify_type_ = static_cast<std::uint8_t>(extension->first_event + XCB_XFIXES_SELECTION_NOTIFY);
+}
+
+OwnerWatch::Taken OwnerWatch::next(std::chrono::seconds limit) {
+    std::unique_ptr<xcb_generic_event_t, Free> e{client_.wait_event(notify_type_, limit)};
+    const auto* notify = reinterpret_cast<const xcb_xfixes_selection_notify_event_t*>(e.get());
+    return {notify->owner, notify->selection_timestamp};
 }
 
 ServerGrab::ServerGrab(const std::string& display) : client_(display) {

@@ -55,8 +55,11 @@ class RawClient {
     // Starts an incremental transfer, takes `chunks` chunks and then stops reading.
     void stall_incremental(std::string_view target, int chunks);
 
-  private:
+    // The next event of `type` (the others are dropped), to be freed by the caller; throws when
+    // none comes within `limit`.
     xcb_generic_event_t* wait_event(std::uint8_t type, std::chrono::seconds limit);
+
+  private:
     std::string take_property(xcb_atom_t property, xcb_atom_t* type, std::uint8_t* format);
     void request(std::string_view target, xcb_atom_t property);
 
@@ -105,6 +108,25 @@ class ScriptedOwner {
     std::atomic<std::size_t> answers_ = 0;
     std::atomic<std::size_t> requests_ = 0;
     std::jthread thread_;
+};
+
+// A client that the server tells (XFIXES) of every new owner of CLIPBOARD, with the time at
+// which the owner took it: the time its SetSelectionOwner named, or the server's own time when it
+// named CurrentTime.
+class OwnerWatch {
+  public:
+    explicit OwnerWatch(const std::string& display);
+
+    struct Taken {
+        xcb_window_t owner = XCB_NONE;
+        xcb_timestamp_t at = XCB_CURRENT_TIME;
+    };
+    // The next change of owner; throws when none comes within `limit`.
+    Taken next(std::chrono::seconds limit = std::chrono::seconds(10));
+
+  private:
+    RawClient client_;
+    std::uint8_t notify_type_ = 0;
 };
 
 // A client that holds the whole server, as a screenshot tool's region selection or a window

@@ -20,6 +20,7 @@
 #include "tests/servers/process_state.hpp"
 #include "tests/servers/xvfb_server.hpp"
 #include "tests/x11clip/slow_incr_owner.hpp"
+#include "tests/x11clip/slow_link.hpp"
 #include "tests/x11clip/x11_clients.hpp"
 #include "x11clip/reader.hpp"
 #include "x11clip/x11clip.hpp"
@@ -317,6 +318,34 @@ TEST_F(X11ClipLayer, RefusesMultipleAndAnswersTimestampWithTheTimeOfOwnership) {
 
         EXPECT_EQ(peer.convert("UTF8_STRING").bytes, text);
         std::this_thread::sleep_for(20ms); // the next ownership at a later server time
+    }
+}
+
+// ICCCM: an owner takes a selection at a server time it learnt, never at CurrentTime, so that the
+// time TIMESTAMP answers is the one the server keeps for the ownership. Through a slow link the
+// server's clock moves on between the event that time comes from and the take; a take at
+// CurrentTime would be stamped with that later time.
+TEST_F(X11ClipLayer, TakesClipboardAtTheServerTimeThatTimestampAnswers) {
+    const int number = unused_display_number();
+    const SlowLink link(number, server.number(), 20ms);
+    auto clipboard = open_on(":" + std::to_string(number));
+    ASSERT_TRUE(clipboard) << clipboard.error().message();
+    RawClient peer(server.display());
+    OwnerWatch watch(server.display());
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        const xcb_timestamp_t before = peer.server_time();
+        ASSERT_TRUE(clipboard->set_string("taken " + std::to_string(round)));
+        const OwnerWatch::Taken taken = watch.next();
+        EXPECT_EQ(taken.owner, peer.clipboard_owner());
+        EXPECT_NE(taken.at, XCB_CURRENT_TIME);
+        EXPECT_GE(taken.at, before);
+
+        const auto answer = peer.convert("TIMESTAMP");
+        ASSERT_EQ(answer.bytes.size(), sizeof(xcb_timestamp_t));
+        xcb_timestamp_t answered = 0;
+        std::memcpy(&answered, answer.bytes.data(), sizeof answered);
+        EXPECT_EQ(taken.at, answered);
     }
 }
 
