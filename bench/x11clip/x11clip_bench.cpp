@@ -110,7 +110,7 @@ int main() try {
         const double own_ms = Ms(Clock::now() - start).count();
         if (read != text)
             throw std::runtime_error("own text read back wrong");
-        report_throughput("get own text (INCR both sides)", text.size(), own_ms);
+        report_throughput("get own text (answered from memory, no transfer)", text.size(), own_ms);
     }
     return 0;
 } catch (const std::exception& e) {
