@@ -18,6 +18,7 @@
 
 #include "tests/servers/isolation.hpp"
 #include "tests/servers/peers.hpp"
+#include "tests/servers/temp_dir.hpp"
 #include "tests/servers/watched_process.hpp"
 #include "tests/servers/xvfb_server.hpp"
 
@@ -47,15 +48,6 @@ class AuthorityForPeers {
 
   private:
     std::optional<std::string> before_;
-};
-
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "quillfen-cookie-XXXXXX").string();
-        path = ::mkdtemp(pattern.data());
-    }
-    ~TempDir() { fs::remove_all(path); }
 };
 
 // The numbers the warning about unreachable X displays names ("[0..19, 21, 23..254]"); empty
@@ -108,7 +100,7 @@ class XCookie : public ::testing::Test {
         shell("xauth -q -f " + file.string() + " add " + guarded_->display() + " . " + cookie_);
     }
 
-    TempDir dir_;
+    TempDir dir_{"quillfen-cookie"};
     const fs::path named_ = dir_.path / "named-authority";
     const fs::path home_ = dir_.path / "home";
     const fs::path empty_home_ = dir_.path / "empty-home";

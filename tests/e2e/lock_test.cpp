@@ -30,6 +30,7 @@
 #include "tests/servers/peers.hpp"
 #include "tests/servers/process_state.hpp"
 #include "tests/servers/sway_server.hpp"
+#include "tests/servers/temp_dir.hpp"
 #include "tests/servers/test_accounts.hpp"
 #include "tests/servers/watched_process.hpp"
 #include "tests/servers/xvfb_server.hpp"
@@ -62,15 +63,6 @@ std::string already_running(uid_t uid) {
 std::vector<std::string> service_argv() {
     return {QUILLFEN_BINARY, "--hide-timestamp", "--log-level", "debug"};
 }
-
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "quillfen-lock-XXXXXX").string();
-        path = ::mkdtemp(pattern.data());
-    }
-    ~TempDir() { fs::remove_all(path); }
-};
 
 // The lock file as the service leaves it: a regular file of the user's that only the user can
 // open, and empty.
@@ -203,7 +195,7 @@ TEST(ServiceLock, WithoutAnyUsableDirectoryTheServiceSaysWhyAndEndsWith101) {
 // started later would otherwise lock a new file beside a running one that holds the old.
 TEST(ServiceLock, LockFileIsEmptyOnlyTheUsersAndLeftInPlace) {
     SKIP_UNLESS_ISOLATED();
-    const TempDir runtime;
+    const TempDir runtime{"quillfen-lock"};
     const fs::path lock = runtime.path / "quillfen.lock";
     WatchOptions options;
     options.environment.push_back("XDG_RUNTIME_DIR=" + runtime.path.string());
@@ -335,7 +327,7 @@ TEST(ServiceLock, RuntimeDirectoryOthersCouldWriteToIsNotUsed) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        TempDir base;
+        TempDir base{"quillfen-lock"};
         const fs::path dir = c.make(base.path);
         WatchOptions options;
         options.environment.push_back("XDG_RUNTIME_DIR=" + dir.string());

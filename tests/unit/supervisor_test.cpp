@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "tests/servers/process_state.hpp"
+#include "tests/servers/temp_dir.hpp"
 #include "tests/servers/watched_process.hpp"
 
 namespace {
@@ -26,21 +27,12 @@ using namespace std::chrono_literals;
 using quillfen::test::count_of;
 using quillfen::test::make_pipe;
 using quillfen::test::OwnedPipe;
+using quillfen::test::TempDir;
 using quillfen::test::WatchedProcess;
 using quillfen::test::WatchOptions;
 
-struct TempDir {
-    std::filesystem::path path;
-    TempDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "supervisor-XXXXXX").string();
-        path = mkdtemp(pattern.data());
-    }
-    ~TempDir() { std::filesystem::remove_all(path); }
-};
-
 struct Host {
-    TempDir state;
+    TempDir state{"supervisor"};
     WatchedProcess process;
 
     Host(const std::vector<std::string>& options, unsigned timer, const std::string& level,
