@@ -18,6 +18,7 @@
 
 #include "tests/servers/isolation.hpp"
 #include "tests/servers/peers.hpp"
+#include "tests/servers/scoped_environment.hpp"
 #include "tests/servers/temp_dir.hpp"
 #include "tests/servers/watched_process.hpp"
 #include "tests/servers/xvfb_server.hpp"
@@ -27,28 +28,6 @@ namespace {
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
-
-// Points this process's XAUTHORITY at `path` while it lives: xclip, the user's program here,
-// takes the cookie from there. The service gets an environment of its own.
-class AuthorityForPeers {
-  public:
-    explicit AuthorityForPeers(const std::string& path) {
-        if (const char* before = std::getenv("XAUTHORITY"))
-            before_ = before;
-        ::setenv("XAUTHORITY", path.c_str(), 1);
-    }
-    ~AuthorityForPeers() {
-        if (before_)
-            ::setenv("XAUTHORITY", before_->c_str(), 1);
-        else
-            ::unsetenv("XAUTHORITY");
-    }
-    AuthorityForPeers(const AuthorityForPeers&) = delete;
-    AuthorityForPeers& operator=(const AuthorityForPeers&) = delete;
-
-  private:
-    std::optional<std::string> before_;
-};
 
 // The numbers the warning about unreachable X displays names ("[0..19, 21, 23..254]"); empty
 // without that warning.
@@ -93,7 +72,9 @@ class XCookie : public ::testing::Test {
         ::chmod(runtime_.c_str(), 0700);
         add_cookie(named_);
         add_cookie(home_ / ".Xauthority");
-        peers_.emplace(named_.string());
+        // xclip, the user's program here, takes the cookie from there; the service gets an
+        // environment of its own.
+        peers_.set("XAUTHORITY", named_.string());
     }
 
     void add_cookie(const fs::path& file) const {
@@ -108,7 +89,7 @@ class XCookie : public ::testing::Test {
     std::string cookie_;
     std::unique_ptr<XvfbServer> guarded_;
     std::unique_ptr<XvfbServer> open_;
-    std::optional<AuthorityForPeers> peers_;
+    ScopedEnvironment peers_;
 };
 
 TEST_F(XCookie, ServiceReachesTheDisplayWithTheCookieOfXauthorityElseOfHome) {

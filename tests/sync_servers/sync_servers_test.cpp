@@ -23,6 +23,7 @@
 #include "tests/servers/isolation.hpp"
 #include "tests/servers/peers.hpp"
 #include "tests/servers/process_state.hpp"
+#include "tests/servers/scoped_environment.hpp"
 #include "tests/servers/sway_server.hpp"
 #include "tests/servers/xvfb_server.hpp"
 #include "tests/sync_servers/sync_worker.hpp"
@@ -70,6 +71,8 @@ class SyncServers : public ::testing::Test {
     }
 
     Lines lines;
+    // A member of the base, so that it is put back once the derived fixtures' servers are gone.
+    ScopedEnvironment environment;
 };
 
 // Two X servers and one sway, in the order discovery lists them.
@@ -84,7 +87,7 @@ class ThreeServers : public SyncServers {
         if (second->number() < first->number())
             std::swap(first, second);
         sway = std::make_unique<SwayServer>();
-        ::setenv("XDG_RUNTIME_DIR", sway->runtime_dir().c_str(), 1);
+        environment.set("XDG_RUNTIME_DIR", sway->runtime_dir());
     }
 
     std::optional<std::string> wl_paste() const {
@@ -154,7 +157,7 @@ TEST_F(ThreeServers, SecondNamesOfOneServerAreRemovedAsDuplicates) {
 
 TEST_F(SyncServers, WestonWithoutDataControlIsWarnedAbout) {
     WestonServer weston;
-    ::setenv("XDG_RUNTIME_DIR", weston.runtime_dir().c_str(), 1);
+    environment.set("XDG_RUNTIME_DIR", weston.runtime_dir());
     log::level::set(Level::warn);
     auto found = discover();
     ASSERT_TRUE(found) << debug_text(found.error());
@@ -169,7 +172,7 @@ TEST_F(SyncServers, WestonWithoutDataControlIsWarnedAbout) {
 TEST_F(SyncServers, NoServerAtAllReportsEveryX11Number) {
     std::string empty = (fs::temp_directory_path() / "quillfen-sync-empty.XXXXXX").string();
     ASSERT_NE(::mkdtemp(empty.data()), nullptr);
-    ::setenv("XDG_RUNTIME_DIR", empty.c_str(), 1);
+    environment.set("XDG_RUNTIME_DIR", empty);
     log::log_sensitive_information::set(true);
     auto found = discover();
     fs::remove(empty);
@@ -181,7 +184,7 @@ TEST_F(SyncServers, NoServerAtAllReportsEveryX11Number) {
 }
 
 TEST_F(SyncServers, UnsetRuntimeDirGivesAnErrorLinePerWaylandSocket) {
-    ::unsetenv("XDG_RUNTIME_DIR");
+    environment.unset("XDG_RUNTIME_DIR");
     log::level::set(Level::warn);
     auto found = discover();
     ASSERT_TRUE(found) << debug_text(found.error());

@@ -15,6 +15,7 @@
 
 #include "tests/servers/peers.hpp"
 #include "tests/servers/process_state.hpp"
+#include "tests/servers/scoped_environment.hpp"
 #include "tests/servers/sway_server.hpp"
 #include "tests/wlclip/use_compositor.hpp"
 #include "wlclip/connection.hpp"
@@ -31,17 +32,14 @@ namespace fs = std::filesystem;
 class CopyOnSway : public ::testing::Test {
   protected:
     void SetUp() override {
-        use_compositor(sway_);
+        use_compositor(sway_, environment_);
         // Nothing the layer does may land on disk; an empty TMPDIR shows it.
         std::string pattern = (fs::temp_directory_path() / "wlclip-tmp.XXXXXX");
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
         tmpdir_ = pattern;
-        ::setenv("TMPDIR", tmpdir_.c_str(), 1);
+        environment_.set("TMPDIR", tmpdir_);
     }
-    void TearDown() override {
-        ::unsetenv("TMPDIR");
-        fs::remove_all(tmpdir_);
-    }
+    void TearDown() override { fs::remove_all(tmpdir_); }
     // The layer's clipboard of sway; a test may end it early to see what it leaves.
     wlclip::Clipboard& clipboard() { return *clipboard_; }
     void copy_ok(const std::string& text) {
@@ -58,6 +56,8 @@ class CopyOnSway : public ::testing::Test {
         return bytes.value_or("<read failed>");
     }
 
+    // First, so that it is put back after everything else is gone.
+    ScopedEnvironment environment_;
     SwayServer sway_;
     std::optional<wlclip::Clipboard> clipboard_{std::in_place, address_of(sway_)};
     std::string tmpdir_;
@@ -341,9 +341,10 @@ TEST(CopyAndPrimary, ThePrimarySelectionIsLeftAsItWas) {
 TEST(CopyErrors, ConnectionKinds) {
     std::string pattern = (fs::temp_directory_path() / "wlclip-empty.XXXXXX");
     ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    ::unsetenv("WAYLAND_SOCKET");
-    ::setenv("XDG_RUNTIME_DIR", pattern.c_str(), 1);
-    ::setenv("WAYLAND_DISPLAY", "wayland-3", 1);
+    ScopedEnvironment environment;
+    environment.unset("WAYLAND_SOCKET");
+    environment.set("XDG_RUNTIME_DIR", pattern);
+    environment.set("WAYLAND_DISPLAY", "wayland-3");
     const int threads_before = thread_count();
 
     auto copied = wlclip::Clipboard(wlclip::Address::from_environment()).copy_text("x");
@@ -352,7 +353,7 @@ TEST(CopyErrors, ConnectionKinds) {
     ASSERT_NE(failed, nullptr) << "error index " << copied.error().index();
     EXPECT_EQ(failed->kind, wlclip::ConnectError::NoCompositorListening);
 
-    ::unsetenv("XDG_RUNTIME_DIR");
+    environment.unset("XDG_RUNTIME_DIR");
     copied = wlclip::Clipboard(wlclip::Address::from_environment()).copy_text("x");
     ASSERT_FALSE(copied);
     failed = std::get_if<wlclip::copy::WaylandConnection>(&copied.error());

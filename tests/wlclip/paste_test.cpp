@@ -24,6 +24,7 @@
 #include "tests/servers/child_process.hpp"
 #include "tests/servers/peers.hpp"
 #include "tests/servers/process_state.hpp"
+#include "tests/servers/scoped_environment.hpp"
 #include "tests/servers/sway_server.hpp"
 #include "tests/servers/test_accounts.hpp"
 #include "tests/servers/watched_process.hpp"
@@ -82,7 +83,9 @@ TEST(TextTypeChoice, FollowsThePreferenceOrder) {
 
 class PasteOnSway : public ::testing::Test {
   protected:
-    void SetUp() override { use_compositor(sway_); }
+    void SetUp() override { use_compositor(sway_, environment_); }
+    // First, so that it is put back after everything else is gone.
+    ScopedEnvironment environment_;
     SwayServer sway_;
     wlclip::Clipboard clipboard_{address_of(sway_)};
 };
@@ -289,8 +292,8 @@ TEST_F(PasteOnSway, AnInheritedSocketIsUsedAndRemovedFromTheEnvironment) {
     int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
     const auto address = util::UnixAddress::path(sway_.runtime_dir() + "/" + sway_.socket_name());
     ASSERT_EQ(::connect(fd, address->get(), address->length), 0);
-    ::setenv("WAYLAND_SOCKET", std::to_string(fd).c_str(), 1);
-    ::setenv("WAYLAND_DISPLAY", "wayland-200", 1); // would fail if it were used
+    environment_.set("WAYLAND_SOCKET", std::to_string(fd));
+    environment_.set("WAYLAND_DISPLAY", "wayland-200"); // would fail if it were used
 
     auto contents = wlclip::Clipboard(wlclip::Address::from_environment()).get_contents();
     ASSERT_FALSE(contents);
@@ -318,28 +321,29 @@ class EmptyRuntimeDir : public ::testing::Test {
         std::string pattern = (std::filesystem::temp_directory_path() / "wlclip-empty.XXXXXX");
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
         dir_ = pattern;
-        ::unsetenv("WAYLAND_SOCKET");
-        ::setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
-        ::setenv("WAYLAND_DISPLAY", "wayland-0", 1);
+        environment_.unset("WAYLAND_SOCKET");
+        environment_.set("XDG_RUNTIME_DIR", dir_);
+        environment_.set("WAYLAND_DISPLAY", "wayland-0");
     }
     void TearDown() override { std::filesystem::remove_all(dir_); }
+    ScopedEnvironment environment_;
     std::string dir_;
 };
 
 TEST_F(EmptyRuntimeDir, ConnectionKinds) {
     EXPECT_EQ(connect_error(paste_error()), ConnectError::NoCompositorListening);
 
-    ::unsetenv("XDG_RUNTIME_DIR");
+    environment_.unset("XDG_RUNTIME_DIR");
     EXPECT_EQ(connect_error(paste_error()), ConnectError::XdgRuntimeDirNotSet);
 
     for (const char* socket : {"abc", "-1", "12x", "987654"}) {
-        ::setenv("WAYLAND_SOCKET", socket, 1);
+        environment_.set("WAYLAND_SOCKET", socket);
         EXPECT_EQ(connect_error(paste_error()), ConnectError::InvalidFd) << socket;
         EXPECT_EQ(std::getenv("WAYLAND_SOCKET"), nullptr);
     }
 
-    ::setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
-    ::setenv("WAYLAND_DISPLAY", std::string(200, 'w').c_str(), 1);
+    environment_.set("XDG_RUNTIME_DIR", dir_);
+    environment_.set("WAYLAND_DISPLAY", std::string(200, 'w'));
     EXPECT_EQ(connect_error(paste_error()), ConnectError::InvalidName);
 }
 

@@ -14,6 +14,7 @@
 #include "tests/servers/child_process.hpp"
 #include "tests/servers/peers.hpp"
 #include "tests/servers/process_state.hpp"
+#include "tests/servers/scoped_environment.hpp"
 #include "tests/servers/sway_server.hpp"
 #include "tests/wlclip/use_compositor.hpp"
 #include "wlclip/serving.hpp"
@@ -26,7 +27,8 @@ using namespace std::chrono_literals;
 
 TEST(WlclipServing, StoppedThreadsTakeNoRequestsAndEndTheirTransfersOrCountThem) {
     SwayServer sway;
-    use_compositor(sway); // for wl-copy
+    ScopedEnvironment environment;
+    use_compositor(sway, environment); // for wl-copy
     struct Case {
         const char* name;
         bool replaced; // another client takes the selection before the stop

@@ -1,7 +1,5 @@
 #include "tests/wlclip/use_compositor.hpp"
 
-#include <cstdlib>
-
 namespace quillfen::test {
 
 wlclip::Address address_of(const HeadlessCompositor& compositor) {
@@ -9,10 +7,10 @@ wlclip::Address address_of(const HeadlessCompositor& compositor) {
                                            compositor.socket_name());
 }
 
-void use_compositor(const HeadlessCompositor& compositor) {
-    ::unsetenv("WAYLAND_SOCKET");
-    ::setenv("XDG_RUNTIME_DIR", compositor.runtime_dir().c_str(), 1);
-    ::setenv("WAYLAND_DISPLAY", compositor.socket_name().c_str(), 1);
+void use_compositor(const HeadlessCompositor& compositor, ScopedEnvironment& environment) {
+    environment.unset("WAYLAND_SOCKET");
+    environment.set("XDG_RUNTIME_DIR", compositor.runtime_dir());
+    environment.set("WAYLAND_DISPLAY", compositor.socket_name());
 }
 
 } // namespace quillfen::test

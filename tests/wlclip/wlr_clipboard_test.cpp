@@ -18,6 +18,7 @@
 #include "error.hpp"
 #include "tests/servers/peers.hpp"
 #include "tests/servers/process_state.hpp"
+#include "tests/servers/scoped_environment.hpp"
 #include "tests/servers/sway_server.hpp"
 #include "tests/wlclip/serving_threads.hpp"
 #include "tests/wlclip/test_owner.hpp"
@@ -29,6 +30,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::environment_compositor;
+using test::ScopedEnvironment;
 using test::use_compositor;
 using test::wl_copy;
 using test::wl_paste;
@@ -53,22 +55,25 @@ TEST(WlrClipboardObject, DebugTextAndDisplay) {
 
 // Points the environment at `compositor` (the clipboard reads XDG_RUNTIME_DIR when it is made);
 // its socket name.
-std::string socket_in_environment(const test::HeadlessCompositor& compositor) {
-    use_compositor(compositor);
+std::string socket_in_environment(const test::HeadlessCompositor& compositor,
+                                  ScopedEnvironment& environment) {
+    use_compositor(compositor, environment);
     return compositor.socket_name();
 }
 
 class WlrClipboardOnSway : public ::testing::Test {
   protected:
+    // First, so that it is there for the clipboard and put back after everything else is gone.
+    ScopedEnvironment environment_;
     test::SwayServer sway_;
-    WlrClipboard clipboard_{socket_in_environment(sway_)};
+    WlrClipboard clipboard_{socket_in_environment(sway_, environment_)};
 };
 
 TEST_F(WlrClipboardOnSway, SelectionsWithoutTextReadAsTheEmptyText) {
-    ::setenv("WAYLAND_DISPLAY", "wayland-250", 1); // the object must use its own
+    environment_.set("WAYLAND_DISPLAY", "wayland-250"); // the object must use its own
     EXPECT_EQ(clipboard_.get(), "") << "no selection yet";
     EXPECT_STREQ(std::getenv("WAYLAND_DISPLAY"), "wayland-250") << "the environment is left alone";
-    use_compositor(sway_); // for wl-copy
+    use_compositor(sway_, environment_); // for wl-copy
     wl_copy(environment_compositor, "\x89PNG\r\n", {"-t", "image/png"});
     EXPECT_EQ(clipboard_.get(), "") << "only an image type";
 }
@@ -326,7 +331,7 @@ TEST_F(WlrClipboardOnSway, AfterAReadGaveUpTheSelectionIsLeftAloneForAWhile) {
         std::lock_guard lock(mutex);
         writers.clear();
     }
-    use_compositor(sway_); // for wl-copy
+    use_compositor(sway_, environment_); // for wl-copy
     wl_copy(environment_compositor, "a new copy");
     std::this_thread::sleep_for(BackOff::first); // it began before
     EXPECT_EQ(read_content(clipboard_), Content{"a new copy"});
@@ -411,8 +416,9 @@ TEST_F(WlrClipboardOnSway, WatchReturnsWithAChange) {
 TEST(WlrClipboardErrors, ConnectionKinds) {
     std::string dir = (std::filesystem::temp_directory_path() / "wlr-empty.XXXXXX");
     ASSERT_NE(::mkdtemp(dir.data()), nullptr);
-    ::unsetenv("WAYLAND_SOCKET");
-    ::setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+    ScopedEnvironment environment;
+    environment.unset("WAYLAND_SOCKET");
+    environment.set("XDG_RUNTIME_DIR", dir);
     WlrClipboard clipboard("wayland-9");
 
     EXPECT_EQ(error_text(clipboard.get()), "WlcrsPaste(WaylandConnection(NoCompositorListening))");
@@ -421,7 +427,7 @@ TEST(WlrClipboardErrors, ConnectionKinds) {
     EXPECT_EQ(debug_text(set.error()), "WlcrsCopy(WaylandConnection(NoCompositorListening))");
 
     // The runtime directory is read when the clipboard is made.
-    ::unsetenv("XDG_RUNTIME_DIR");
+    environment.unset("XDG_RUNTIME_DIR");
     WlrClipboard without_dir("wayland-9");
     EXPECT_EQ(error_text(without_dir.get()), "WlcrsPaste(WaylandConnection(XdgRuntimeDirNotSet))");
     set = without_dir.set("x");
@@ -432,7 +438,8 @@ TEST(WlrClipboardErrors, ConnectionKinds) {
 
 TEST(WlrClipboardErrors, WestonLacksTheProtocol) {
     test::WestonServer weston;
-    use_compositor(weston);
+    ScopedEnvironment environment;
+    use_compositor(weston, environment);
     WlrClipboard clipboard(weston.socket_name());
     EXPECT_EQ(
         error_text(clipboard.get()),

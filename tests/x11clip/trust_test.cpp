@@ -18,6 +18,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "tests/servers/scoped_environment.hpp"
 #include "tests/servers/silent_listener.hpp"
 #include "tests/servers/sway_server.hpp"
 #include "tests/servers/test_accounts.hpp"
@@ -230,23 +231,15 @@ class AuthorityFile {
         ::close(fd);
         if (!written)
             throw std::runtime_error("cannot write the authority file");
-        if (const char* before = std::getenv("XAUTHORITY"))
-            before_ = before;
-        ::setenv("XAUTHORITY", path_.c_str(), 1);
+        environment_.set("XAUTHORITY", path_);
     }
-    ~AuthorityFile() {
-        if (before_)
-            ::setenv("XAUTHORITY", before_->c_str(), 1);
-        else
-            ::unsetenv("XAUTHORITY");
-        ::unlink(path_.c_str());
-    }
+    ~AuthorityFile() { ::unlink(path_.c_str()); }
     AuthorityFile(const AuthorityFile&) = delete;
     AuthorityFile& operator=(const AuthorityFile&) = delete;
 
   private:
     std::string path_;
-    std::optional<std::string> before_;
+    ScopedEnvironment environment_;
 };
 
 TEST(X11ClipAuthority, TheCookieOfThisHostAndDisplay) {

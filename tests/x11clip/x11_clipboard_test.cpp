@@ -11,6 +11,7 @@
 #include "error.hpp"
 #include "tests/servers/peers.hpp"
 #include "tests/servers/process_state.hpp"
+#include "tests/servers/scoped_environment.hpp"
 #include "tests/servers/xvfb_server.hpp"
 #include "tests/x11clip/slow_incr_owner.hpp"
 #include "tests/x11clip/x11_clients.hpp"
@@ -47,7 +48,8 @@ TEST(X11Clipboard, NoServerGivesTheTextDiscoveryCompares) {
 TEST(X11Clipboard, ServesTheDisplayGivenWhileDisplayNamesAnother) {
     XvfbServer server;
     XvfbServer other;
-    ::setenv("DISPLAY", other.display().c_str(), 1);
+    ScopedEnvironment environment;
+    environment.set("DISPLAY", other.display());
     auto clipboard = open_on(server);
     EXPECT_EQ(std::string(::getenv("DISPLAY")), other.display());
     ASSERT_TRUE(clipboard->set("given display"));

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "tests/servers/process_state.hpp"
+#include "tests/servers/scoped_environment.hpp"
 #include "tests/servers/xvfb_server.hpp"
 #include "tests/x11clip/slow_incr_owner.hpp"
 #include "tests/x11clip/slow_link.hpp"
@@ -141,7 +142,8 @@ TEST(X11ClipCreate, FailuresNameTheirCause) {
 
 TEST_F(X11ClipLayer, ServesTheDisplayGivenWhileDisplayNamesAnother) {
     XvfbServer other;
-    ::setenv("DISPLAY", other.display().c_str(), 1);
+    ScopedEnvironment environment;
+    environment.set("DISPLAY", other.display());
     auto clipboard = open();
     ASSERT_TRUE(clipboard.set_string("first display"));
     EXPECT_EQ(xclip_read(server.display()).out, "first display");
