@@ -6,7 +6,7 @@ PYTHON312  ?= $(firstword $(wildcard /root/.pyenv/versions/3.12*/bin/python3.12)
 JOBS       ?= $(shell nproc)
 CTEST_ARGS ?=
 
-PACKAGES := $(shell grep -v '^\#' packages.txt)
+PACKAGES := $(shell grep -hv '^\#' packages-build.txt packages-test.txt)
 SUDO     := $(if $(filter 0,$(shell id -u)),,sudo)
 
 .PHONY: all deps venv configure build test asan-test demo bench format format-check clean
