@@ -6,10 +6,11 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <optional>
 #include <vector>
+
+#include "util/fd_io.hpp"
 
 namespace quillfen {
 
@@ -289,15 +290,8 @@ Args parse_args_or_exit(int argc, char** argv) {
         return *args;
     const auto& exit = std::get<ParseExit>(result);
     const int fd = exit.to_stdout ? STDOUT_FILENO : STDERR_FILENO;
-    std::string_view text = exit.text;
-    while (!text.empty()) {
-        const ssize_t n = ::write(fd, text.data(), text.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        text.remove_prefix(static_cast<std::size_t>(n));
-    }
+    // Nothing is left to tell a failed write to.
+    (void)util::write_all(fd, exit.text);
     _exit(exit.status);
 }
 
