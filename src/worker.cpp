@@ -101,7 +101,9 @@ void run_with(const WorkerSteps& steps) {
 
     const std::string message = debug_text(
         MyError{MyError::Crash{.msg = "too many errors, exiting", .cause = std::move(errors)}});
-    times = std::vector<WallTime>{};
+    // Destroyed here, the Wayland clipboards' serving threads finish the pastes under way (within
+    // wlclip::serving_stop_limit) before fatal's _exit, which would cut them where their readers
+    // cannot tell a cut paste from a whole one.
     latest.clipboards.clear();
     fatal(message);
 }
