@@ -6,10 +6,11 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <optional>
 #include <vector>
+
+#include "util/fd_io.hpp"
 
 namespace quillfen {
 
@@ -25,45 +26,78 @@ constexpr std::string_view usage = "Usage: quillfen [OPTIONS]";
 constexpr unsigned widest_help = 120;
 constexpr unsigned help_indent = 10;
 
-struct Argument {
-    std::string_view names; // as shown in the help
-    std::string help;
+// What an option does: sets the level, sets a flag of `Args`, or is one of the two the library
+// adds.
+enum class Kind { level, flag, help, version };
+
+struct Option {
+    std::string_view name;
+    std::string_view short_name; // empty: none
+    Kind kind;
+    std::string_view help;
+    bool Args::*flag = nullptr; // for Kind::flag
 };
 
-// In the order of `Args`, then the two the library adds.
-const std::vector<Argument> help_entries = {
-    {"      --log-level <LOG_LEVEL>",
-     fmt::format("granularity to log [default: {}] [possible values: {}]",
-                 level_name(Args{}.log_level), fmt::join(level_names, ", "))},
-    {"      --hide-timestamp",
+// Every option, in the order the help lists them: that of `Args`, then the library's two.
+constexpr Option options[] = {
+    {"--log-level", "", Kind::level, "granularity to log"},
+    {"--hide-timestamp", "", Kind::flag,
      "whether to include timestamps in the logs (systemd already includes timestamps so you'll "
-     "want to enable this for systemd)"},
-    {"      --run-forked", "whether to run the sync forked so the state can be cleaned up "
-                           "periodically. typically, this should be true"},
-    {"      --log-clipboard-contents",
+     "want to enable this for systemd)",
+     &Args::hide_timestamp},
+    {"--run-forked", "", Kind::flag,
+     "whether to run the sync forked so the state can be cleaned up periodically. typically, this "
+     "should be true",
+     &Args::run_forked},
+    {"--log-clipboard-contents", "", Kind::flag,
      "when debug logging is enabled, it won't show clipboard contents, because clipboard contents "
      "are sensitive user information. but if you set this to true, in addition to enabling debug "
-     "logging, then it will log the clipboard contents"},
-    {"  -h, --help", "Print help"},
-    {"  -V, --version", "Print version"},
+     "logging, then it will log the clipboard contents",
+     &Args::log_clipboard_contents},
+    {"--help", "-h", Kind::help, "Print help"},
+    {"--version", "-V", Kind::version, "Print version"},
 };
 
-// Every spelling of an argument that takes no value.
-constexpr std::string_view flag_names[] = {"--hide-timestamp",
-                                           "--run-forked",
-                                           "--log-clipboard-contents",
-                                           "--help",
-                                           "-h",
-                                           "--version",
-                                           "-V"};
+constexpr std::string_view level_value_name = "LOG_LEVEL";
 
-enum class Request { help, version };
+// The names as the help shows them, short ones aligned with the long names' column.
+std::string shown_names(const Option& option) {
+    std::string names = option.short_name.empty()
+                            ? fmt::format("      {}", option.name)
+                            : fmt::format("  {}, {}", option.short_name, option.name);
+    if (option.kind == Kind::level)
+        names += fmt::format(" <{}>", level_value_name);
+    return names;
+}
 
-std::optional<Request> request_of(std::string_view argument) {
-    if (argument == "-h" || argument == "--help")
-        return Request::help;
-    if (argument == "-V" || argument == "--version")
-        return Request::version;
+std::string shown_help(const Option& option) {
+    if (option.kind != Kind::level)
+        return std::string(option.help);
+    return fmt::format("{} [default: {}] [possible values: {}]", option.help,
+                       level_name(Args{}.log_level), fmt::join(level_names, ", "));
+}
+
+// The names as the library takes them, e.g. "-h,--help".
+std::string library_names(const Option& option) {
+    if (option.short_name.empty())
+        return std::string(option.name);
+    return fmt::format("{},{}", option.short_name, option.name);
+}
+
+// Help and version, which the library adds.
+bool library_own(const Option& option) {
+    return option.kind == Kind::help || option.kind == Kind::version;
+}
+
+bool spelled(const Option& option, std::string_view argument) {
+    return argument == option.name || (!option.short_name.empty() && argument == option.short_name);
+}
+
+// Help or version, when `argument` asks for one of them.
+std::optional<Kind> request_of(std::string_view argument) {
+    for (const Option& option : options)
+        if (library_own(option) && spelled(option, argument))
+            return option.kind;
     return std::nullopt;
 }
 
@@ -102,12 +136,14 @@ std::string help_text(unsigned width) {
     out += "\n";
     out += usage;
     out += "\n\nOptions:\n";
-    for (std::size_t i = 0; i < help_entries.size(); ++i) {
-        if (i != 0)
+    bool first = true;
+    for (const Option& option : options) {
+        if (!first)
             out += "\n";
-        out += help_entries[i].names;
+        first = false;
+        out += shown_names(option);
         out += "\n";
-        append_wrapped(out, help_entries[i].help, help_indent, width);
+        append_wrapped(out, shown_help(option), help_indent, width);
     }
     return out;
 }
@@ -125,12 +161,16 @@ std::optional<ParseExit> refuse_flag_values(std::span<const std::string_view> ar
         const std::string_view argument = arguments[i];
         if (argument == "--")
             break;
-        for (std::string_view flag : flag_names) {
-            const std::string prefix = fmt::format("{}=", flag);
-            if (argument.starts_with(prefix))
-                return usage_error(fmt::format("unexpected value '{}' for '{}' found; no more "
-                                               "were expected",
-                                               argument.substr(prefix.size()), flag));
+        for (const Option& option : options) {
+            if (option.kind == Kind::level) // the one that takes a value
+                continue;
+            for (std::string_view flag : {option.name, option.short_name}) {
+                const std::string prefix = fmt::format("{}=", flag);
+                if (!flag.empty() && argument.starts_with(prefix))
+                    return usage_error(fmt::format("unexpected value '{}' for '{}' found; no "
+                                                   "more were expected",
+                                                   argument.substr(prefix.size()), flag));
+            }
         }
     }
     return std::nullopt;
@@ -142,13 +182,49 @@ std::string not_expected(const std::vector<std::string>& rest) {
                        rest.size() > 1 ? "s were" : " was", fmt::join(rest, " "));
 }
 
+void register_option(CLI::App& app, const Option& option, Args& args, std::string& level_text) {
+    const std::string names = library_names(option);
+    const std::string help(option.help);
+    switch (option.kind) {
+    case Kind::level:
+        // Named as the help names it; the values' list would otherwise join the name.
+        app.add_option(names, level_text, help)
+            ->type_name(std::string(level_value_name))
+            ->check(CLI::IsMember(std::vector<std::string>(level_names.begin(), level_names.end()))
+                        .description(""))
+            ->multi_option_policy(CLI::MultiOptionPolicy::Throw);
+        break;
+    case Kind::flag:
+        app.add_flag(names, args.*option.flag, help)
+            ->multi_option_policy(CLI::MultiOptionPolicy::Throw);
+        break;
+    case Kind::help:
+        app.set_help_flag(names, help);
+        break;
+    case Kind::version:
+        app.set_version_flag(names, fmt::format("{} {}", program, version), help);
+        break;
+    }
+}
+
+// The library runs the options' callbacks in the order they were added and reports the first
+// that fails, so its own two go first, as it has them before any other.
+void register_options(CLI::App& app, Args& args, std::string& level_text) {
+    for (const Option& option : options)
+        if (library_own(option))
+            register_option(app, option, args, level_text);
+    for (const Option& option : options)
+        if (!library_own(option))
+            register_option(app, option, args, level_text);
+}
+
 } // namespace
 
 std::variant<Args, ParseExit> parse_args(std::span<const std::string_view> arguments,
                                          unsigned width) {
     // Arguments are taken in the order given: help or version ends the parse where it
     // stands, so only the arguments before it can be a usage error.
-    std::optional<Request> request;
+    std::optional<Kind> request;
     std::size_t end = 1;
     for (; end < arguments.size() && arguments[end] != "--"; ++end)
         if ((request = request_of(arguments[end])))
@@ -163,18 +239,7 @@ std::variant<Args, ParseExit> parse_args(std::span<const std::string_view> argum
     Args args;
     std::string level_text(level_name(args.log_level));
     CLI::App app{std::string(about), std::string(program)};
-    app.set_help_flag("-h,--help", "Print help");
-    app.set_version_flag("-V,--version", fmt::format("{} {}", program, version), "Print version");
-    // Named as the help names it; the values' list would otherwise join the name.
-    app.add_option("--log-level", level_text, "granularity to log")
-        ->type_name("LOG_LEVEL")
-        ->check(CLI::IsMember(std::vector<std::string>(level_names.begin(), level_names.end()))
-                    .description(""))
-        ->multi_option_policy(CLI::MultiOptionPolicy::Throw);
-    for (auto [name, field] : {std::pair{"--hide-timestamp", &args.hide_timestamp},
-                               std::pair{"--run-forked", &args.run_forked},
-                               std::pair{"--log-clipboard-contents", &args.log_clipboard_contents}})
-        app.add_flag(name, *field)->multi_option_policy(CLI::MultiOptionPolicy::Throw);
+    register_options(app, args, level_text);
 
     // The library wants the arguments after the program name, last one first.
     std::vector<std::string> reversed;
@@ -193,9 +258,9 @@ std::variant<Args, ParseExit> parse_args(std::span<const std::string_view> argum
     } catch (const CLI::ParseError& e) {
         return usage_error(e.what());
     }
-    if (request == Request::help)
+    if (request == Kind::help)
         return ParseExit{0, true, help_text(width)};
-    if (request == Request::version)
+    if (request == Kind::version)
         return ParseExit{0, true, fmt::format("{} {}\n", program, version)};
     args.log_level = *parse_level(level_text);
     args.run_forked = true;
@@ -225,15 +290,8 @@ Args parse_args_or_exit(int argc, char** argv) {
         return *args;
     const auto& exit = std::get<ParseExit>(result);
     const int fd = exit.to_stdout ? STDOUT_FILENO : STDERR_FILENO;
-    std::string_view text = exit.text;
-    while (!text.empty()) {
-        const ssize_t n = ::write(fd, text.data(), text.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        text.remove_prefix(static_cast<std::size_t>(n));
-    }
+    // Nothing is left to tell a failed write to.
+    (void)util::write_all(fd, exit.text);
     _exit(exit.status);
 }
 

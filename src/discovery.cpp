@@ -14,6 +14,7 @@
 
 #include "debug_text.hpp"
 #include "log.hpp"
+#include "wlclip/protocol.hpp"
 
 namespace quillfen {
 
@@ -21,8 +22,6 @@ namespace {
 
 // Display numbers 0 to 254; 255 is never probed.
 constexpr unsigned display_count = 255;
-
-constexpr std::string_view data_control_protocol = "zwlr_data_control_manager_v1";
 
 enum class ProbeFailure {
     nothing_listening, // skipped silently
@@ -44,7 +43,8 @@ ProbeFailure classify(const MyError& error) {
                 break;
             }
         if (const auto* missing = std::get_if<wlclip::paste::MissingProtocol>(&paste->error))
-            if (missing->name == data_control_protocol && missing->version == 1)
+            if (missing->name == wlclip::manager_interface_name &&
+                missing->version == wlclip::manager_version)
                 return ProbeFailure::no_data_control;
     }
     if (const auto* x11 = std::get_if<MyError::TerminalClipboard>(&error.value))
@@ -100,10 +100,10 @@ class Probe {
         case ProbeFailure::nothing_listening:
             break;
         case ProbeFailure::no_data_control:
-            QF_WARN("{} does not support zwlr_data_control_manager_v1. If you are running gnome in "
-                    "wayland, that's OK because it provides an x11 clipboard, which will be used "
-                    "instead.",
-                    display);
+            QF_WARN(
+                "{} does not support {}. If you are running gnome in wayland, that's OK because "
+                "it provides an x11 clipboard, which will be used instead.",
+                display, wlclip::manager_interface_name);
             break;
         case ProbeFailure::x11_connection:
             failed_.push_back(number);

@@ -139,8 +139,15 @@ void last_pass(const ClipboardList& clipboards, const Baseline& baseline,
         start->end();
 }
 
-MyError run_loop(const ClipboardList& clipboards, const Pause& pause,
-                 const std::optional<SyncStart>& start) {
+} // namespace
+
+bool sleep_pause(std::chrono::nanoseconds duration) {
+    std::this_thread::sleep_for(duration);
+    return true;
+}
+
+MyError keep_synced(const ClipboardList& clipboards, const Pause& pause,
+                    std::optional<SyncStart> start) {
     if (clipboards.empty())
         return MyError::NoClipboards{};
     Clipboard& first = *clipboards.front();
@@ -191,25 +198,6 @@ MyError run_loop(const ClipboardList& clipboards, const Pause& pause,
             return std::move(settled.error());
         change = settle(first, std::move(*settled), text, baseline);
     }
-}
-
-} // namespace
-
-bool sleep_pause(std::chrono::nanoseconds duration) {
-    std::this_thread::sleep_for(duration);
-    return true;
-}
-
-MyError keep_synced(const ClipboardList& clipboards) {
-    return keep_synced(clipboards, sleep_pause);
-}
-
-MyError keep_synced(const ClipboardList& clipboards, const Pause& pause) {
-    return run_loop(clipboards, pause, std::nullopt);
-}
-
-MyError keep_synced(const ClipboardList& clipboards, const Pause& pause, const SyncStart& start) {
-    return run_loop(clipboards, pause, start);
 }
 
 } // namespace quillfen

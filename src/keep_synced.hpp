@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,15 +17,6 @@ namespace quillfen {
 using Pause = std::function<bool(std::chrono::nanoseconds)>;
 bool sleep_pause(std::chrono::nanoseconds duration);
 
-// Polls the clipboards and writes every change, the empty text included, to all of them. Returns
-// only with an error: NoClipboards for an empty list, else the first error of a read or a write
-// (a failed write does not keep the others from being written). A clipboard that holds a
-// selection without text is passed over: it is never the source of a change, and it gets the
-// next change made elsewhere. A change whose source offers more than its text (files, formatted
-// text) leaves the source, and any other clipboard showing that same copy, as they are.
-MyError keep_synced(const ClipboardList& clipboards);
-MyError keep_synced(const ClipboardList& clipboards, const Pause& pause);
-
 // Where the loop begins right after a discovery: the text discovery gave every clipboard, and who
 // is told of each text the loop chooses to give them all (before it writes it).
 struct SyncStart {
@@ -35,6 +27,15 @@ struct SyncStart {
     // in the service; where it does, the loop goes on.
     std::function<void()> end = {};
 };
-MyError keep_synced(const ClipboardList& clipboards, const Pause& pause, const SyncStart& start);
+
+// Polls the clipboards and writes every change, the empty text included, to all of them. Returns
+// only with an error: NoClipboards for an empty list, else the first error of a read or a write
+// (a failed write does not keep the others from being written). A clipboard that holds a
+// selection without text is passed over: it is never the source of a change, and it gets the
+// next change made elsewhere. A change whose source offers more than its text (files, formatted
+// text) leaves the source, and any other clipboard showing that same copy, as they are. Without
+// `start` the clipboards are taken to share what the first of them holds.
+MyError keep_synced(const ClipboardList& clipboards, const Pause& pause = sleep_pause,
+                    std::optional<SyncStart> start = std::nullopt);
 
 } // namespace quillfen

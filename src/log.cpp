@@ -13,6 +13,7 @@
 
 #include "fatal.hpp"
 #include "util/errno_text.hpp"
+#include "util/fd_io.hpp"
 #include "util/unique_fd.hpp"
 #include "util/utf8.hpp"
 
@@ -120,18 +121,12 @@ class StreamGuard {
 };
 
 // Writes all of `text`; returns 0, or the error number of a failed write.
-// EINTR is retried; a descriptor that is not open drops the text silently.
+// A descriptor that is not open drops the text silently.
 int write_all(int fd, std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t written = ::write(fd, text.data(), text.size());
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno == EBADF ? 0 : errno;
-        }
-        text.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return 0;
+    const auto written = util::write_all(fd, text);
+    if (written || written.error() == EBADF)
+        return 0;
+    return written.error();
 }
 
 void write_line(Stream& stream, std::string_view line) {

@@ -18,6 +18,7 @@
 
 #include "log.hpp"
 #include "util/errno_text.hpp"
+#include "util/fd_io.hpp"
 
 namespace quillfen {
 
@@ -77,29 +78,6 @@ std::atomic_ref<std::uint32_t> switch_of(Header& header) {
     return std::atomic_ref<std::uint32_t>(header.current);
 }
 
-bool read_exactly(int fd, char* to, std::uint64_t length, std::uint64_t offset) {
-    while (length > 0) {
-        const ssize_t n = pread(fd, to, length, static_cast<off_t>(offset));
-        if (n <= 0)
-            return false;
-        to += n;
-        length -= static_cast<std::uint64_t>(n);
-        offset += static_cast<std::uint64_t>(n);
-    }
-    return true;
-}
-
-std::expected<void, int> write_exactly(int fd, std::string_view text, std::uint64_t offset) {
-    while (!text.empty()) {
-        const ssize_t n = pwrite(fd, text.data(), text.size(), static_cast<off_t>(offset));
-        if (n < 0)
-            return std::unexpected(errno);
-        text.remove_prefix(static_cast<std::size_t>(n));
-        offset += static_cast<std::uint64_t>(n);
-    }
-    return {};
-}
-
 // Gives back every byte that is neither the header nor `kept`'s: the tail by shrinking the
 // file, the gap before `kept` by punching a hole, which reads as zeros from then on.
 std::expected<void, int> release_all_but(int fd, Slot kept) {
@@ -137,7 +115,7 @@ std::expected<void, int> replace(int fd, std::string_view text) {
         // Memory for the text is taken before the copy, so that a shortage fails here whole.
         if (fallocate(fd, 0, static_cast<off_t>(offset), static_cast<off_t>(length)) != 0)
             return std::unexpected(errno);
-        if (auto written = write_exactly(fd, text, offset); !written)
+        if (auto written = util::write_all_at(fd, text, static_cast<off_t>(offset)); !written)
             return written;
     }
     const std::uint32_t next = current ^ 1;
@@ -175,7 +153,8 @@ std::string SharedTextRecord::load() const {
     if (slot.offset < data_start || slot.offset > *size || slot.length > *size - slot.offset)
         return {};
     std::string text(slot.length, '\0');
-    if (!read_exactly(fd_.get(), text.data(), slot.length, slot.offset))
+    const auto read = util::read_full_at(fd_.get(), text, static_cast<off_t>(slot.offset));
+    if (!read || *read != slot.length)
         return {};
     return text;
 }

@@ -1,7 +1,6 @@
 #include "worker.hpp"
 
 #include <cmath>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -47,26 +46,20 @@ double error_score(std::span<const WallTime> times, WallTime now) {
 }
 
 WorkerSteps production_worker_steps(SharedTextRecord& record) {
-    // What the latest discovery gave every clipboard, for the sync loop that follows it.
-    auto start_text = std::make_shared<std::string>();
     return WorkerSteps{
-        .discover = [&record, start_text](
-                        const ClipboardList& held) -> std::expected<ClipboardList, MyError> {
-            auto discovered = discover(
-                backend_probes(),
-                KeptText{.load = [&record] { return record.load(); },
-                         .store = [&record](std::string_view text) { record.store(text); }},
-                held);
-            if (!discovered)
-                return std::unexpected(std::move(discovered.error()));
-            *start_text = std::move(discovered->start_text);
-            return std::move(discovered->clipboards);
-        },
+        .discover =
+            [&record](const ClipboardList& held) {
+                return discover(
+                    backend_probes(),
+                    KeptText{.load = [&record] { return record.load(); },
+                             .store = [&record](std::string_view text) { record.store(text); }},
+                    held);
+            },
         .sync =
-            [&record, start_text](const ClipboardList& clipboards) {
+            [&record](const ClipboardList& clipboards, const std::string& start_text) {
                 return keep_synced(
                     clipboards, pause_unless_asked_to_end,
-                    SyncStart{.written = *start_text,
+                    SyncStart{.written = start_text,
                               .shared = [&record](std::string_view text) { record.store(text); },
                               .end = end_as_asked});
             },
@@ -81,12 +74,12 @@ void run_with(const WorkerSteps& steps) {
     auto discovered = steps.discover(ClipboardList{});
     if (!discovered)
         fatal(debug_text(discovered.error()));
-    ClipboardList clipboards = std::move(*discovered);
+    Discovered latest = std::move(*discovered);
 
     std::vector<MyError> errors;
     std::vector<WallTime> times;
     for (;;) {
-        MyError error = steps.sync(clipboards);
+        MyError error = steps.sync(latest.clipboards, latest.start_text);
         QF_FATAL("action exited with error: {}", debug_text(error));
 
         const WallTime now = steps.now();
@@ -97,10 +90,10 @@ void run_with(const WorkerSteps& steps) {
 
         // The old list is still held while the new one is built, so no clipboard of ours goes
         // away before its replacement exists.
-        auto rediscovered = steps.discover(clipboards);
+        auto rediscovered = steps.discover(latest.clipboards);
         if (!rediscovered)
             fatal(debug_text(rediscovered.error()));
-        clipboards = std::move(*rediscovered);
+        latest = std::move(*rediscovered);
 
         steps.pause(std::chrono::seconds(1));
         QF_INFO("retrying");
@@ -108,8 +101,10 @@ void run_with(const WorkerSteps& steps) {
 
     const std::string message = debug_text(
         MyError{MyError::Crash{.msg = "too many errors, exiting", .cause = std::move(errors)}});
-    times = std::vector<WallTime>{};
-    clipboards.clear();
+    // Destroyed here, the Wayland clipboards' serving threads finish the pastes under way (within
+    // wlclip::serving_stop_limit) before fatal's _exit, which would cut them where their readers
+    // cannot tell a cut paste from a whole one.
+    latest.clipboards.clear();
     fatal(message);
 }
 

@@ -6,8 +6,10 @@
 #include <expected>
 #include <functional>
 #include <span>
+#include <string>
 
 #include "clipboard.hpp"
+#include "discovery.hpp"
 #include "error.hpp"
 #include "shared_text_record.hpp"
 
@@ -24,8 +26,9 @@ double error_score(std::span<const WallTime> times, WallTime now);
 // them.
 struct WorkerSteps {
     // Given the clipboards still held (none at the first discovery), which still serve our texts.
-    std::function<std::expected<ClipboardList, MyError>(const ClipboardList& held)> discover;
-    std::function<MyError(const ClipboardList&)> sync;
+    std::function<std::expected<Discovered, MyError>(const ClipboardList& held)> discover;
+    // The sync loop over what the latest discovery found, from the text it gave them all.
+    std::function<MyError(const ClipboardList&, const std::string& start_text)> sync;
     std::function<WallTime()> now;
     std::function<void(std::chrono::nanoseconds)> pause;
 };

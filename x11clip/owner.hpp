@@ -39,9 +39,6 @@ class Owner {
     // whose events the calling thread reads: those of the serving one are the owner thread's.
     std::expected<void, ClipboardError> serve(std::string_view text, const Connection& clock);
 
-    // Texts this long or longer go by incremental transfer.
-    std::size_t incr_threshold() const { return incr_threshold_; }
-
     // The window that owns CLIPBOARD while we serve.
     xcb_window_t window() const { return serving_.window; }
     // Whether a time limit ended the serving connection: the server did not answer in time.
@@ -77,7 +74,7 @@ class Owner {
 
     Connection serving_;
     util::UniqueFd wake_;
-    std::size_t incr_threshold_;
+    std::size_t incr_threshold_; // texts this long or longer go by incremental transfer
     std::mutex mutex_;
     Served served_;
     std::optional<std::chrono::steady_clock::time_point> finish_by_;

@@ -37,18 +37,26 @@ std::filesystem::path tasks_of(pid_t pid) {
 
 // The task's system call: its number and first argument, as "/proc/…/syscall" gives them while
 // it is inside one ("running", or -1, otherwise).
-bool in_write_to(const std::filesystem::path& task, int fd) {
+bool in_call_on(const std::filesystem::path& task, long call, int fd) {
     std::ifstream in(task / "syscall");
     long number = -1;
     std::string first_argument;
-    return in >> number >> first_argument && number == SYS_write &&
+    return in >> number >> first_argument && number == call &&
            std::stol(first_argument, nullptr, 16) == fd;
+}
+
+bool in_write_to(const std::filesystem::path& task, int fd) {
+    return in_call_on(task, SYS_write, fd);
 }
 
 } // namespace
 
 bool thread_in_write(pid_t pid, pid_t tid, int fd) {
     return in_write_to(tasks_of(pid) / std::to_string(tid), fd);
+}
+
+bool thread_in_read(pid_t pid, pid_t tid, int fd) {
+    return in_call_on(tasks_of(pid) / std::to_string(tid), SYS_read, fd);
 }
 
 int threads_in_write(pid_t pid, int fd) {

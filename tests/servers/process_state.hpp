@@ -15,6 +15,8 @@ int thread_count();
 
 // Whether thread `tid` of process `pid` sits in write(2) on descriptor `fd` right now.
 bool thread_in_write(pid_t pid, pid_t tid, int fd);
+// Whether thread `tid` of process `pid` sits in read(2) on descriptor `fd` right now.
+bool thread_in_read(pid_t pid, pid_t tid, int fd);
 // How many threads of process `pid` sit in write(2) on descriptor `fd` right now.
 int threads_in_write(pid_t pid, int fd);
 

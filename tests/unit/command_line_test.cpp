@@ -262,6 +262,43 @@ TEST(Help, FollowsTheTerminalWidth) {
     EXPECT_GT(widest(lines), 50u);
 }
 
+TEST(Help, IsThisTextToTheByte) {
+    const std::vector<std::string_view> arguments{"quillfen", "--help"};
+    const auto result = parse_args(arguments, 100);
+    ASSERT_TRUE(std::holds_alternative<ParseExit>(result));
+    const auto& exit = std::get<ParseExit>(result);
+    EXPECT_EQ(exit.status, 0);
+    EXPECT_TRUE(exit.to_stdout);
+    EXPECT_EQ(exit.text, about_text + R"(
+
+Usage: quillfen [OPTIONS]
+
+Options:
+      --log-level <LOG_LEVEL>
+          granularity to log [default: info] [possible values: fatal, error, warn, info, debug,
+          trace]
+
+      --hide-timestamp
+          whether to include timestamps in the logs (systemd already includes timestamps so you'll
+          want to enable this for systemd)
+
+      --run-forked
+          whether to run the sync forked so the state can be cleaned up periodically. typically,
+          this should be true
+
+      --log-clipboard-contents
+          when debug logging is enabled, it won't show clipboard contents, because clipboard
+          contents are sensitive user information. but if you set this to true, in addition to
+          enabling debug logging, then it will log the clipboard contents
+
+  -h, --help
+          Print help
+
+  -V, --version
+          Print version
+)");
+}
+
 struct ParseCase {
     const char* name;
     std::vector<std::string_view> arguments;

@@ -20,6 +20,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using quillfen::ClipboardList;
+using quillfen::Discovered;
 using quillfen::MyError;
 using quillfen::WallTime;
 using quillfen::WorkerSteps;
@@ -49,6 +50,8 @@ struct Script {
     std::function<std::expected<ClipboardList, MyError>(int)> discover;
     // Given the call number and the clock, which it may move; NoClipboards when not set.
     std::function<MyError(int, WallTime&)> sync;
+    // The start text that discovery number N gives; the empty text when not set.
+    std::function<std::string(int)> start_text;
 };
 
 // Runs the worker loop on a clock that only the script and the pauses move.
@@ -60,18 +63,23 @@ quillfen::test::RunResult run_worker(const Script& script) {
         auto discoveries = std::make_shared<int>(0);
         auto syncs = std::make_shared<int>(0);
         WorkerSteps steps{
-            .discover = [&script, discoveries](
-                            const ClipboardList&) -> std::expected<ClipboardList, MyError> {
+            .discover = [&script,
+                         discoveries](const ClipboardList&) -> std::expected<Discovered, MyError> {
                 ++*discoveries;
                 note(fmt::format("discover {} alive={}", *discoveries, alive_clipboards));
-                if (script.discover)
-                    return script.discover(*discoveries);
-                return ClipboardList{};
+                auto list = script.discover ? script.discover(*discoveries) : ClipboardList{};
+                if (!list)
+                    return std::unexpected(std::move(list.error()));
+                return Discovered{.clipboards = std::move(*list),
+                                  .start_text = script.start_text ? script.start_text(*discoveries)
+                                                                  : std::string()};
             },
-            .sync = [&script, clock, syncs](const ClipboardList& list) -> MyError {
+            .sync = [&script, clock, syncs](const ClipboardList& list,
+                                            const std::string& start_text) -> MyError {
                 ++*syncs;
-                note(
-                    fmt::format("sync {} size={} alive={}", *syncs, list.size(), alive_clipboards));
+                note(fmt::format("sync {} size={} alive={}{}", *syncs, list.size(),
+                                 alive_clipboards,
+                                 start_text.empty() ? "" : " start=" + start_text));
                 if (script.sync)
                     return script.sync(*syncs, *clock);
                 return MyError::NoClipboards{};
@@ -153,6 +161,17 @@ TEST(Worker, NewListIsBuiltWhileTheOldOneIsStillHeld) {
         EXPECT_EQ(count_of(result.out, fmt::format("[sync {} size=1 alive=1]", i)), 1u)
             << result.out;
     }
+}
+
+TEST(Worker, EachSyncStartsFromTheTextItsDiscoveryGave) {
+    Script script;
+    script.start_text = [](int call) { return fmt::format("text {}", call); };
+    const auto result = run_worker(script);
+    ASSERT_EQ(result.exit_status, 101);
+    for (int i = 1; i <= 6; ++i)
+        EXPECT_EQ(count_of(result.out, fmt::format("[sync {} size=0 alive=0 start=text {}]", i, i)),
+                  1u)
+            << result.out;
 }
 
 TEST(Worker, SpacingOfErrorsDecidesWhenTheWorkerGivesUp) {

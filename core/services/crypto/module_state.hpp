@@ -64,9 +64,6 @@ struct Constants {
 const Names& names();
 const Constants& constants();
 
-// The builtins module that the exec slot took from the interpreter's module table.
-PyObject* builtins_module();
-
 // Reads a module-level name: the module namespace `globals`, else the builtins module,
 // else NameError. Returns a new reference, or null with the exception set.
 Ref lookup(PyObject* globals, PyObject* name);

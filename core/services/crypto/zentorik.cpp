@@ -49,9 +49,6 @@ const Names& names() {
 const Constants& constants() {
     return state.constants;
 }
-PyObject* builtins_module() {
-    return state.builtins;
-}
 
 namespace {
 
