@@ -181,14 +181,21 @@ void deny_clone(bool threads) {
     install(filter, std::size(filter));
 }
 
-// Makes wait4, which waitpid uses, fail with ECHILD; waitid, which the timers use, still works.
+// Makes every wait that collects an end fail with ECHILD: wait4 (waitpid) and waitid without
+// WNOWAIT, as the supervisor's wait on its pidfd is. The looks that leave the end in place (the
+// timers', the ending's) still work.
 void deny_wait() {
+    constexpr auto options = static_cast<std::uint32_t>(offsetof(seccomp_data, args[3]));
     sock_filter filter[] = {
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_wait4, 0, 1),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_wait4, 4, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_waitid, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, options),
+        BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, WNOWAIT, 1, 0),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ECHILD),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
     };
