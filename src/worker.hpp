@@ -27,7 +27,8 @@ struct WorkerSteps {
     std::function<std::expected<ClipboardList, MyError>(const ClipboardList& held)> discover;
     std::function<MyError(const ClipboardList&)> sync;
     std::function<WallTime()> now;
-    std::function<void(std::chrono::nanoseconds)> pause;
+    // Given the clipboards held, which an end asked for meanwhile finishes.
+    std::function<void(const ClipboardList&, std::chrono::nanoseconds)> pause;
 };
 
 // Discovery puts `record`'s text back when no clipboard holds a text, and the text the clipboards
