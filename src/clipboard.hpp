@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <expected>
 #include <memory>
 #include <optional>
@@ -39,6 +40,12 @@ struct Content {
 // How soon a display that did not answer in time is tried again.
 inline constexpr std::chrono::seconds busy_retry{5};
 
+// Transfers that the end of the process cut short, and the bytes their readers were not sent.
+struct CutTransfers {
+    std::size_t transfers = 0;
+    std::size_t missing_bytes = 0;
+};
+
 class Clipboard {
   public:
     virtual ~Clipboard() = default;
@@ -60,6 +67,13 @@ class Clipboard {
     // offers text alone from one that offers more. A broken connection is an error, never any of
     // them. The default knows only `get`, whose result is a text alone.
     virtual std::expected<Content, MyError> read();
+    // For a process about to end: no new request is served, and the transfers under way finish
+    // by `by`. Every clipboard is asked before any is waited for, so that they finish side by
+    // side. The default serves nothing.
+    virtual void finish_serving(std::chrono::steady_clock::time_point by);
+    // Waits until that is done, a moment past `by` at most. The transfers given up, where a
+    // reader could take a cut one for a whole one; the default has none.
+    virtual CutTransfers wait_for_serving(std::chrono::steady_clock::time_point by);
 };
 
 using ClipboardList = std::vector<std::unique_ptr<Clipboard>>;

@@ -7,15 +7,24 @@
 #include <variant>
 
 #include "wait_status.hpp"
-#include "worker_handle.hpp"
 
 namespace quillfen {
 
-namespace {
+void end_worker(const WorkerHandle& worker) {
+    // Collected already, ended, or not our child: nothing to end.
+    const auto status = worker.look();
+    if (!status || !std::holds_alternative<WaitStatus::StillAlive>(status->value))
+        return;
+    if (worker.terminate()) {
+        if (const auto ended = worker.wait_end(worker_end_grace); ended && *ended)
+            return;
+    }
+    if (worker.kill())
+        (void)worker.wait_end(std::nullopt);
+}
 
-// Without a handle (no descriptor left): the id still names the worker, since the supervisor
-// has not collected it, and waitid refuses a process that is not our child.
-void kill_by_id(pid_t pid) {
+void kill_unheld_worker(pid_t pid) {
+    // waitid refuses a process that is not our child.
     siginfo_t info{};
     if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
         info.si_pid != 0)
@@ -23,26 +32,6 @@ void kill_by_id(pid_t pid) {
     kill(pid, SIGKILL);
     while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
     }
-}
-
-} // namespace
-
-void end_worker(pid_t pid) {
-    const auto worker = WorkerHandle::open(pid);
-    if (!worker) {
-        kill_by_id(pid);
-        return;
-    }
-    // Collected already, ended, or not our child: nothing to end.
-    const auto status = worker->look();
-    if (!status || !std::holds_alternative<WaitStatus::StillAlive>(status->value))
-        return;
-    if (worker->terminate()) {
-        if (const auto ended = worker->wait_end(worker_end_grace); ended && *ended)
-            return;
-    }
-    if (worker->kill())
-        (void)worker->wait_end(std::nullopt);
 }
 
 } // namespace quillfen

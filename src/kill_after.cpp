@@ -5,7 +5,6 @@
 #include <chrono>
 #include <system_error>
 #include <thread>
-#include <utility>
 
 #include "debug_text.hpp"
 #include "end_worker.hpp"
@@ -37,24 +36,19 @@ void run_timer(std::uint64_t seconds, const WorkerHandle& worker) {
         QF_ERROR("error killing child process {}: {}", pid, util::errno_full(sent.error()));
 }
 
-void kill_after(std::uint64_t seconds, pid_t pid) {
-    auto worker = WorkerHandle::open(pid);
-    if (!worker) {
-        end_worker(pid);
-        fatal(fmt::format("failed to start the timer of child process {}: {}", pid,
-                          util::errno_name(worker.error())));
-    }
+void kill_after(std::uint64_t seconds, std::shared_ptr<const WorkerHandle> worker) {
+    const pid_t pid = worker->pid();
     try {
-        std::thread([seconds, worker = std::move(*worker)] {
+        std::thread([seconds, worker] {
             // A log line that cannot be written ends this timer alone, not the supervisor.
             const FatalEndsThread fatal_ends_thread;
             try {
-                run_timer(seconds, worker);
+                run_timer(seconds, *worker);
             } catch (const ThreadFatal&) {
             }
         }).detach();
     } catch (const std::system_error& error) {
-        end_worker(pid);
+        end_worker(*worker);
         fatal(fmt::format("failed to start the timer of child process {}: {}", pid,
                           util::errno_name(error.code().value())));
     }

@@ -2,18 +2,17 @@
 // state is rebuilt from a fresh copy of the supervisor periodically.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
+#include <memory>
 
 #include "worker_handle.hpp"
 
 namespace quillfen {
 
-// Starts a detached timer thread for the worker `pid` and returns at once. Must be called before
-// the worker's end is collected. Failing to start the timer is a fatal condition, which ends the
-// worker first.
-void kill_after(std::uint64_t seconds, pid_t pid);
+// Starts a detached timer thread for the worker and returns at once. The thread shares the
+// handle, which may outlive the supervisor's wait: the timer then finds the worker collected.
+// Failing to start the timer is a fatal condition, which ends the worker first.
+void kill_after(std::uint64_t seconds, std::shared_ptr<const WorkerHandle> worker);
 
 // One timer's whole life on the calling thread: sleep, look at the worker, end it with SIGTERM
 // when it still runs.

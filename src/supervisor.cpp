@@ -3,14 +3,15 @@
 #include <fmt/format.h>
 #include <pthread.h>
 #include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
+#include <memory>
 #include <thread>
+#include <utility>
 
 #include "debug_text.hpp"
 #include "end_worker.hpp"
@@ -19,6 +20,7 @@
 #include "log.hpp"
 #include "util/errno_text.hpp"
 #include "wait_status.hpp"
+#include "worker_handle.hpp"
 
 namespace quillfen {
 
@@ -26,25 +28,32 @@ namespace {
 
 constexpr std::int32_t aborts_tolerated = 3;
 
-[[noreturn]] void fail_managing(pid_t pid, int code) {
-    end_worker(pid);
+[[noreturn]] void fail_managing(const WorkerHandle& worker, int code) {
+    end_worker(worker);
     fatal(fmt::format("there was a problem managing the child process, so the service is exiting. "
                       "check that pid {} is not running before restarting this service: {}",
-                      pid, util::errno_name(code)));
+                      worker.pid(), util::errno_name(code)));
 }
 
-WaitStatus wait_for_end(pid_t pid) {
-    int raw = 0;
-    pid_t result;
-    do {
-        result = waitpid(pid, &raw, 0);
-    } while (result < 0 && errno == EINTR);
-    if (result < 0)
-        fail_managing(pid, errno);
-    auto status = decode_wait_status(pid, raw);
+WaitStatus wait_for_end(const WorkerHandle& worker) {
+    const auto status = worker.wait();
     if (!status)
-        fail_managing(pid, EINVAL);
+        fail_managing(worker, status.error());
     return *status;
+}
+
+// The one handle through which the worker is waited for, timed and ended. Without it the
+// worker cannot be managed: it is killed by its id, which still names it since it has not been
+// collected, and the supervisor gives up as when its timer cannot start.
+std::shared_ptr<const WorkerHandle> hold(pid_t pid) {
+    auto worker = WorkerHandle::open(pid);
+    QF_DEBUG("child process {} successfully initialized.", pid);
+    if (!worker) {
+        kill_unheld_worker(pid);
+        fatal(fmt::format("failed to start the timer of child process {}: {}", pid,
+                          util::errno_name(worker.error())));
+    }
+    return std::make_shared<const WorkerHandle>(std::move(*worker));
 }
 
 // What a launcher leaves behind survives exec. An ignored SIGCHLD has every worker reaped at its
@@ -91,10 +100,10 @@ void supervise(const std::function<void()>& worker, unsigned timer_seconds,
             worker();
             _exit(0);
         }
-        QF_DEBUG("child process {} successfully initialized.", pid);
-        kill_after(timer_seconds, pid);
+        const auto handle = hold(pid);
+        kill_after(timer_seconds, handle);
 
-        const WaitStatus status = wait_for_end(pid);
+        const WaitStatus status = wait_for_end(*handle);
         QF_DEBUG("child process {} completed with: {}", pid, debug_text(status));
         if (status.is_abort()) {
             ++aborts;

@@ -14,8 +14,6 @@
 #include "log.hpp"
 #include "util/errno_text.hpp"
 #include "util/unique_fd.hpp"
-#include "wlclip/serving.hpp"
-#include "x11clip/owners.hpp"
 
 namespace quillfen {
 
@@ -77,18 +75,22 @@ bool pause_unless_asked_to_end(std::chrono::nanoseconds duration) {
     }
 }
 
-void pause_or_end(std::chrono::nanoseconds duration) {
+void pause_or_end(const ClipboardList& clipboards, std::chrono::nanoseconds duration) {
     if (!pause_unless_asked_to_end(duration))
-        end_as_asked();
+        end_as_asked(clipboards);
 }
 
-void end_as_asked() {
+void end_as_asked(const ClipboardList& clipboards) {
     const auto by = std::chrono::steady_clock::now() + ending_limit;
-    // Both layers are asked before either is waited for: their transfers go on side by side.
-    wlclip::stop_serving(by);
-    x11clip::stop_serving(by);
-    const wlclip::Unfinished cut = wlclip::wait_for_serving_threads(by);
-    x11clip::wait_for_owner_threads(by);
+    // Every clipboard is asked before any is waited for: their transfers go on side by side.
+    for (const auto& clipboard : clipboards)
+        clipboard->finish_serving(by);
+    CutTransfers cut;
+    for (const auto& clipboard : clipboards) {
+        const CutTransfers one = clipboard->wait_for_serving(by);
+        cut.transfers += one.transfers;
+        cut.missing_bytes += one.missing_bytes;
+    }
     // An X11 transfer cut short lacks its closing chunk, which its requestor notices; a
     // Wayland reader sees the end of data just as after the whole text.
     if (cut.transfers > 0)

@@ -5,6 +5,8 @@
 
 #include <chrono>
 
+#include "clipboard.hpp"
+
 namespace quillfen {
 
 // The longest the transfers under way are given once the worker stops.
@@ -18,11 +20,11 @@ void record_end_requests();
 bool pause_unless_asked_to_end(std::chrono::nanoseconds duration);
 
 // Sleeps for `duration`, unless an end has been asked for, before or meanwhile: then it ends
-// the process as asked and does not return.
-void pause_or_end(std::chrono::nanoseconds duration);
+// the process as asked, finishing `clipboards`, and does not return.
+void pause_or_end(const ClipboardList& clipboards, std::chrono::nanoseconds duration);
 
-// Lets the transfers under way finish (within ending_limit), logs the ones that could not,
-// and ends the process by SIGTERM.
-[[noreturn]] void end_as_asked();
+// Lets the transfers under way on `clipboards`, which own every one this process serves, finish
+// (within ending_limit), logs the ones that could not, and ends the process by SIGTERM.
+[[noreturn]] void end_as_asked(const ClipboardList& clipboards);
 
 } // namespace quillfen

@@ -16,16 +16,6 @@ bool WaitStatus::is_abort() const {
     return exited != nullptr && exited->status == fatal_exit_status;
 }
 
-std::optional<WaitStatus> decode_wait_status(pid_t pid, int raw) {
-    if (WIFEXITED(raw))
-        return WaitStatus{WaitStatus::Exited{Pid{pid}, WEXITSTATUS(raw)}};
-    if (WIFSIGNALED(raw)) {
-        return WaitStatus{
-            WaitStatus::Signaled{Pid{pid}, Signal{WTERMSIG(raw)}, WCOREDUMP(raw) != 0}};
-    }
-    return std::nullopt;
-}
-
 std::optional<WaitStatus> decode_wait_info(const siginfo_t& info) {
     if (info.si_pid == 0)
         return WaitStatus{WaitStatus::StillAlive{}};

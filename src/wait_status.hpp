@@ -36,11 +36,9 @@ struct WaitStatus {
     bool is_abort() const;
 };
 
-// Decodes a status from waitpid. Every signal decodes, real-time ones included; only a status
-// the waits used here never report (stopped, continued) gives nothing.
-std::optional<WaitStatus> decode_wait_status(pid_t pid, int raw);
-
-// Decodes the result of a waitid that may have found the process still running (si_pid 0).
+// Decodes the result of a waitid: an end, or a process found still running (si_pid 0, under
+// WNOHANG). Every signal decodes, real-time ones included; only a status the waits used here
+// never report (stopped, continued) gives nothing.
 std::optional<WaitStatus> decode_wait_info(const siginfo_t& info);
 
 void debug_fmt(Formatter& f, const Pid& pid);

@@ -227,6 +227,15 @@ std::expected<void, MyError> WlrClipboard::set(std::string_view text) {
     return std::unexpected(std::move(error));
 }
 
+void WlrClipboard::finish_serving(std::chrono::steady_clock::time_point by) {
+    clipboard_.finish_serving(by);
+}
+
+CutTransfers WlrClipboard::wait_for_serving(std::chrono::steady_clock::time_point by) {
+    const wlclip::Unfinished cut = clipboard_.wait_for_serving(by);
+    return CutTransfers{.transfers = cut.transfers, .missing_bytes = cut.missing_bytes};
+}
+
 std::expected<void, CopyFailure> catch_copy(std::string_view text, const CopyFunction& copy) {
     std::expected<void, wlclip::copy::Error> copied;
     try {

@@ -45,6 +45,11 @@ class WlrClipboard final : public Clipboard {
     std::expected<Content, MyError> read() override;
     // Our offer is still the selection: a round trip of its serving thread, no transfer.
     std::expected<bool, MyError> holds_own_text() override;
+    // Every serving thread closes its compositor connection and finishes its transfers, each
+    // given up after wlclip::serving_idle_limit without progress. A reader sees the end of a cut
+    // transfer as that of a whole one, so every cut one is counted.
+    void finish_serving(std::chrono::steady_clock::time_point by) override;
+    CutTransfers wait_for_serving(std::chrono::steady_clock::time_point by) override;
 
   private:
     // Whether `error` is that of a compositor that did not answer in time, or of one that had

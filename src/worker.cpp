@@ -61,7 +61,7 @@ WorkerSteps production_worker_steps(SharedTextRecord& record) {
                     clipboards, pause_unless_asked_to_end,
                     SyncStart{.written = start_text,
                               .shared = [&record](std::string_view text) { record.store(text); },
-                              .end = end_as_asked});
+                              .end = [&clipboards] { end_as_asked(clipboards); }});
             },
         .now = [] { return std::chrono::system_clock::now(); },
         .pause = pause_or_end,
@@ -95,7 +95,7 @@ void run_with(const WorkerSteps& steps) {
             fatal(debug_text(rediscovered.error()));
         latest = std::move(*rediscovered);
 
-        steps.pause(std::chrono::seconds(1));
+        steps.pause(clipboards, std::chrono::seconds(1));
         QF_INFO("retrying");
     }
 

@@ -30,7 +30,8 @@ struct WorkerSteps {
     // The sync loop over what the latest discovery found, from the text it gave them all.
     std::function<MyError(const ClipboardList&, const std::string& start_text)> sync;
     std::function<WallTime()> now;
-    std::function<void(std::chrono::nanoseconds)> pause;
+    // Given the clipboards held, which an end asked for meanwhile finishes.
+    std::function<void(const ClipboardList&, std::chrono::nanoseconds)> pause;
 };
 
 // Discovery puts `record`'s text back when no clipboard holds a text, and the text the clipboards

@@ -12,6 +12,7 @@ extern "C" {
 #include <sys/wait.h>
 
 #include <utility>
+#include <variant>
 
 #include "util/poll_timeout.hpp"
 
@@ -30,17 +31,35 @@ std::expected<WorkerHandle, int> WorkerHandle::open(pid_t pid) {
     return WorkerHandle(pid, std::move(fd));
 }
 
-std::expected<WaitStatus, int> WorkerHandle::look() const {
+std::expected<siginfo_t, int> WorkerHandle::wait_info(int options) const {
     if (!fd_)
         return std::unexpected(ECHILD);
     siginfo_t info{};
     int result;
     do {
-        result = waitid(P_PIDFD, static_cast<id_t>(fd_.get()), &info, WEXITED | WNOHANG | WNOWAIT);
+        result = waitid(P_PIDFD, static_cast<id_t>(fd_.get()), &info, WEXITED | options);
     } while (result < 0 && errno == EINTR);
     if (result < 0)
         return std::unexpected(errno);
-    auto status = decode_wait_info(info);
+    return info;
+}
+
+std::expected<WaitStatus, int> WorkerHandle::wait() const {
+    const auto info = wait_info(0);
+    if (!info)
+        return std::unexpected(info.error());
+    auto status = decode_wait_info(*info);
+    // A wait without WNOHANG returns only an end.
+    if (!status || std::holds_alternative<WaitStatus::StillAlive>(status->value))
+        return std::unexpected(EINVAL);
+    return *status;
+}
+
+std::expected<WaitStatus, int> WorkerHandle::look() const {
+    const auto info = wait_info(WNOHANG | WNOWAIT);
+    if (!info)
+        return std::unexpected(info.error());
+    auto status = decode_wait_info(*info);
     if (!status)
         return std::unexpected(EINVAL);
     return *status;

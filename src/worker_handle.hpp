@@ -1,5 +1,6 @@
-// A handle on one worker process that cannot outlive it: a process id may be given to another
-// process once the worker's end has been collected, a pidfd never names anything else.
+// The one handle on a worker process, opened right after its fork: the supervisor's wait, its
+// timer and its ending all go through it. A process id may be given to another process once the
+// worker's end has been collected, a pidfd never names anything else.
 #pragma once
 
 #include <sys/types.h>
@@ -22,9 +23,12 @@ class WorkerHandle {
 
     pid_t pid() const { return pid_; }
 
+    // Blocks until the worker has ended and collects its end: how it ended. Fails with ECHILD
+    // for an empty handle or a worker collected already.
+    std::expected<WaitStatus, int> wait() const;
+
     // Tells whether the worker still runs or how it ended, without collecting its end, so that
-    // the supervisor's blocking wait still receives the status. Fails with ECHILD once that wait
-    // has collected it.
+    // wait() still receives the status. Fails with ECHILD once wait() has collected it.
     std::expected<WaitStatus, int> look() const;
 
     // SIGTERM to this worker alone; fails with ESRCH once its end has been collected.
@@ -40,6 +44,7 @@ class WorkerHandle {
   private:
     WorkerHandle(pid_t pid, util::UniqueFd fd) : pid_(pid), fd_(std::move(fd)) {}
     std::expected<void, int> send(int signal) const;
+    std::expected<siginfo_t, int> wait_info(int options) const;
 
     pid_t pid_;
     util::UniqueFd fd_;

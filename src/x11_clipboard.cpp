@@ -125,4 +125,17 @@ std::expected<void, MyError> X11Clipboard::set(std::string_view text) {
     return {};
 }
 
+void X11Clipboard::finish_serving(std::chrono::steady_clock::time_point by) {
+    auto handle = handle_.try_borrow();
+    if (handle && **handle)
+        (**handle)->finish_serving(by);
+}
+
+CutTransfers X11Clipboard::wait_for_serving(std::chrono::steady_clock::time_point by) {
+    auto handle = handle_.try_borrow();
+    if (handle && **handle)
+        (**handle)->wait_for_serving(by);
+    return {};
+}
+
 } // namespace quillfen

@@ -34,6 +34,11 @@ class X11Clipboard final : public Clipboard {
     std::expected<Content, MyError> read() override;
     // One GetSelectionOwner round trip; the text is not copied.
     std::expected<bool, MyError> holds_own_text() override;
+    // The owner refuses every request and finishes its incremental transfers, each given up
+    // after x11clip::incr_idle_limit without progress; a busy display serves nothing. A cut
+    // transfer lacks its closing chunk, which its requestor sees, so none is counted.
+    void finish_serving(std::chrono::steady_clock::time_point by) override;
+    CutTransfers wait_for_serving(std::chrono::steady_clock::time_point by) override;
 
     // Only `create` can make the key.
     class Key {

@@ -6,6 +6,13 @@
 
 namespace wlclip {
 
+namespace {
+
+// A serving thread past `by` has nothing left that waits; it ends within this.
+constexpr std::chrono::milliseconds ending_grace{500};
+
+} // namespace
+
 Clipboard::Clipboard(Address address) : address_(std::move(address)) {}
 
 Clipboard::~Clipboard() {
@@ -48,6 +55,22 @@ bool Clipboard::same_compositor(int connection_fd) {
 std::size_t Clipboard::serving_threads() {
     return std::ranges::count_if(
         serving_, [](const auto& serving) { return !serving->ended(); });
+}
+
+void Clipboard::finish_serving(std::chrono::steady_clock::time_point by) {
+    for (auto& serving : serving_)
+        serving->finish(by);
+}
+
+Unfinished Clipboard::wait_for_serving(std::chrono::steady_clock::time_point by) {
+    Unfinished total;
+    for (auto& serving : serving_) {
+        serving->wait_ended(by + ending_grace);
+        const Unfinished cut = serving->cut();
+        total.transfers += cut.transfers;
+        total.missing_bytes += cut.missing_bytes;
+    }
+    return total;
 }
 
 } // namespace wlclip

@@ -16,7 +16,6 @@
 #include "wlclip/device.hpp"
 #include "wlclip/globals.hpp"
 #include "wlclip/mime.hpp"
-#include "wlclip/serving.hpp"
 #include "wlclip/source.hpp"
 #include "wlclip/wlclip.hpp"
 
@@ -79,7 +78,6 @@ ServingThread::start(Endpoint endpoint, std::shared_ptr<const std::string> bytes
         std::jthread([self = serving.get(), endpoint = std::move(endpoint)]() mutable {
             self->run(std::move(endpoint));
         });
-    list_serving(*serving);
 
     // Released before `serving` goes, whose destructor stops the thread and joins it.
     std::unique_lock lock(serving->mutex_);
@@ -102,7 +100,6 @@ ServingThread::~ServingThread() {
         return;
     stop(Clock::now() + serving_stop_limit);
     thread_.join();
-    unlist_serving(*this);
 }
 
 bool ServingThread::ended() {

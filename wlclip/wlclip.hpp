@@ -13,6 +13,7 @@
 #include "util/unique_fd.hpp"
 #include "wlclip/address.hpp"
 #include "wlclip/error.hpp"
+#include "wlclip/transfers.hpp"
 
 namespace wlclip {
 
@@ -108,6 +109,14 @@ class Clipboard {
 
     // How many of the serving threads have not ended yet.
     std::size_t serving_threads();
+
+    // For a process about to end: every serving thread takes no more requests, closes its
+    // compositor connection and finishes the transfers under way by `by`, each given up after
+    // serving_idle_limit without progress.
+    void finish_serving(std::chrono::steady_clock::time_point by);
+    // Waits until every serving thread has ended, a moment past `by` at most. What the
+    // transfers given up since finish_serving lacked.
+    Unfinished wait_for_serving(std::chrono::steady_clock::time_point by);
 
   private:
     // Whether `connection` reaches the compositor this clipboard first reached: one that took

@@ -12,7 +12,6 @@
 #include "util/poll_timeout.hpp"
 #include "util/utf8.hpp"
 #include "x11clip/causes.hpp"
-#include "x11clip/owners.hpp"
 #include "x11clip/reader.hpp"
 #include "x11clip/server_time.hpp"
 
@@ -293,13 +292,11 @@ std::expected<std::unique_ptr<Owner>, ClipboardError> Owner::start(Connection se
     } catch (const std::system_error& e) {
         return std::unexpected(system_error(std::string("owner thread: ") + e.what()));
     }
-    list_owner(*owner);
     return owner;
 }
 
 Owner::~Owner() {
     if (thread_.joinable()) {
-        unlist_owner(*this);
         thread_.request_stop();
         wake();
         thread_.join();

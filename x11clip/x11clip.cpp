@@ -9,6 +9,13 @@
 
 namespace x11clip {
 
+namespace {
+
+// An owner thread past `by` has nothing left that waits; it ends within this.
+constexpr std::chrono::milliseconds ending_grace{500};
+
+} // namespace
+
 struct Clipboard::Parts {
     Connection reading;
     std::unique_ptr<Owner> owner;
@@ -93,6 +100,14 @@ bool Clipboard::holds_own_text() {
 std::expected<void, ClipboardError> Clipboard::set_string(std::string_view text) {
     // The server's time is read on the reading connection, whose events are this thread's.
     return noting_busy(parts_->owner->serve(text, parts_->reading), timed_out());
+}
+
+void Clipboard::finish_serving(std::chrono::steady_clock::time_point by) {
+    parts_->owner->finish(by);
+}
+
+void Clipboard::wait_for_serving(std::chrono::steady_clock::time_point by) {
+    parts_->owner->wait_ended(by + ending_grace);
 }
 
 bool Clipboard::timed_out() const {

@@ -1,6 +1,7 @@
 // Our X11 clipboard layer: the CLIPBOARD selection of one display as UTF-8 text.
 #pragma once
 
+#include <chrono>
 #include <expected>
 #include <memory>
 #include <string>
@@ -45,6 +46,13 @@ class Clipboard {
 
     // Owns CLIPBOARD with the text; succeeds once the server names us as the owner.
     std::expected<void, ClipboardError> set_string(std::string_view text);
+
+    // For a process about to end: the owner refuses every request from now on and finishes the
+    // incremental transfers under way by `by`, each given up after incr_idle_limit without
+    // progress; its thread ends then.
+    void finish_serving(std::chrono::steady_clock::time_point by);
+    // Waits until the owner thread has ended, a moment past `by` at most.
+    void wait_for_serving(std::chrono::steady_clock::time_point by);
 
   private:
     // Whether a time limit ended one of the connections: the server did not answer in time.

@@ -248,6 +248,10 @@ TEST(Supervisor, FatalConditionsEndTheSupervisorWith101) {
          WatchOptions::Stdout::pipe,
          R"(there was a problem managing the child process, so the service is exiting\. check )"
          R"(that pid \d+ is not running before restarting this service: ECHILD\n)"},
+        {"no pidfd of the worker",
+         {"--deny-pidfd"},
+         WatchOptions::Stdout::pipe,
+         R"(failed to start the timer of child process \d+: EMFILE\n)"},
         {"line cannot be written",
          {},
          WatchOptions::Stdout::broken_pipe,
@@ -283,6 +287,23 @@ TEST(Supervisor, FatalConditionAfterAForkEndsTheWorkerBeforeTheSupervisorExits) 
         host.process.err(),
         std::regex("worker ignores SIGTERM\nfailed to start the timer of child process " + ids[0] +
                    ": EAGAIN\n")))
+        << host.process.err();
+}
+
+TEST(Supervisor, WorkerWithoutAPidfdIsKilledBeforeTheSupervisorExits) {
+    // Without its one handle the worker can be neither waited for nor timed: it is killed at
+    // once by its id, so even a worker that ignores SIGTERM is gone.
+    Host host({"--deny-pidfd"}, 600, "debug", {"stubborn"});
+    const auto status = host.process.wait_exit(30s);
+    ASSERT_TRUE(status) << host.process.out() << host.process.err();
+    const auto ids = worker_ids(host.process.out());
+    ASSERT_EQ(ids.size(), 1u) << host.process.out();
+    EXPECT_TRUE(quillfen::test::process_ended(std::stoi(ids[0])));
+    ASSERT_TRUE(WIFEXITED(*status));
+    EXPECT_EQ(WEXITSTATUS(*status), 101);
+    EXPECT_TRUE(std::regex_match(
+        host.process.err(),
+        std::regex("failed to start the timer of child process " + ids[0] + ": EMFILE\n")))
         << host.process.err();
 }
 

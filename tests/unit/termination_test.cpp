@@ -7,9 +7,12 @@
 
 #include <chrono>
 #include <csignal>
+#include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
+#include "log.hpp"
 #include "termination.hpp"
 #include "tests/servers/child_process.hpp"
 
@@ -47,7 +50,7 @@ TEST(Termination, ARequestEndsTheProcessBySigtermAtThePauseAndNotBefore) {
                     std::this_thread::sleep_for(200ms);
                     ::kill(::getpid(), SIGTERM);
                 });
-            quillfen::pause_or_end(c.pause);
+            quillfen::pause_or_end({}, c.pause);
             note("pause returned");
             return 0;
         });
@@ -60,6 +63,58 @@ TEST(Termination, ARequestEndsTheProcessBySigtermAtThePauseAndNotBefore) {
             EXPECT_EQ(result.out, "[working on]\n");
         }
         EXPECT_EQ(result.err, "");
+    }
+}
+
+// Says in order when it is asked to finish and waited for, and how many transfers it cut.
+class FinishingClipboard final : public quillfen::Clipboard {
+  public:
+    FinishingClipboard(std::string name, quillfen::CutTransfers cut)
+        : name_(std::move(name)), cut_(cut) {}
+    void debug_fmt(quillfen::Formatter& f) const override { f.write(name_); }
+    std::string display() const override { return name_; }
+    std::expected<std::string, quillfen::MyError> get() override { return std::string(); }
+    std::expected<void, quillfen::MyError> set(std::string_view) override { return {}; }
+    void finish_serving(std::chrono::steady_clock::time_point by) override {
+        note("finish " + name_);
+        by_ = by;
+    }
+    quillfen::CutTransfers wait_for_serving(std::chrono::steady_clock::time_point by) override {
+        note("wait " + name_ + (by == by_ ? ", same bound" : ", another bound"));
+        return cut_;
+    }
+
+  private:
+    std::string name_;
+    quillfen::CutTransfers cut_;
+    std::optional<std::chrono::steady_clock::time_point> by_;
+};
+
+TEST(Termination, EveryClipboardIsFinishedBeforeAnyIsWaitedForAndWhatWasCutIsLoggedOnce) {
+    struct Case {
+        const char* name;
+        quillfen::CutTransfers first, second;
+        std::string err;
+    };
+    for (const Case& c :
+         {Case{"nothing cut", {}, {}, ""},
+          Case{"cut on both",
+               {.transfers = 1, .missing_bytes = 4},
+               {.transfers = 2, .missing_bytes = 6},
+               "ERROR - ending the worker cut 3 wayland transfer(s) short, missing 10 bytes\n"}}) {
+        SCOPED_TRACE(c.name);
+        const auto result = run_in_child([&c]() -> int {
+            quillfen::log::timestamp::set(false);
+            quillfen::ClipboardList clipboards;
+            clipboards.push_back(std::make_unique<FinishingClipboard>("a", c.first));
+            clipboards.push_back(std::make_unique<FinishingClipboard>("b", c.second));
+            quillfen::end_as_asked(clipboards);
+        });
+        ASSERT_FALSE(result.timed_out) << result.out << result.err;
+        EXPECT_EQ(result.signal, SIGTERM);
+        EXPECT_EQ(result.out,
+                  "[finish a]\n[finish b]\n[wait a, same bound]\n[wait b, same bound]\n");
+        EXPECT_EQ(result.err, c.err);
     }
 }
 

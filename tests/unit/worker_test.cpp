@@ -86,7 +86,7 @@ quillfen::test::RunResult run_worker(const Script& script) {
             },
             .now = [clock] { return *clock; },
             .pause =
-                [clock](std::chrono::nanoseconds d) {
+                [clock](const ClipboardList&, std::chrono::nanoseconds d) {
                     note(fmt::format("pause {}ns", d.count()));
                     *clock += std::chrono::duration_cast<WallTime::duration>(d);
                 },

@@ -1,7 +1,7 @@
-// Serving threads asked to stop, as a process about to end asks them: they take no more
-// requests, the transfers under way end whole or are given up once their reader stalls, and
-// what was given up is counted. Each case runs in a child process, since the request holds for
-// the rest of the process.
+// A clipboard's serving threads finished, as a process about to end finishes them: they take no
+// more requests, the transfers under way end whole or are given up once their reader stalls, and
+// what was given up is counted. Each case runs in a child process, as an ending is a process's
+// last work.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -17,7 +17,6 @@
 #include "tests/servers/scoped_environment.hpp"
 #include "tests/servers/sway_server.hpp"
 #include "tests/wlclip/use_compositor.hpp"
-#include "wlclip/serving.hpp"
 #include "wlclip/wlclip.hpp"
 
 namespace quillfen::test {
@@ -63,14 +62,14 @@ TEST(WlclipServing, StoppedThreadsTakeNoRequestsAndEndTheirTransfersOrCountThem)
                 }
 
                 const auto by = std::chrono::steady_clock::now() + 5s;
-                wlclip::stop_serving(by);
+                clipboard.finish_serving(by);
                 if (c.reader_stalls) {
                     note("stalled");
                 } else {
                     auto rest = wlclip::read_to_end(reader->pipe.get());
                     note(rest && first + *rest == text ? "whole" : "cut");
                 }
-                const wlclip::Unfinished cut = wlclip::wait_for_serving_threads(by);
+                const wlclip::Unfinished cut = clipboard.wait_for_serving(by);
                 if (cut.transfers == 0)
                     note("nothing cut");
                 else

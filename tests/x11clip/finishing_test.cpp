@@ -1,7 +1,7 @@
-// Owners asked to finish, as a process about to end asks them: the incremental transfers under
-// way complete, or are given up once their requestor stalls; no new request is answered; then
-// the owner thread ends. Each case runs in a child process, since the request holds for the rest
-// of the process.
+// A clipboard's owner finished, as a process about to end finishes it: the incremental transfers
+// under way complete, or are given up once their requestor stalls; no new request is answered;
+// then the owner thread ends. Each case runs in a child process, as an ending is a process's
+// last work.
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
@@ -14,7 +14,6 @@
 #include "tests/servers/process_state.hpp"
 #include "tests/servers/xvfb_server.hpp"
 #include "tests/x11clip/x11_clients.hpp"
-#include "x11clip/owners.hpp"
 #include "x11clip/x11clip.hpp"
 
 namespace quillfen::test {
@@ -52,7 +51,7 @@ TEST(X11ClipFinishing, TransfersUnderWayEndAndNewRequestsAreRefused) {
             auto by = std::chrono::steady_clock::now();
             const auto ask_to_finish = [&] {
                 by = std::chrono::steady_clock::now() + 5s;
-                x11clip::stop_serving(by);
+                clipboard->finish_serving(by);
                 note(latecomer.convert("TARGETS").refused ? "latecomer refused"
                                                           : "latecomer answered");
             };
@@ -69,7 +68,7 @@ TEST(X11ClipFinishing, TransfersUnderWayEndAndNewRequestsAreRefused) {
                     answer.bytes == text && !answer.chunks.empty() && answer.chunks.back() == 0;
                 note(whole ? "whole, with the closing chunk" : "cut");
             }
-            x11clip::wait_for_owner_threads(by);
+            clipboard->wait_for_serving(by);
             // Its loop is over once waited for; the thread itself leaves a moment later.
             note(eventually([&] { return thread_count() == threads - 1; }) ? "owner thread ended"
                                                                            : "owner thread runs");

@@ -3,7 +3,7 @@
 // copy of the supervisor); once the script is used up, workers run until they are ended.
 //
 //   supervisor_host [--pid-namespace] [--ignore-sigchld] [--block-signals] [--deny-fork]
-//                   [--deny-threads] [--deny-wait] [--hold-sigterm-in-workers]
+//                   [--deny-threads] [--deny-wait] [--deny-pidfd] [--hold-sigterm-in-workers]
 //                   TIMER_SECONDS LEVEL STATE_FILE ACTION...
 //
 // Actions: abort (a fatal condition), exit:N, signal:N, sleep:MS (then exit 0), run (log, then
@@ -13,6 +13,7 @@
 //
 // --ignore-sigchld and --block-signals start the supervisor as some launchers do: SIGCHLD ignored,
 // every signal blocked. --deny-wait makes the supervisor's wait for its worker fail with ECHILD.
+// --deny-pidfd makes pidfd_open fail with EMFILE, as when no descriptor is left.
 // --hold-sigterm-in-workers starts each new worker with SIGTERM blocked, which lets a stubborn
 // worker see a SIGTERM sent before it was ready.
 
@@ -181,15 +182,36 @@ void deny_clone(bool threads) {
     install(filter, std::size(filter));
 }
 
-// Makes wait4, which waitpid uses, fail with ECHILD; waitid, which the timers use, still works.
+// Makes every wait that collects an end fail with ECHILD: wait4 (waitpid) and waitid without
+// WNOWAIT, as the supervisor's wait on its pidfd is. The looks that leave the end in place (the
+// timers', the ending's) still work.
 void deny_wait() {
+    constexpr auto options = static_cast<std::uint32_t>(offsetof(seccomp_data, args[3]));
     sock_filter filter[] = {
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_wait4, 0, 1),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_wait4, 4, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_waitid, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, options),
+        BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, WNOWAIT, 1, 0),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ECHILD),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    install(filter, std::size(filter));
+}
+
+// Makes pidfd_open fail with EMFILE.
+void deny_pidfd() {
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_pidfd_open, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EMFILE),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
     };
     install(filter, std::size(filter));
@@ -218,7 +240,8 @@ void enter_pid_namespace() {
 int main(int argc, char** argv) {
     std::vector<std::string_view> args(argv + 1, argv + argc);
     bool pid_namespace = false, ignore_sigchld = false, block_signals = false, deny_fork = false,
-         deny_threads = false, deny_wait_for_worker = false, hold_sigterm_in_workers = false;
+         deny_threads = false, deny_wait_for_worker = false, deny_pidfd_open = false,
+         hold_sigterm_in_workers = false;
     while (!args.empty() && args.front().starts_with("--")) {
         const std::string_view option = args.front();
         args.erase(args.begin());
@@ -228,6 +251,7 @@ int main(int argc, char** argv) {
         deny_fork |= option == "--deny-fork";
         deny_threads |= option == "--deny-threads";
         deny_wait_for_worker |= option == "--deny-wait";
+        deny_pidfd_open |= option == "--deny-pidfd";
         hold_sigterm_in_workers |= option == "--hold-sigterm-in-workers";
     }
     if (args.size() < 3) {
@@ -262,5 +286,7 @@ int main(int argc, char** argv) {
         deny_clone(deny_threads);
     if (deny_wait_for_worker)
         deny_wait();
+    if (deny_pidfd_open)
+        deny_pidfd();
     quillfen::supervise(test_worker, timer);
 }
