@@ -95,7 +95,7 @@ void run_with(const WorkerSteps& steps) {
             fatal(debug_text(rediscovered.error()));
         latest = std::move(*rediscovered);
 
-        steps.pause(clipboards, std::chrono::seconds(1));
+        steps.pause(latest.clipboards, std::chrono::seconds(1));
         QF_INFO("retrying");
     }
 
