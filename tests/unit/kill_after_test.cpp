@@ -13,6 +13,7 @@
 
 #include "kill_after.hpp"
 #include "log.hpp"
+#include "tests/unit/forked_child.hpp"
 
 namespace {
 
@@ -79,30 +80,9 @@ class LogAtDebug {
     bool timestamp_;
 };
 
-enum class Child { runs, exits_7, killed_by_34 };
-
-pid_t start_child(Child behaviour) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        switch (behaviour) {
-        case Child::runs:
-            for (;;)
-                pause();
-        case Child::exits_7:
-            _exit(7);
-        case Child::killed_by_34:
-            kill(getpid(), 34);
-            _exit(1);
-        }
-    }
-    return pid;
-}
-
-// Waits until the child has ended without collecting it.
-void wait_until_ended(pid_t pid) {
-    siginfo_t info{};
-    ASSERT_EQ(waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT), 0);
-}
+using quillfen::test::Child;
+using quillfen::test::start_child;
+using quillfen::test::wait_until_ended;
 
 TEST(WorkerTimer, LooksWithoutCollectingAndEndsOnlyARunningWorker) {
     struct Case {

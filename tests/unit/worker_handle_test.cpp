@@ -13,34 +13,14 @@
 
 #include "debug_text.hpp"
 #include "end_worker.hpp"
+#include "tests/unit/forked_child.hpp"
 #include "worker_handle.hpp"
 
 namespace {
 
-enum class Child { runs, exits_7, killed_by_34 };
-
-pid_t start_child(Child behaviour) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        switch (behaviour) {
-        case Child::runs:
-            for (;;)
-                pause();
-        case Child::exits_7:
-            _exit(7);
-        case Child::killed_by_34:
-            kill(getpid(), 34);
-            _exit(1);
-        }
-    }
-    return pid;
-}
-
-// Waits until the child has ended without collecting it.
-void wait_until_ended(pid_t pid) {
-    siginfo_t info{};
-    ASSERT_EQ(waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT), 0);
-}
+using quillfen::test::Child;
+using quillfen::test::start_child;
+using quillfen::test::wait_until_ended;
 
 void expect_collected(pid_t pid, const quillfen::WorkerHandle& worker) {
     EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), -1);
@@ -69,9 +49,7 @@ TEST(WorkerHandle, WaitCollectsTheEndAsTheSupervisorLogsIt) {
         ASSERT_GT(pid, 0);
         auto worker = quillfen::WorkerHandle::open(pid);
         ASSERT_TRUE(worker);
-        if (c.terminated) {
-            ASSERT_TRUE(worker->terminate());
-        }
+        ASSERT_TRUE(!c.terminated || worker->terminate());
         const auto status = worker->wait();
         ASSERT_TRUE(status) << status.error();
         std::string text = c.text;
