@@ -271,40 +271,40 @@ TEST(Supervisor, FatalConditionsEndTheSupervisorWith101) {
     }
 }
 
+// A fatal condition right after a fork leaves no worker behind, even one that ignores SIGTERM.
 TEST(Supervisor, FatalConditionAfterAForkEndsTheWorkerBeforeTheSupervisorExits) {
-    // The timer cannot start, and the worker ignores the SIGTERM it is sent first: nothing but
-    // the supervisor's SIGKILL after the grace period ends it.
-    Host host({"--deny-threads", "--hold-sigterm-in-workers"}, 600, "debug", {"stubborn"});
-    const auto status = host.process.wait_exit(30s);
-    ASSERT_TRUE(status) << host.process.out() << host.process.err();
-    const auto ids = worker_ids(host.process.out());
-    ASSERT_EQ(ids.size(), 1u) << host.process.out();
-    // Looked at once the supervisor is gone, with no wait: its worker is gone already.
-    EXPECT_TRUE(quillfen::test::process_ended(std::stoi(ids[0])));
-    ASSERT_TRUE(WIFEXITED(*status));
-    EXPECT_EQ(WEXITSTATUS(*status), 101);
-    EXPECT_TRUE(std::regex_match(
-        host.process.err(),
-        std::regex("worker ignores SIGTERM\nfailed to start the timer of child process " + ids[0] +
-                   ": EAGAIN\n")))
-        << host.process.err();
-}
-
-TEST(Supervisor, WorkerWithoutAPidfdIsKilledBeforeTheSupervisorExits) {
-    // Without its one handle the worker can be neither waited for nor timed: it is killed at
-    // once by its id, so even a worker that ignores SIGTERM is gone.
-    Host host({"--deny-pidfd"}, 600, "debug", {"stubborn"});
-    const auto status = host.process.wait_exit(30s);
-    ASSERT_TRUE(status) << host.process.out() << host.process.err();
-    const auto ids = worker_ids(host.process.out());
-    ASSERT_EQ(ids.size(), 1u) << host.process.out();
-    EXPECT_TRUE(quillfen::test::process_ended(std::stoi(ids[0])));
-    ASSERT_TRUE(WIFEXITED(*status));
-    EXPECT_EQ(WEXITSTATUS(*status), 101);
-    EXPECT_TRUE(std::regex_match(
-        host.process.err(),
-        std::regex("failed to start the timer of child process " + ids[0] + ": EMFILE\n")))
-        << host.process.err();
+    struct Case {
+        const char* what;
+        std::vector<std::string> options;
+        std::string err; // before the worker's id: the worker's own lines and the reason
+        std::string errno_name;
+    };
+    const Case cases[] = {
+        // Sent SIGTERM first and ignoring it: only the SIGKILL after the grace period ends it.
+        {"the timer cannot start",
+         {"--deny-threads", "--hold-sigterm-in-workers"},
+         "worker ignores SIGTERM\n",
+         "EAGAIN"},
+        // Without its one handle it can be neither waited for nor timed: killed at once by its
+        // id, which still names it since it is not collected.
+        {"no pidfd for it", {"--deny-pidfd"}, "", "EMFILE"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Host host(c.options, 600, "debug", {"stubborn"});
+        const auto status = host.process.wait_exit(30s);
+        ASSERT_TRUE(status) << host.process.out() << host.process.err();
+        const auto ids = worker_ids(host.process.out());
+        ASSERT_EQ(ids.size(), 1u) << host.process.out();
+        // Looked at once the supervisor is gone, with no wait: its worker is gone already.
+        EXPECT_TRUE(quillfen::test::process_ended(std::stoi(ids[0])));
+        ASSERT_TRUE(WIFEXITED(*status));
+        EXPECT_EQ(WEXITSTATUS(*status), 101);
+        EXPECT_TRUE(std::regex_match(
+            host.process.err(), std::regex(c.err + "failed to start the timer of child process " +
+                                           ids[0] + ": " + c.errno_name + "\n")))
+            << host.process.err();
+    }
 }
 
 TEST(Supervisor, WorkerEndsWithItsSupervisor) {
