@@ -8,11 +8,9 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <limits>
 #include <string>
 #include <vector>
 
-#include "util/poll_timeout.hpp"
 #include "util/unix_socket.hpp"
 
 namespace util {
@@ -103,17 +101,6 @@ TEST(UnixAddress, AnAbstractNameHasNoFileAndNoTerminator) {
     EXPECT_EQ(address->address.sun_path[0], '\0');
     EXPECT_EQ(std::string(address->address.sun_path + 1, 4), "name");
     EXPECT_EQ(address->length, offsetof(sockaddr_un, sun_path) + 5);
-}
-
-TEST(PollTimeout, TurnsADeadlineIntoAWaitThatPollCanTake) {
-    EXPECT_EQ(poll_timeout(SteadyClock::time_point::max()), -1);
-    EXPECT_EQ(poll_timeout(SteadyClock::now() - std::chrono::seconds(1)), 0);
-    const int ten_seconds = poll_timeout(SteadyClock::now() + std::chrono::seconds(10));
-    EXPECT_GT(ten_seconds, 0);
-    EXPECT_LE(ten_seconds, 10000);
-    // Beyond what an int counts, the longest wait poll() takes, not an overflow.
-    EXPECT_EQ(poll_timeout(SteadyClock::time_point::max() - std::chrono::hours(1)),
-              std::numeric_limits<int>::max());
 }
 
 } // namespace

@@ -691,22 +691,5 @@ TEST_F(X11ClipLayer, LostServerEndsTheOwnerThread) {
               "X11 clipboard error : XCB - couldn't set atom: the owner thread has ended");
 }
 
-TEST(XvfbFixture, KillAndRestartKeepTheNumber) {
-    XvfbServer server;
-    XvfbServer other;
-    EXPECT_NE(server.number(), other.number());
-    const int number = server.number();
-    const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
-    EXPECT_EQ(::access(socket.c_str(), F_OK), 0);
-
-    server.kill();
-    EXPECT_NE(::access(socket.c_str(), F_OK), 0);
-    EXPECT_THROW(RawClient{server.display()}, std::runtime_error);
-
-    server.restart();
-    EXPECT_EQ(server.number(), number);
-    EXPECT_EQ(RawClient(server.display()).clipboard_owner(), XCB_NONE);
-}
-
 } // namespace
 } // namespace quillfen::test

@@ -16,11 +16,11 @@
 
 #include "debug_text.hpp"
 #include "error.hpp"
+#include "tests/backends/serving_threads.hpp"
 #include "tests/servers/peers.hpp"
 #include "tests/servers/process_state.hpp"
 #include "tests/servers/scoped_environment.hpp"
 #include "tests/servers/sway_server.hpp"
-#include "tests/wlclip/serving_threads.hpp"
 #include "tests/wlclip/test_owner.hpp"
 #include "tests/wlclip/use_compositor.hpp"
 #include "wlr_clipboard.hpp"

@@ -1,4 +1,4 @@
-#include "tests/wlclip/serving_threads.hpp"
+#include "tests/backends/serving_threads.hpp"
 
 #include <filesystem>
 #include <fstream>
