@@ -37,6 +37,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -150,8 +151,17 @@ void restore_mask_after_fork() {
     pthread_sigmask(SIG_SETMASK, &mask_before_fork, nullptr);
 }
 
-void install(sock_filter* filter, std::size_t length) {
-    const sock_fprog program{static_cast<unsigned short>(length), filter};
+// Installs a filter of x86-64 system calls: `rules` begin with the call's number loaded, and any
+// other architecture's call is allowed.
+void install(std::initializer_list<sock_filter> rules) {
+    std::vector<sock_filter> filter{
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+    };
+    filter.insert(filter.end(), rules);
+    const sock_fprog program{static_cast<unsigned short>(filter.size()), filter.data()};
     if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
         prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
         die("seccomp");
@@ -164,11 +174,7 @@ void deny_clone(bool threads) {
     constexpr auto args0 = static_cast<std::uint32_t>(offsetof(seccomp_data, args[0]));
     const std::uint8_t deny = 0; // jump offsets: the next statement denies, the one after allows
     const std::uint8_t allow = 1;
-    sock_filter filter[] = {
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+    install({
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_clone3, 0, 1),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_clone, 1, 0),
@@ -178,8 +184,7 @@ void deny_clone(bool threads) {
                  threads ? allow : deny),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EAGAIN),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-    };
-    install(filter, std::size(filter));
+    });
 }
 
 // Makes every wait that collects an end fail with ECHILD: wait4 (waitpid) and waitid without
@@ -187,11 +192,7 @@ void deny_clone(bool threads) {
 // timers', the ending's) still work.
 void deny_wait() {
     constexpr auto options = static_cast<std::uint32_t>(offsetof(seccomp_data, args[3]));
-    sock_filter filter[] = {
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+    install({
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_wait4, 4, 0),
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_waitid, 1, 0),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
@@ -199,22 +200,16 @@ void deny_wait() {
         BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, WNOWAIT, 1, 0),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ECHILD),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-    };
-    install(filter, std::size(filter));
+    });
 }
 
 // Makes pidfd_open fail with EMFILE.
 void deny_pidfd() {
-    sock_filter filter[] = {
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+    install({
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_pidfd_open, 0, 1),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EMFILE),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-    };
-    install(filter, std::size(filter));
+    });
 }
 
 // Runs the rest of the program as process 1 of a new pid namespace, so that process ids are
