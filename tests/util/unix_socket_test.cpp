@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,10 @@ struct AddressCase {
     const char* name;
     bool abstract;
 };
+// Its name, so that the test's full name is the same in every build.
+void PrintTo(const AddressCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ConnectUnix : public ::testing::TestWithParam<AddressCase> {
   protected:
