@@ -138,16 +138,6 @@ std::expected<Content, MyError> WlrClipboard::read() {
     const bool was_busy = busy_until_.has_value();
     if (was_busy && Clock::now() < *busy_until_)
         return Content::of_busy_display();
-    // Back from being busy with our older offer still selected: what was written meanwhile is
-    // ours too, and newer.
-    if (was_busy && written_) {
-        if (auto own = clipboard_.own_selection(); own && *own != *written_) {
-            busy_until_.reset();
-            if (auto put = set(*written_); !put)
-                return std::unexpected(std::move(put.error()));
-            return Content{*written_};
-        }
-    }
     auto fetched = fetch(clipboard_, back_off_);
     if (!fetched) {
         if (!unanswered(fetched.error()))
@@ -156,6 +146,14 @@ std::expected<Content, MyError> WlrClipboard::read() {
     }
     busy_until_.reset();
     unheard_since_.reset();
+    // Back from being busy with our older offer still selected: what was written meanwhile is
+    // ours too, and newer. Known from the one answer of the serving thread that the read itself
+    // asks for: a second question, asked just before, could go unanswered while this one is not.
+    if (was_busy && written_ && fetched->own && *fetched->own != *written_) {
+        if (auto put = set(*written_); !put)
+            return std::unexpected(std::move(put.error()));
+        return Content{*written_};
+    }
     // Back from being busy with nothing selected (our offer went while it did not answer): it gets
     // the text written last instead of spreading an empty clipboard as a clear.
     if (was_busy && fetched->kind == Fetched::Kind::no_selection && written_ &&
